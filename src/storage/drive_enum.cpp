@@ -101,6 +101,7 @@ std::uint8_t probeFileSystem(platform::Platform& os, const platform::BlockDevice
 
 void ApplyMediaType(std::uint32_t osMediaType, TDriveParams& p) {
     if (osMediaType > kOsMediaTypeMax) return;
+    p.MediaAttr = 0;
     if (osMediaType == 0) {
         p.MediaType = 0;
     } else if (osMediaType == kOsMediaRemovable) {

@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                       true},
         TimedReadCase{"NeverDrains", std::nullopt, {std::nullopt, std::nullopt}, 300ms,
                       {ReadStatus::Hung, kErrTimedOut, 0}, {300ms, kCancelDrain}, true}),
-    [](const testing::TestParamInfo<TimedReadCase>& info) { return info.param.name; });
+    [](const testing::TestParamInfo<TimedReadCase>& p) { return p.param.name; });
 
 TEST(DeviceErrors, OfflineCodesAreExactlyTheDeviceGoneOnes) {
     struct Case {

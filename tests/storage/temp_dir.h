@@ -1,9 +1,11 @@
 #pragma once
 // A scratch folder removed at the end of the test.
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
