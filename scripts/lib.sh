@@ -1,0 +1,58 @@
+# Shared by scripts/run-demo and scripts/run-tests: package installation and the build.
+# Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+LOGDIR="$ROOT/build/logs"
+
+# Packages the core, the command-line program, the tests and the fixture builder need.
+BASE_PACKAGES=(g++ cmake ninja-build pkg-config python3 liburing-dev libfmt-dev nlohmann-json3-dev libcli11-dev
+    libpugixml-dev libarchive-dev dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk gdisk util-linux)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+
+# Installs the packages that are missing; silent when none is.
+ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [[ ${#missing[@]} -eq 0 ]] && return 0
+    if [[ $(id -u) -ne 0 ]]; then
+        echo "Missing packages: ${missing[*]} (run as root to install them)" >&2
+        return 1
+    fi
+    echo "Installing ${missing[*]} ..."
+    mkdir -p "$LOGDIR"
+    if ! { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"; } \
+        >"$LOGDIR/apt.log" 2>&1; then
+        echo "Package installation failed; see $LOGDIR/apt.log" >&2
+        tail -n 20 "$LOGDIR/apt.log" >&2
+        return 1
+    fi
+}
+
+# configure_and_build DIR [cmake options...] -- [targets...]
+configure_and_build() {
+    local dir=$1
+    shift
+    local opts=() targets=()
+    while [[ $# -gt 0 && $1 != -- ]]; do opts+=("$1"); shift; done
+    [[ $# -gt 0 ]] && shift
+    targets=("$@")
+    mkdir -p "$LOGDIR"
+    local log="$LOGDIR/$(basename "$dir").log"
+    if [[ ! -f $dir/build.ninja ]]; then
+        if ! cmake -S "$ROOT" -B "$dir" -G Ninja "${opts[@]}" >"$log" 2>&1; then
+            echo "Configuring $dir failed:" >&2
+            tail -n 40 "$log" >&2
+            return 1
+        fi
+    fi
+    local target_args=()
+    [[ ${#targets[@]} -gt 0 ]] && target_args=(--target "${targets[@]}")
+    if ! cmake --build "$dir" "${target_args[@]}" -j "$(nproc)" >>"$log" 2>&1; then
+        echo "Building $dir failed:" >&2
+        grep -E "error|Error" -A5 "$log" | head -n 60 >&2
+        return 1
+    fi
+}
