@@ -96,8 +96,12 @@ int createImage(Context& ctx, const CreateArgs& a) {
 }
 
 std::string versionText(const storage::TImageDescriptor& d) {
+    // Ten UTF-16LE characters; anything outside printable ASCII shows as '?'.
     std::string s;
-    for (char16_t c : d.Version) s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    for (std::size_t i = 0; i + 1 < d.Version.size(); i += 2) {
+        const unsigned c = d.Version[i] | (d.Version[i + 1] << 8);
+        s += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
     return s;
 }
 

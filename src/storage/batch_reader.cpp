@@ -82,10 +82,10 @@ std::uint32_t ReadBatch(const BatchRequest& req) {
     }
 
     // Sector-by-sector pass into a work buffer, so an abort half way leaves dest untouched.
-    std::vector<std::byte> localWork;
-    std::vector<std::byte>& work = req.work ? *req.work : localWork;
+    AlignedBuffer localWork;
+    AlignedBuffer& work = req.work ? *req.work : localWork;
     try {
-        if (work.size() < total) work.resize(total);
+        work.reserve(total);
     } catch (const std::bad_alloc&) {
         OnDeviceEvent(fmt::format("Failed to allocate the read buffer ({} bytes) - operation aborted", total));
         abortDevice(req, false, true);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "storage/aligned_buffer.h"
 
 namespace brenvale::storage {
 
@@ -36,7 +37,7 @@ struct BatchRequest {
     std::uint8_t retries = 0;                 // extra whole-batch attempts
     std::uint64_t first = 0;                  // first sector (device-relative)
     platform::Platform* clock = nullptr;      // stamps the abort record's Since
-    std::vector<std::byte>* work = nullptr;   // reusable buffer for the sector-by-sector pass
+    AlignedBuffer* work = nullptr;            // reusable buffer for the sector-by-sector pass
 };
 
 // Returns the bytes placed in dest: N * sectorSize when every sector was delivered (bad ones

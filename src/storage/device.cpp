@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 #include "platform/errors.h"
 #include "storage/device_events.h"
@@ -247,13 +248,17 @@ std::uint32_t TDevice::Read(std::uint64_t LBA, std::uint32_t Blocks, std::byte* 
     if (n >= 1 && n <= kReadAheadMaxBlocks && FSeqStreak >= kReadAheadStreak) {
         const std::uint64_t room = end - LBA - n;
         m = n + static_cast<std::uint32_t>(std::min<std::uint64_t>(kReadAheadBytes / s, room));
+        try {
+            FPrefetchBuf.reserve(std::size_t{m} * s);
+        } catch (const std::bad_alloc&) {
+            m = n;  // no memory for the read-ahead: read just what was asked
+        }
     }
 
     const std::uint32_t started = FOs.tickCount();
     const auto timeout = chooseTimeout(started);
     std::uint32_t result = 0;
     if (m > n) {
-        if (FPrefetchBuf.size() < std::size_t{m} * s) FPrefetchBuf.resize(std::size_t{m} * s);
         const std::uint32_t got = readDirect(LBA, m, FPrefetchBuf.data(), timeout);
         if (got < std::size_t{n} * s) {
             FPrefetchBlocks = 0;

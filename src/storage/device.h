@@ -106,7 +106,7 @@ private:
     std::atomic<bool> FTerminated{false};
     std::uint32_t FBytesPerSector = 512;
     TDeviceAbort FAbort;
-    std::vector<std::byte> FPrefetchBuf;
+    AlignedBuffer FPrefetchBuf;
     std::uint64_t FPrefetchStart = 0;
     std::uint32_t FPrefetchBlocks = 0;
     std::uint64_t FLastReadEnd = 0;
@@ -116,7 +116,7 @@ private:
     bool FReopenTried = false;
     bool FWarmIo = false;
     std::int32_t FSlowStreak = 0;
-    std::vector<std::byte> FWorkBuf;  // the sector-by-sector pass, reused across reads
+    AlignedBuffer FWorkBuf;  // the sector-by-sector pass, reused across reads
     std::string FCreateError;
 };
 

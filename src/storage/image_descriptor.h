@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "storage/drive_params.h"
 
@@ -14,18 +15,27 @@ namespace brenvale::storage {
 inline constexpr std::size_t kImageDescriptorSize = 512;
 // The checksum covers the descriptor up to, not including, its CRC field.
 inline constexpr std::size_t kDescriptorCrcSpan = 70;
-inline constexpr std::array<char16_t, 10> kImageVersion{u'D', u'S', u'K', u'I', u'M',
-                                                        u'G', u'0', u'1', u'0', u'1'};
+// "DSKIMG0101" as ten UTF-16LE characters, no terminator.
+inline constexpr std::array<std::uint8_t, 20> kImageVersion = [] {
+    constexpr std::u16string_view text = u"DSKIMG0101";
+    std::array<std::uint8_t, 20> v{};
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        v[2 * i] = static_cast<std::uint8_t>(text[i] & 0xFF);
+        v[2 * i + 1] = static_cast<std::uint8_t>(text[i] >> 8);
+    }
+    return v;
+}();
 
 // SourceType values (the source device's type).
 inline constexpr std::uint8_t kImageSourcePhysicalDrive = 0;
 inline constexpr std::uint8_t kImageSourceVolume = 1;
 inline constexpr std::uint8_t kImageSourceImage = 2;
 
+// Arrays are byte arrays so that no member needs more than byte alignment.
 #pragma pack(push, 1)
 
 struct TImageDescriptor {
-    std::array<char16_t, 10> Version;  // "DSKIMG0101", no terminator
+    std::array<std::uint8_t, 20> Version;  // kImageVersion
     TDriveParams Params;
     std::uint8_t SourceType;
     std::uint64_t LBA0;     // first source sector copied

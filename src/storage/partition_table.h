@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "storage/gpt_types.h"
 
@@ -59,7 +60,7 @@ struct TGptEntry {
     std::uint64_t FirstLba;  // 0: empty slot
     std::uint64_t LastLba;   // inclusive
     std::uint64_t Attributes;
-    std::array<char16_t, 36> Name;  // zero padded
+    std::array<std::uint8_t, 72> Name;  // 36 UTF-16LE characters, zero padded; see gptEntryName
 };
 
 #pragma pack(pop)
@@ -74,5 +75,16 @@ static_assert(offsetof(TGptEntry, FirstLba) == 32);
 static_assert(offsetof(TGptEntry, LastLba) == 40);
 static_assert(offsetof(TGptEntry, Attributes) == 48);
 static_assert(offsetof(TGptEntry, Name) == 56);
+
+// The entry's name up to its first zero character.
+inline std::u16string gptEntryName(const TGptEntry& entry) {
+    std::u16string name;
+    for (std::size_t i = 0; i + 1 < entry.Name.size(); i += 2) {
+        const auto c = static_cast<char16_t>(entry.Name[i] | (entry.Name[i + 1] << 8));
+        if (c == u'\0') break;
+        name += c;
+    }
+    return name;
+}
 
 }  // namespace brenvale::storage

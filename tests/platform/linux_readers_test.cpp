@@ -153,7 +153,9 @@ TEST(ThreadReader, ReportsWhatTheBlockingReadReturns) {
         EXPECT_EQ(out.error, c.expected.error);
         EXPECT_EQ(out.bytes, c.expected.bytes);
         EXPECT_EQ(seenOffset, 7u * 512);
-        if (c.result > 0) EXPECT_EQ(buf[c.result - 1], std::byte{0xAB});
+        if (c.result > 0) {
+            EXPECT_EQ(buf[c.result - 1], std::byte{0xAB});
+        }
     }
 }
 

@@ -42,9 +42,9 @@ inline std::vector<std::byte> readFile(const std::filesystem::path& path) {
     return bytes;
 }
 
-// Runs a shell command quietly; true when it exits with 0.
+// Runs a shell command quietly (its own redirections still apply); true when it exits with 0.
 inline bool run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
 }
 
 class TempDir {

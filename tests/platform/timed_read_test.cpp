@@ -85,7 +85,9 @@ TEST_P(ReadWithTimeoutTest, FollowsTheTimeOutRule) {
     EXPECT_EQ(io.waitedFor, c.expectedWaits);
     EXPECT_EQ(io.cancels, c.expectCancel ? 1 : 0);
     // The cancel comes between the first wait and the drain wait, never before waiting.
-    if (c.expectCancel) EXPECT_EQ(io.cancelledAfterWaits, 1u);
+    if (c.expectCancel) {
+        EXPECT_EQ(io.cancelledAfterWaits, 1u);
+    }
 }
 
 const Done kOk512{0, 512};

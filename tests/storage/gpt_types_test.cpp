@@ -89,18 +89,18 @@ TEST(GptGuid, TypeOfAnEntryAsStoredOnDisk) {
     ASSERT_TRUE(putLe64(entry, 32, 2048));
     ASSERT_TRUE(putLe64(entry, 40, 206847));
     ASSERT_TRUE(putLe16(entry, 56, u'E'));
-    ASSERT_TRUE(putLe16(entry, 58, u'F'));
+    ASSERT_TRUE(putLe16(entry, 58, 0x0131));  // a character beyond ASCII
+    ASSERT_TRUE(putLe16(entry, 62, u'X'));    // after the terminator
 
     const auto e = readRecord<TGptEntry>(entry, 0);
     ASSERT_TRUE(e.has_value());
     EXPECT_EQ(GptTypeName(e->TypeGuid), "ESP");
     EXPECT_EQ(e->TypeGuid.toString(), "C12A7328-F81F-11D2-BA4B-00A0C93EC93B");
     EXPECT_TRUE(e->UniqueGuid.isZero());
-    EXPECT_EQ(e->FirstLba, 2048u);
-    EXPECT_EQ(e->LastLba, 206847u);
-    EXPECT_EQ(e->Name[0], u'E');
-    EXPECT_EQ(e->Name[1], u'F');
-    EXPECT_EQ(e->Name[2], u'\0');
+    const std::uint64_t first = e->FirstLba, last = e->LastLba;
+    EXPECT_EQ(first, 2048u);
+    EXPECT_EQ(last, 206847u);
+    EXPECT_TRUE(gptEntryName(*e) == u"E\u0131");
 }
 
 }  // namespace

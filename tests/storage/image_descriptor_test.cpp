@@ -84,8 +84,9 @@ TEST(ImageDescriptor, RoundTripAndTamperDetection) {
     const auto back = readRecord<TImageDescriptor>(file, 0);
     ASSERT_TRUE(back.has_value());
     EXPECT_TRUE(descriptorCrcMatches(*back));
-    EXPECT_EQ(back->Sectors, 2000u);
-    EXPECT_EQ(back->Params.TotalPhysSec, sampleParams().TotalPhysSec);
+    const std::uint64_t sectors = back->Sectors, total = back->Params.TotalPhysSec;
+    EXPECT_EQ(sectors, 2000u);
+    EXPECT_EQ(total, 0x0000'0123'4567'89ABull);
     EXPECT_EQ(back->Version, kImageVersion);
 
     // Every byte the checksum covers is guarded; the CRC field and the reserved bytes are not.
@@ -150,13 +151,15 @@ TEST(ImageDescriptor, NtfsVolumeImagePrefix) {
     const auto mbr = SyntheticMbr(MbrTypeFor(kFsNtfs, 0), prefix, copied);
     const auto entry = readRecord<TPartitionEntry>(mbr, kMbrEntriesOffset);
     ASSERT_TRUE(entry.has_value());
+    const std::uint32_t first = entry->SectNum, count = entry->SectCount;
     EXPECT_EQ(entry->PartiActive, 0);
     EXPECT_EQ(entry->SystemFlag, kPartTypeNtfs);
-    EXPECT_EQ(entry->SectNum, 63u);
-    EXPECT_EQ(entry->SectCount, copied);
+    EXPECT_EQ(first, 63u);
+    EXPECT_EQ(count, copied);
     EXPECT_EQ(le16(mbr, kMbrSignatureOffset), kMbrSignature);
     const auto d = MakeImageDescriptor(TDriveParams{}, kImageSourceVolume, 0, prefix + copied, 512);
-    EXPECT_EQ(d.Sectors, 1063u);
+    const std::uint64_t sectors = d.Sectors;
+    EXPECT_EQ(sectors, 1063u);
     EXPECT_TRUE(descriptorCrcMatches(d));
 }
 

@@ -172,10 +172,15 @@ TEST(OnDiskRecords, BootSectorViewsReadTheSameBytes) {
     TBootSector boot{};
     boot.Sector = pattern();
     const Bytes p = boot.Sector;
-    EXPECT_EQ(boot.Fat16BootSect().BPB.SectorsPerFAT, le16(p, 22));
-    EXPECT_EQ(boot.Fat32BootSect().BPB.SectorsPerFAT32, le32(p, 36));
-    EXPECT_EQ(boot.NtfsBootSect().ExtBPB.MFTLogicalClusterNumber, le64(p, 48));
-    EXPECT_EQ(boot.ExfatBootSect().BPB.ClusterHeapOffset, le32(p, 88));
+    // Packed fields are copied out before comparing: gtest binds references to its arguments.
+    const std::uint16_t fat16 = boot.Fat16BootSect().BPB.SectorsPerFAT;
+    const std::uint32_t fat32 = boot.Fat32BootSect().BPB.SectorsPerFAT32;
+    const std::uint64_t mft = boot.NtfsBootSect().ExtBPB.MFTLogicalClusterNumber;
+    const std::uint32_t heap = boot.ExfatBootSect().BPB.ClusterHeapOffset;
+    EXPECT_EQ(fat16, le16(p, 22));
+    EXPECT_EQ(fat32, le32(p, 36));
+    EXPECT_EQ(mft, le64(p, 48));
+    EXPECT_EQ(heap, le32(p, 88));
 }
 
 TEST(OnDiskRecords, DirectoryEntryFieldsSitAtTheirOffsets) {
@@ -332,10 +337,11 @@ TEST(OnDiskRecords, PartitionTableSectorLayout) {
     EXPECT_EQ(le16(sector, kMbrSignatureOffset), kMbrSignature);
     const auto e = readRecord<TPartitionEntry>(sector, kMbrEntriesOffset + 1 * kMbrEntrySize);
     ASSERT_TRUE(e.has_value());
+    const std::uint32_t first = e->SectNum, count = e->SectCount;
     EXPECT_EQ(e->PartiActive, kPartiActive);
     EXPECT_EQ(e->SystemFlag, kPartTypeFat32);
-    EXPECT_EQ(e->SectNum, 2048u);
-    EXPECT_EQ(e->SectCount, 0x0010'0000u);
+    EXPECT_EQ(first, 2048u);
+    EXPECT_EQ(count, 0x0010'0000u);
     const auto last = readRecord<TPartitionEntry>(sector, kMbrEntriesOffset + 3 * kMbrEntrySize);
     ASSERT_TRUE(last.has_value());
     EXPECT_EQ(last->SystemFlag, kPartTypeEmpty);

@@ -66,18 +66,18 @@ bool isLowerHex(std::string_view text) {
 // ---- SHA-256 ---------------------------------------------------------------------------
 
 constexpr std::array<std::uint32_t, 64> kRound = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4,
-    0xab1c5ed5, 0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe,
-    0x9bdc06a7, 0xc19bf174, 0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f,
-    0x4a7484aa, 0x5cb0a9dc, 0x76f988da, 0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7,
-    0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967, 0x27b70a85, 0x2e1b2138, 0x4d2c6dfc,
-    0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85, 0xa2bfe8a1, 0xa81a664b,
-    0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070, 0x19a4c116,
-    0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7,
-    0xc67178f2};
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
-constexpr std::uint32_t rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+constexpr std::uint32_t rotr(std::uint32_t x, int n) {
+    return (x >> n) | (x << (32 - n));
+}
 
 void compress(std::array<std::uint32_t, 8>& state, const std::uint8_t* block) {
     std::array<std::uint32_t, 64> w{};
@@ -139,7 +139,9 @@ std::string sha256Hex(std::span<const std::byte> data) {
     return hex;
 }
 
-std::filesystem::path fixtureDir() { return std::filesystem::path(BRENVALE_FIXTURE_DIR); }
+std::filesystem::path fixtureDir() {
+    return std::filesystem::path(BRENVALE_FIXTURE_DIR);
+}
 
 std::optional<std::filesystem::path> fixture(std::string_view name) {
     std::filesystem::path p = fixtureDir() / std::filesystem::path(name);
@@ -151,7 +153,8 @@ std::optional<std::filesystem::path> fixture(std::string_view name) {
 std::vector<ManifestRow> loadManifest(const std::filesystem::path& path) {
     const std::vector<std::string> lines = readLines(path);
     if (lines.front() != kManifestHeader) {
-        malformed(path, 1, "expected the header \"path<TAB>type<TAB>status<TAB>size<TAB>mtime<TAB>sha256\"");
+        malformed(path, 1,
+                  "expected the header \"path<TAB>type<TAB>status<TAB>size<TAB>mtime<TAB>sha256\"");
     }
     std::vector<ManifestRow> rows;
     rows.reserve(lines.size() - 1);
@@ -159,7 +162,8 @@ std::vector<ManifestRow> loadManifest(const std::filesystem::path& path) {
         const std::size_t lineNo = i + 1;
         const auto f = splitTabs(lines[i]);
         if (f.size() != 6) {
-            malformed(path, lineNo, "expected 6 tab-separated fields, found " + std::to_string(f.size()));
+            malformed(path, lineNo,
+                      "expected 6 tab-separated fields, found " + std::to_string(f.size()));
         }
         ManifestRow row;
         row.path = f[0];
@@ -179,7 +183,8 @@ std::vector<ManifestRow> loadManifest(const std::filesystem::path& path) {
             malformed(path, lineNo, "size is not a number of bytes: \"" + std::string(f[3]) + "\"");
         }
         if (!parseNumber(f[4], row.mtime)) {
-            malformed(path, lineNo, "mtime is not a number of seconds: \"" + std::string(f[4]) + "\"");
+            malformed(path, lineNo,
+                      "mtime is not a number of seconds: \"" + std::string(f[4]) + "\"");
         }
         if (!row.sha256.empty() && (row.sha256.size() != 64 || !isLowerHex(row.sha256))) {
             malformed(path, lineNo, "sha256 must be empty or 64 lower-case hex digits");
@@ -204,8 +209,9 @@ std::vector<LayoutRow> loadLayout(const std::filesystem::path& path) {
         const std::size_t lineNo = i + 1;
         const auto f = splitTabs(lines[i]);
         if (f.size() != header.size()) {
-            malformed(path, lineNo, "expected " + std::to_string(header.size()) + " fields, found " +
-                                        std::to_string(f.size()));
+            malformed(path, lineNo,
+                      "expected " + std::to_string(header.size()) + " fields, found " +
+                          std::to_string(f.size()));
         }
         auto field = [&](std::string_view name) -> std::string {
             const auto it = column.find(name);

@@ -45,12 +45,12 @@ std::vector<ManifestRow> loadManifest(const std::filesystem::path& path);
 // One line of a <disk>.layout.tsv: a partition of demo.img or gpt.img.
 struct LayoutRow {
     unsigned index = 0;
-    std::uint64_t start = 0;    // in 512-byte sectors
+    std::uint64_t start = 0;  // in 512-byte sectors
     std::uint64_t sectors = 0;
-    std::string type;           // "0x0c" (MBR) or a type GUID (GPT)
-    std::string name;           // GPT partition name; empty for MBR
-    std::string guid;           // GPT partition GUID; empty for MBR
-    std::string fs;             // "fat32", "exfat", "ntfs" or "none"
+    std::string type;  // "0x0c" (MBR) or a type GUID (GPT)
+    std::string name;  // GPT partition name; empty for MBR
+    std::string guid;  // GPT partition GUID; empty for MBR
+    std::string fs;    // "fat32", "exfat", "ntfs" or "none"
 };
 
 // Reads a layout file; throws std::runtime_error like loadManifest.
@@ -63,10 +63,10 @@ std::string sha256Hex(std::span<const std::byte> data);
 
 // Declares `const std::filesystem::path var` naming fixture `name`, or skips the test
 // when that fixture has not been built.
-#define BRENVALE_REQUIRE_FIXTURE(var, name)                                                  \
-    const auto var##FixtureLookup_ = ::brenvale::test::fixture(name);                        \
-    if (!var##FixtureLookup_)                                                                \
-        GTEST_SKIP() << "fixture " << (name) << " not found in "                             \
-                     << ::brenvale::test::fixtureDir().string()                              \
-                     << " (built by tests/fixtures/build-fixtures.sh, needs root)";          \
+#define BRENVALE_REQUIRE_FIXTURE(var, name)                                         \
+    const auto var##FixtureLookup_ = ::brenvale::test::fixture(name);               \
+    if (!var##FixtureLookup_)                                                       \
+        GTEST_SKIP() << "fixture " << (name) << " not found in "                    \
+                     << ::brenvale::test::fixtureDir().string()                     \
+                     << " (built by tests/fixtures/build-fixtures.sh, needs root)"; \
     const std::filesystem::path var = *var##FixtureLookup_

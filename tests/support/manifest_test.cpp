@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <ostream>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -80,6 +81,10 @@ struct BadManifest {
     int line;  // the line the message must name
 };
 
+void PrintTo(const BadManifest& c, std::ostream* os) {
+    *os << c.what;
+}
+
 class LoadManifestRejects : public ::testing::TestWithParam<BadManifest> {};
 
 TEST_P(LoadManifestRejects, NamesFileAndLine) {
@@ -103,23 +108,27 @@ INSTANTIATE_TEST_SUITE_P(
         BadManifest{"no header", "", 1},
         BadManifest{"another header", "path\ttype\tstatus\tsize\tmtime\n", 1},
         BadManifest{"five fields", kHeader + kGoodRow + "/x\tfile\tlive\t1\t2\n", 3},
-        BadManifest{"seven fields", kHeader + "/x\tfile\tlive\t1\t2\t" + kEmptySha + "\textra\n", 2},
+        BadManifest{"seven fields", kHeader + "/x\tfile\tlive\t1\t2\t" + kEmptySha + "\textra\n",
+                    2},
         BadManifest{"a relative path", kHeader + "x\tfile\tlive\t1\t2\t" + kEmptySha + "\n", 2},
         BadManifest{"an empty path", kHeader + "\tdir\tlive\t0\t2\t\n", 2},
         BadManifest{"an unknown type", kHeader + "/x\tlink\tlive\t1\t2\t" + kEmptySha + "\n", 2},
         BadManifest{"an unknown status", kHeader + "/x\tfile\tgone\t1\t2\t" + kEmptySha + "\n", 2},
         BadManifest{"a negative size", kHeader + "/x\tfile\tlive\t-1\t2\t" + kEmptySha + "\n", 2},
-        BadManifest{"a size with a sign", kHeader + "/x\tfile\tlive\t+1\t2\t" + kEmptySha + "\n", 2},
+        BadManifest{"a size with a sign", kHeader + "/x\tfile\tlive\t+1\t2\t" + kEmptySha + "\n",
+                    2},
         BadManifest{"an empty size", kHeader + "/x\tfile\tlive\t\t2\t" + kEmptySha + "\n", 2},
         BadManifest{"a size too large", kHeader + "/x\tfile\tlive\t18446744073709551616\t2\t\n", 2},
-        BadManifest{"a fractional mtime", kHeader + "/x\tfile\tlive\t1\t2.5\t" + kEmptySha + "\n", 2},
+        BadManifest{"a fractional mtime", kHeader + "/x\tfile\tlive\t1\t2.5\t" + kEmptySha + "\n",
+                    2},
         BadManifest{"a short hash", kHeader + "/x\tfile\tlive\t1\t2\tabc\n", 2},
         BadManifest{"an upper-case hash",
-                    kHeader + "/x\tfile\tlive\t1\t2\tE3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855\n",
+                    kHeader + "/x\tfile\tlive\t1\t2\tE3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B93"
+                              "4CA495991B7852B855\n",
                     2},
         BadManifest{"an empty line", kHeader + kGoodRow + "\n" + kGoodRow, 3},
         BadManifest{"a carriage return", kHeader + "/x\tdir\tlive\t0\t2\t\r\n", 2}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    [](const auto& tc) { return "Case" + std::to_string(tc.index); });
 
 TEST(LoadLayout, ReadsMbrAndGptColumns) {
     ScratchFile mbr("index\tstart\tsectors\ttype\tfs\n1\t2048\t4096\t0x0c\tfat32\n");
@@ -162,6 +171,10 @@ struct FixtureSet {
     bool testTree;       // the full test tree: deep folders, non-ASCII names, empty files
     bool deletedFolder;  // has a deleted folder holding files
 };
+
+void PrintTo(const FixtureSet& s, std::ostream* os) {
+    *os << s.manifest;
+}
 
 std::string parentOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -236,8 +249,10 @@ TEST_P(ManifestFixture, HoldsWhatTheTestsNeed) {
     const std::vector<ManifestRow> rows = loadManifest(manifestPath);
 
     auto count = [&](auto pred) { return std::count_if(rows.begin(), rows.end(), pred); };
-    EXPECT_GT(count([](const ManifestRow& r) { return r.type == "file" && r.status == "live"; }), 0);
-    EXPECT_GT(count([](const ManifestRow& r) { return r.type == "file" && r.status == "deleted"; }), 0);
+    EXPECT_GT(count([](const ManifestRow& r) { return r.type == "file" && r.status == "live"; }),
+              0);
+    EXPECT_GT(count([](const ManifestRow& r) { return r.type == "file" && r.status == "deleted"; }),
+              0);
 
     if (set.deletedFolder) {
         std::set<std::string> deletedDirs;
@@ -251,12 +266,15 @@ TEST_P(ManifestFixture, HoldsWhatTheTestsNeed) {
             << "no deleted folder with files in it";
     }
     if (set.testTree) {
-        const auto depth = [](const ManifestRow& r) { return std::count(r.path.begin(), r.path.end(), '/'); };
+        const auto depth = [](const ManifestRow& r) {
+            return std::count(r.path.begin(), r.path.end(), '/');
+        };
         EXPECT_GE(count([&](const ManifestRow& r) { return r.type == "dir" && depth(r) >= 3; }), 1)
             << "no folder three levels deep";
         EXPECT_GT(count([](const ManifestRow& r) {
-                      return std::any_of(r.path.begin(), r.path.end(),
-                                         [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+                      return std::any_of(r.path.begin(), r.path.end(), [](char c) {
+                          return static_cast<unsigned char>(c) >= 0x80;
+                      });
                   }),
                   0)
             << "no non-ASCII name";
@@ -278,8 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FixtureSet{"demo.p1.manifest.tsv", "demo.img", 1, true, false, true},
                       FixtureSet{"demo.p2.manifest.tsv", "demo.img", 2, false, false, true},
                       FixtureSet{"demo.p3.manifest.tsv", "demo.img", 3, false, false, true}),
-    [](const auto& info) {
-        std::string name = info.param.manifest;
+    [](const auto& tc) {
+        std::string name = tc.param.manifest;
         name = name.substr(0, name.find(".manifest"));
         std::replace(name.begin(), name.end(), '.', '_');
         return name;
@@ -290,9 +308,13 @@ INSTANTIATE_TEST_SUITE_P(
 struct LayoutSet {
     const char* layout;
     const char* image;
-    std::uint64_t firstUsable;  // sectors before it hold the partition table
-    std::uint64_t tailReserved; // sectors at the end that hold the backup GPT
+    std::uint64_t firstUsable;   // sectors before it hold the partition table
+    std::uint64_t tailReserved;  // sectors at the end that hold the backup GPT
 };
+
+void PrintTo(const LayoutSet& s, std::ostream* os) {
+    *os << s.layout;
+}
 
 class LayoutFixture : public ::testing::TestWithParam<LayoutSet> {};
 
@@ -303,7 +325,8 @@ TEST_P(LayoutFixture, PartitionsFitTheDiskWithoutOverlap) {
     std::vector<LayoutRow> rows = loadLayout(layoutPath);
     ASSERT_FALSE(rows.empty());
     const std::uint64_t diskSectors = fs::file_size(image) / 512;
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return a.start < b.start; });
     std::uint64_t nextFree = set.firstUsable;
     std::set<unsigned> indexes;
     for (const LayoutRow& row : rows) {
@@ -324,7 +347,7 @@ TEST_P(LayoutFixture, PartitionsFitTheDiskWithoutOverlap) {
 INSTANTIATE_TEST_SUITE_P(Built, LayoutFixture,
                          ::testing::Values(LayoutSet{"demo.layout.tsv", "demo.img", 1, 0},
                                            LayoutSet{"gpt.layout.tsv", "gpt.img", 34, 33}),
-                         [](const auto& info) { return fs::path(info.param.image).stem().string(); });
+                         [](const auto& tc) { return fs::path(tc.param.image).stem().string(); });
 
 }  // namespace
 }  // namespace brenvale::test

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,7 +16,9 @@ std::string hashOf(std::string_view text) {
     return sha256Hex(std::as_bytes(std::span(text.data(), text.size())));
 }
 
-std::string hashOfRepeated(char c, std::size_t n) { return hashOf(std::string(n, c)); }
+std::string hashOfRepeated(char c, std::size_t n) {
+    return hashOf(std::string(n, c));
+}
 
 TEST(Sha256, PublishedVectors) {
     EXPECT_EQ(hashOf(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
@@ -33,6 +36,10 @@ struct PaddingCase {
     const char* digest;
 };
 
+void PrintTo(const PaddingCase& c, std::ostream* os) {
+    *os << c.length << " bytes";
+}
+
 class Sha256Padding : public ::testing::TestWithParam<PaddingCase> {};
 
 TEST_P(Sha256Padding, MatchesReference) {
@@ -49,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
         PaddingCase{65, "635361c48bb9eab14198e76ea8ab7f1a41685d6ad62aa9146d301d4f17eb0ae0"},
         PaddingCase{119, "31eba51c313a5c08226adf18d4a359cfdfd8d2e816b13f4af952f7ea6584dcfb"},
         PaddingCase{120, "2f3d335432c70b580af0e8e1b3674a7c020d683aa5f73aaaedfdc55af904c21c"}),
-    [](const auto& info) { return "Length" + std::to_string(info.param.length); });
+    [](const auto& tc) { return "Length" + std::to_string(tc.param.length); });
 
 TEST(Sha256, EveryByteValue) {
     // 0..255 three times: catches sign extension of bytes above 0x7f.
