@@ -18,11 +18,11 @@ inline constexpr std::uint16_t kMediaOptical = 4;
 
 struct TDriveParams {
     std::uint16_t MediaType;
-    std::uint16_t MediaAttr;        // 1 for floppy, removable and optical media
-    std::uint32_t Heads;            // holds the cylinder count, as the geometry query reports it
-    std::uint32_t TracksPerHead;    // holds the head count
+    std::uint16_t MediaAttr;      // 1 for floppy, removable and optical media
+    std::uint32_t Heads;          // holds the cylinder count, as the geometry query reports it
+    std::uint32_t TracksPerHead;  // holds the head count
     std::uint32_t SectorsPerTrack;
-    std::uint32_t BytesPerSector;   // 0 means 512
+    std::uint32_t BytesPerSector;  // 0 means 512
     std::uint64_t TotalPhysSec;
 };
 

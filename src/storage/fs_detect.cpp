@@ -144,9 +144,12 @@ std::uint32_t VolumeBytesPerSector(const TBootSector& boot, std::uint32_t device
         case kFsFat12:
         case kFsFat16:
         case kFsFat32:
-        case kFsNtfs: return le16(boot.Sector, kBytesPerSectorOffset);
-        case kFsExfat: return std::uint32_t{1} << (u8(boot.Sector, kExfatSectorShiftOffset) & 31);
-        default: return deviceSectorSize;
+        case kFsNtfs:
+            return le16(boot.Sector, kBytesPerSectorOffset);
+        case kFsExfat:
+            return std::uint32_t{1} << (u8(boot.Sector, kExfatSectorShiftOffset) & 31);
+        default:
+            return deviceSectorSize;
     }
 }
 

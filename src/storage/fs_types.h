@@ -16,12 +16,18 @@ inline constexpr std::uint8_t kFsUnknown = 255;
 // "FAT12" ... "exFAT"; every other code is "Unknown".
 constexpr std::string_view FileSystemName(std::uint8_t code) {
     switch (code) {
-        case kFsFat12: return "FAT12";
-        case kFsFat16: return "FAT16";
-        case kFsFat32: return "FAT32";
-        case kFsNtfs: return "NTFS";
-        case kFsExfat: return "exFAT";
-        default: return "Unknown";
+        case kFsFat12:
+            return "FAT12";
+        case kFsFat16:
+            return "FAT16";
+        case kFsFat32:
+            return "FAT32";
+        case kFsNtfs:
+            return "NTFS";
+        case kFsExfat:
+            return "exFAT";
+        default:
+            return "Unknown";
     }
 }
 

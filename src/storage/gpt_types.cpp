@@ -20,7 +20,9 @@ std::string Guid::toString() const {
 namespace {
 
 // value() makes a mistyped row a compile-time error.
-constexpr Guid guid(std::string_view text) { return Guid::parse(text).value(); }
+constexpr Guid guid(std::string_view text) {
+    return Guid::parse(text).value();
+}
 
 // Compared in this order; the first match names the type.
 constexpr std::pair<Guid, std::string_view> kGptTypeNames[] = {

@@ -36,7 +36,7 @@ constexpr int hexValue(char c) {
     return -1;
 }
 // Disk position of each byte in the order the text form shows it.
-inline constexpr std::array<std::size_t, 16> kGuidDiskIndex{3, 2,  1,  0,  5,  4,  7,  6,
+inline constexpr std::array<std::size_t, 16> kGuidDiskIndex{3, 2, 1,  0,  5,  4,  7,  6,
                                                             8, 9, 10, 11, 12, 13, 14, 15};
 }  // namespace detail
 

@@ -37,7 +37,9 @@ std::uint32_t descriptorCrc(const TImageDescriptor& desc) {
     return ImageDescriptorCrc(recordBytes(desc).first<kDescriptorCrcSpan>());
 }
 
-bool descriptorCrcMatches(const TImageDescriptor& desc) { return descriptorCrc(desc) == desc.CRC; }
+bool descriptorCrcMatches(const TImageDescriptor& desc) {
+    return descriptorCrc(desc) == desc.CRC;
+}
 
 TImageDescriptor MakeImageDescriptor(const TDriveParams& params, std::uint8_t sourceType,
                                      std::uint64_t lba0, std::uint64_t sectors,
@@ -76,13 +78,19 @@ std::array<std::byte, 512> SyntheticMbr(std::uint8_t systemFlag, std::uint32_t p
 std::uint8_t MbrTypeFor(std::uint8_t fileSystem, std::uint8_t mbrType) {
     if (mbrType != 0) return mbrType;
     switch (fileSystem) {
-        case kFsFat12: return kPartTypeFat12;
-        case kFsFat16: return kPartTypeFat16;
-        case kFsFat32: return kPartTypeFat32;
+        case kFsFat12:
+            return kPartTypeFat12;
+        case kFsFat16:
+            return kPartTypeFat16;
+        case kFsFat32:
+            return kPartTypeFat32;
         case kFsNtfs:
-        case kFsExfat: return kPartTypeNtfs;
-        case kFsExtendedContainer: return kPartTypeExtended;
-        default: return kPartTypeEmpty;
+        case kFsExfat:
+            return kPartTypeNtfs;
+        case kFsExtendedContainer:
+            return kPartTypeExtended;
+        default:
+            return kPartTypeEmpty;
     }
 }
 

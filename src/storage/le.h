@@ -13,7 +13,8 @@
 namespace brenvale::storage {
 
 // Packed records are copied byte for byte and read in host order.
-static_assert(std::endian::native == std::endian::little, "on-disk records assume a little-endian host");
+static_assert(std::endian::native == std::endian::little,
+              "on-disk records assume a little-endian host");
 
 // True when [off, off + len) lies inside `data`; safe against off + len wrapping.
 constexpr bool fits(std::span<const std::byte> data, std::size_t off, std::size_t len) {
@@ -90,7 +91,7 @@ template <class T>
 std::span<const std::byte, sizeof(T)> recordBytes(const T& rec) {
     static_assert(std::is_trivially_copyable_v<T>);
     return std::span<const std::byte, sizeof(T)>(reinterpret_cast<const std::byte*>(&rec),
-                                                  sizeof(T));
+                                                 sizeof(T));
 }
 
 }  // namespace brenvale::storage

@@ -22,7 +22,7 @@ inline constexpr std::uint8_t kPartiActive = 0x80;
 inline constexpr std::uint8_t kPartiInactive = 0x00;
 
 // Type bytes with a fixed meaning.
-inline constexpr std::uint8_t kPartTypeEmpty = 0x00;        // also an unallocated gap in our records
+inline constexpr std::uint8_t kPartTypeEmpty = 0x00;  // also an unallocated gap in our records
 inline constexpr std::uint8_t kPartTypeExtended = 0x05;
 inline constexpr std::uint8_t kPartTypeExtendedLba = 0x0F;
 inline constexpr std::uint8_t kPartTypeGptProtective = 0xEE;

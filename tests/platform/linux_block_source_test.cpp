@@ -134,21 +134,22 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(LinuxBlockSource, PartlyCachedRangeTakesTheCachedHeadAndReadsTheRest) {
     TempDir dir;
     const fs::path path = dir / "partly.bin";
-    const auto file = patternBytes(4u << 20, 7);
+    const auto file = patternBytes(32u << 20, 7);
     test::writeFile(path, file);
-    // Flush the file, then drop the second half (and only it) from the page cache.
-    if (!test::run("sync '" + path.string() + "'") ||
-        !test::run("dd if='" + path.string() +
-                   "' of=/dev/null bs=4096 skip=512 count=512 iflag=nocache")) {
+    // Flush the file, drop all of it from the page cache, then bring back only its start (and
+    // whatever read-ahead adds, far less than the whole file).
+    const std::string quoted = "'" + path.string() + "'";
+    if (!test::run("sync " + quoted) ||
+        !test::run("dd if=" + quoted + " iflag=nocache count=0") ||
+        !test::run("dd if=" + quoted + " of=/dev/null bs=64K count=16")) {
         GTEST_SKIP() << "sync or dd is not available";
     }
 
-    test::run("fincore '" + path.string() + "' > /tmp/bv-fincore.txt");
     OpenResult opened = LinuxBlockSource::open(path);
     ASSERT_NE(opened.source, nullptr);
     auto& source = static_cast<LinuxBlockSource&>(*opened.source);
-    std::vector<std::byte> dst(2u << 20, kUntouched);
-    const std::uint64_t offset = 1u << 20;
+    const std::uint64_t offset = 512u << 10;
+    std::vector<std::byte> dst(file.size() - offset, kUntouched);
 
     const ReadOutcome out = source.readTimed(dst, offset, 2000ms);
 
@@ -156,7 +157,7 @@ TEST(LinuxBlockSource, PartlyCachedRangeTakesTheCachedHeadAndReadsTheRest) {
     ASSERT_EQ(out.bytes, dst.size());
     EXPECT_TRUE(std::equal(dst.begin(), dst.end(), file.begin() + offset));
     if (source.counters().cachedWhole == 1) {
-        GTEST_SKIP() << "this file system kept the dropped pages cached " << source.counters().cachedPartial << " " << source.counters().asyncReads;
+        GTEST_SKIP() << "the page cache could not be dropped here";
     }
     EXPECT_EQ(source.counters().cachedPartial, 1u);
     EXPECT_GE(source.counters().asyncReads, 1u);

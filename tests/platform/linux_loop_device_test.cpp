@@ -38,7 +38,9 @@ public:
     AttachedLoop(AttachedLoop&& other) noexcept : device_(std::exchange(other.device_, {})) {}
     AttachedLoop& operator=(AttachedLoop&&) = delete;
     ~AttachedLoop() {
-        if (!device_.empty()) run("losetup -d '" + device_ + "'");
+        if (device_.empty()) return;
+        run("partx -d '" + device_ + "'");
+        run("losetup -d '" + device_ + "'");
     }
     const std::string& device() const { return device_; }
     std::string name() const { return fs::path(device_).filename().string(); }
@@ -61,7 +63,7 @@ private:
 
 std::optional<std::string> missingPrerequisite() {
     if (!run("test \"$(id -u)\" -eq 0")) return "needs root to attach loop devices";
-    for (const char* tool : {"losetup", "sfdisk", "mkfs.ext4", "mount", "umount"}) {
+    for (const char* tool : {"losetup", "partx", "sfdisk", "mkfs.ext4", "mount", "umount"}) {
         if (!run(std::string("command -v ") + tool)) return std::string(tool) + " is not installed";
     }
     return std::nullopt;
@@ -81,6 +83,11 @@ TEST(LinuxLoopDevice, AttachedImageIsListedReadAndLocated) {
 
     auto loop = AttachedLoop::attach(image, dir.path());
     if (!loop) GTEST_SKIP() << "no loop device could be attached here";
+    // Kernels built without MBR support find no partitions on their own; partx reads the table
+    // in user space and registers them.
+    if (!fs::exists("/sys/block/" + loop->name() + "/" + loop->name() + "p1")) {
+        run("partx -a '" + loop->device() + "'");
+    }
     LinuxPlatform platform;
 
     // Listed as a whole disk with both partitions at their byte offsets.

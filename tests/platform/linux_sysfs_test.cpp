@@ -324,7 +324,7 @@ TEST(LinuxPlatformSysfs, PathExtentsFollowPartitionsStacksAndLoops) {
         {"partition", "sda2", {{"sda", 1026048 * 512LL, 900000 * 512LL}}},
         {"whole disk", "sdb", {{"sdb", 0, 60000000 * 512LL}}},
         {"device mapper over two disks", "dm-0",
-         {{"sda", 2048 * 512LL, 1024000 * 512LL}, {"nvme0n1", 4096 * 512LL, 2000 * 512LL}}},
+         {{"nvme0n1", 4096 * 512LL, 2000 * 512LL}, {"sda", 2048 * 512LL, 1024000 * 512LL}}},
         // Its backing file lives on this same folder: a cycle the walk must cut.
         {"loop partition backed by a file here", "loop0p1", {{"loop0", 64 * 512LL, 2000 * 512LL}}},
         {"device that is no listed disk", "zram0", {}},

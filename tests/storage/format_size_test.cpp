@@ -23,13 +23,13 @@ TEST(FormatSize, Table) {
         {1000, "1000  B"},
         {1023, "1023  B"},
         {1024, "1 KB"},
-        {1025, "1 KB"},          // 100.09 hundredths round down
-        {1030, "1.01 KB"},       // 100.59 round up
-        {1126, "1.1 KB"},        // 109.96: a trailing zero is dropped
-        {1152, "1.12 KB"},       // exactly 112.5: stays on the even 112
-        {1408, "1.38 KB"},       // exactly 137.5: goes to the even 138
+        {1025, "1 KB"},     // 100.09 hundredths round down
+        {1030, "1.01 KB"},  // 100.59 round up
+        {1126, "1.1 KB"},   // 109.96: a trailing zero is dropped
+        {1152, "1.12 KB"},  // exactly 112.5: stays on the even 112
+        {1408, "1.38 KB"},  // exactly 137.5: goes to the even 138
         {1536, "1.5 KB"},
-        {MB - 1, "1024 KB"},     // rounds up to the next unit's value but keeps KB
+        {MB - 1, "1024 KB"},  // rounds up to the next unit's value but keeps KB
         {MB, "1 MB"},
         {MB + MB / 4, "1.25 MB"},
         {GB - 1, "1024 MB"},

@@ -44,8 +44,7 @@ Sector build(const Geometry& g) {
     putText(s, 3, g.oem);
     bool ok = putLe16(s, 11, g.bytesPerSector) && putLe16(s, 14, g.reserved) &&
               putLe16(s, 17, g.rootEntries) && putLe16(s, 19, g.small) &&
-              putLe16(s, 22, g.fatSize16) && putLe32(s, 32, g.large) &&
-              putLe32(s, 36, g.fatSize32);
+              putLe16(s, 22, g.fatSize16) && putLe32(s, 32, g.large) && putLe32(s, 36, g.fatSize32);
     if (g.signature) ok = ok && putLe16(s, 510, 0xAA55);
     EXPECT_TRUE(ok);
     s[13] = std::byte{g.sectorsPerCluster};
@@ -94,7 +93,11 @@ const DetectCase kDetectCases[] = {
      with(withClusters(3000), [](Geometry& g) { g.label54 = "FAT16   "; }), kFsFat12, kFsFat16,
      kFsFat12},
     {"FAT32 label without signature",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.label82 = "FAT32   "; }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label82 = "FAT32   ";
+          }),
      kFsUnknown, kFsFat32, kFsFat32},
     {"NTFS with blanks and zeros in the OEM name",
      with(Geometry{}, [](Geometry& g) { g.oem = std::string_view("N T\0F S\0 ", 8); }), kFsNtfs,
@@ -106,17 +109,26 @@ const DetectCase kDetectCases[] = {
     {"OEM exFAT with leading blanks", with(Geometry{}, [](Geometry& g) { g.oem = "  exFAT "; }),
      kFsExfat, kFsExfat, kFsExfat},
     {"NTFS OEM without signature falls to the label test",
-     with(Geometry{}, [](Geometry& g) { g.oem = "NTFS    "; g.signature = false; }), kFsUnknown,
-     kFsNtfs, kFsNtfs},
+     with(Geometry{},
+          [](Geometry& g) {
+              g.oem = "NTFS    ";
+              g.signature = false;
+          }),
+     kFsUnknown, kFsNtfs, kFsNtfs},
     {"128 x 1024-byte clusters fail the layout, label decides",
-     with(Geometry{}, [](Geometry& g) {
-         g.bytesPerSector = 1024;
-         g.sectorsPerCluster = 128;
-         g.label54 = "FAT16   ";
-     }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.bytesPerSector = 1024;
+              g.sectorsPerCluster = 128;
+              g.label54 = "FAT16   ";
+          }),
      kFsUnknown, kFsFat16, kFsFat16},
     {"128 x 1024-byte clusters without labels",
-     with(Geometry{}, [](Geometry& g) { g.bytesPerSector = 1024; g.sectorsPerCluster = 128; }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.bytesPerSector = 1024;
+              g.sectorsPerCluster = 128;
+          }),
      kFsUnknown, kFsUnknown, kFsUnknown},
     {"128 x 512-byte clusters are allowed",
      with(withClusters(128 * 5000), [](Geometry& g) { g.sectorsPerCluster = 128; }), kFsFat16,
@@ -129,12 +141,16 @@ const DetectCase kDetectCases[] = {
      with(withClusters(4085 * 2 - 1), [](Geometry& g) { g.sectorsPerCluster = 2; }), kFsFat12,
      kFsUnknown, kFsFat12},
     {"SmallSectors preferred to LargeSectors",
-     with(withClusters(1000), [](Geometry& g) { g.small = 1 + 200 + 32 + 1000; g.large = 9999999; }),
+     with(withClusters(1000),
+          [](Geometry& g) {
+              g.small = 1 + 200 + 32 + 1000;
+              g.large = 9999999;
+          }),
      kFsFat12, kFsUnknown, kFsFat12},
     {"FAT32 layout from LargeSectors", fat32Style(0, 32 + 1200 + 8 * 70000), kFsFat32, kFsUnknown,
      kFsFat32},
-    {"FAT32 layout prefers LargeSectors",
-     fat32Style(32 + 1200 + 8 * 100, 32 + 1200 + 8 * 70000), kFsFat32, kFsUnknown, kFsFat32},
+    {"FAT32 layout prefers LargeSectors", fat32Style(32 + 1200 + 8 * 100, 32 + 1200 + 8 * 70000),
+     kFsFat32, kFsUnknown, kFsFat32},
     {"FAT32 layout takes SmallSectors when LargeSectors is 0", fat32Style(32 + 1200 + 8 * 5000, 0),
      kFsFat16, kFsUnknown, kFsFat16},
     {"FAT32 layout with both totals 0", fat32Style(0, 0), kFsUnknown, kFsUnknown, kFsUnknown},
@@ -155,7 +171,12 @@ const DetectCase kDetectCases[] = {
      kFsUnknown, kFsUnknown},
     {"no FAT", with(Geometry{}, [](Geometry& g) { g.fats = 0; }), kFsUnknown, kFsUnknown,
      kFsUnknown},
-    {"4 FATs", with(withClusters(5000), [](Geometry& g) { g.fats = 4; g.large += 200; }),
+    {"4 FATs",
+     with(withClusters(5000),
+          [](Geometry& g) {
+              g.fats = 4;
+              g.large += 200;
+          }),
      kFsFat16, kFsUnknown, kFsFat16},
     {"5 FATs", with(Geometry{}, [](Geometry& g) { g.fats = 5; }), kFsUnknown, kFsUnknown,
      kFsUnknown},
@@ -168,29 +189,55 @@ const DetectCase kDetectCases[] = {
      kFsUnknown, kFsUnknown, kFsUnknown},
     {"no signature, no label", with(Geometry{}, [](Geometry& g) { g.signature = false; }),
      kFsUnknown, kFsUnknown, kFsUnknown},
-    {"label FAT12", with(Geometry{}, [](Geometry& g) { g.signature = false; g.label54 = "FAT12   "; }),
+    {"label FAT12",
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = "FAT12   ";
+          }),
      kFsUnknown, kFsFat12, kFsFat12},
     {"label trimmed of blanks and control codes",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.label54 = " \tfat16\x01"; }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = " \tfat16\x01";
+          }),
      kFsUnknown, kFsFat16, kFsFat16},
     {"label ends at a zero byte",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.label54 = std::string_view("FAT16\0XY", 8); }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = std::string_view("FAT16\0XY", 8);
+          }),
      kFsUnknown, kFsFat16, kFsFat16},
     {"label with an inner blank",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.label54 = "FAT 16  "; }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = "FAT 16  ";
+          }),
      kFsUnknown, kFsUnknown, kFsUnknown},
     {"FAT32 label at the FAT16 position",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.label54 = "FAT32   "; }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = "FAT32   ";
+          }),
      kFsUnknown, kFsUnknown, kFsUnknown},
     {"OEM label stops at its first zero",
-     with(Geometry{}, [](Geometry& g) { g.signature = false; g.oem = std::string_view("N\0TFS   ", 8); }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.oem = std::string_view("N\0TFS   ", 8);
+          }),
      kFsUnknown, kFsUnknown, kFsUnknown},
     {"label at 54 tested before the one at 82",
-     with(Geometry{}, [](Geometry& g) {
-         g.signature = false;
-         g.label54 = "FAT12   ";
-         g.label82 = "FAT32   ";
-     }),
+     with(Geometry{},
+          [](Geometry& g) {
+              g.signature = false;
+              g.label54 = "FAT12   ";
+              g.label82 = "FAT32   ";
+          }),
      kFsUnknown, kFsFat12, kFsFat12},
 };
 
@@ -239,11 +286,10 @@ TEST(FsDetect, VolumeBytesPerSector) {
         std::uint8_t exfatShift;
         std::uint32_t expected;
     } cases[] = {
-        {kFsFat12, 1024, 9, 1024},  {kFsFat16, 2048, 9, 2048},   {kFsFat32, 4096, 9, 4096},
-        {kFsNtfs, 512, 12, 512},    {kFsExfat, 1024, 12, 4096},  {kFsExfat, 0, 9, 512},
+        {kFsFat12, 1024, 9, 1024},       {kFsFat16, 2048, 9, 2048},   {kFsFat32, 4096, 9, 4096},
+        {kFsNtfs, 512, 12, 512},         {kFsExfat, 1024, 12, 4096},  {kFsExfat, 0, 9, 512},
         {kFsExfat, 0, 32 + 11, 2048},  // only the low five bits count
-        {kFsExfat, 0, 31, 0x8000'0000u},
-        {kFsUnknown, 1024, 12, 777},  {7, 1024, 12, 777},
+        {kFsExfat, 0, 31, 0x8000'0000u}, {kFsUnknown, 1024, 12, 777}, {7, 1024, 12, 777},
     };
     for (const auto& c : cases) {
         TBootSector boot{};
@@ -257,7 +303,7 @@ TEST(FsDetect, VolumeBytesPerSector) {
 
 TEST(FsDetect, FileSystemNames) {
     const std::pair<std::uint8_t, std::string_view> cases[] = {
-        {0, "FAT12"}, {1, "FAT16"},     {2, "FAT32"},     {3, "NTFS"},
+        {0, "FAT12"}, {1, "FAT16"},   {2, "FAT32"},     {3, "NTFS"},
         {4, "exFAT"}, {5, "Unknown"}, {255, "Unknown"},
     };
     for (const auto& [code, name] : cases) EXPECT_EQ(FileSystemName(code), name) << int(code);

@@ -54,7 +54,7 @@ TEST(GptGuid, RejectsMalformedText) {
         "C12A7328-F81F-11D2-BA4B_00A0C93EC93B",    // wrong separator
         "C12A732G-F81F-11D2-BA4B-00A0C93EC93B",    // not hex
         "C12A7328-F81F-11D2-BA4B-00A0C93EC93 ",
-        "C12A7328-F81-F11D2-BA4B-00A0C93EC93B",    // dash misplaced
+        "C12A7328-F81-F11D2-BA4B-00A0C93EC93B",  // dash misplaced
     };
     for (auto text : cases) EXPECT_FALSE(Guid::parse(text).has_value()) << text;
 }

@@ -54,12 +54,13 @@ TDriveParams sampleParams() {
 }
 
 TEST(ImageDescriptor, BytesOnDisk) {
-    const TImageDescriptor d =
-        MakeImageDescriptor(sampleParams(), kImageSourceVolume, 0x1122'3344'5566ull, 63 + 1000, 4096);
+    const TImageDescriptor d = MakeImageDescriptor(sampleParams(), kImageSourceVolume,
+                                                   0x1122'3344'5566ull, 63 + 1000, 4096);
     const auto raw = recordBytes(d);
 
     const std::u16string_view version = u"DSKIMG0101";
-    for (std::size_t i = 0; i < version.size(); ++i) EXPECT_EQ(le16(raw, 2 * i), std::uint16_t{version[i]}) << i;
+    for (std::size_t i = 0; i < version.size(); ++i)
+        EXPECT_EQ(le16(raw, 2 * i), std::uint16_t{version[i]}) << i;
     EXPECT_EQ(le16(raw, 20), kMediaFixed);
     EXPECT_EQ(le32(raw, 24), 1023u);
     EXPECT_EQ(le32(raw, 28), 255u);
@@ -72,7 +73,8 @@ TEST(ImageDescriptor, BytesOnDisk) {
     EXPECT_EQ(u8(raw, 65), 0u);
     EXPECT_EQ(le32(raw, 66), 4096u);
     EXPECT_EQ(le32(raw, 70), bitwiseCrc(raw.first(70)));
-    EXPECT_TRUE(std::all_of(raw.begin() + 74, raw.end(), [](std::byte b) { return b == std::byte{0}; }));
+    EXPECT_TRUE(
+        std::all_of(raw.begin() + 74, raw.end(), [](std::byte b) { return b == std::byte{0}; }));
 }
 
 TEST(ImageDescriptor, RoundTripAndTamperDetection) {
@@ -111,9 +113,10 @@ TEST(ImageDescriptor, MbrTypeFor) {
     struct Case {
         std::uint8_t fileSystem, mbrType, expected;
     } cases[] = {
-        {kFsFat12, 0, 0x01}, {kFsFat16, 0, 0x06}, {kFsFat32, 0, 0x0B}, {kFsNtfs, 0, 0x07},
-        {kFsExfat, 0, 0x07}, {5, 0, 0x05},        {6, 0, 0x00},        {kFsUnknown, 0, 0x00},
-        {kFsUnknown, 0x83, 0x83}, {kFsNtfs, 0x83, 0x83}, {kFsFat12, 0x07, 0x07},
+        {kFsFat12, 0, 0x01},   {kFsFat16, 0, 0x06},    {kFsFat32, 0, 0x0B},
+        {kFsNtfs, 0, 0x07},    {kFsExfat, 0, 0x07},    {5, 0, 0x05},
+        {6, 0, 0x00},          {kFsUnknown, 0, 0x00},  {kFsUnknown, 0x83, 0x83},
+        {kFsNtfs, 0x83, 0x83}, {kFsFat12, 0x07, 0x07},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(MbrTypeFor(c.fileSystem, c.mbrType), c.expected)

@@ -24,9 +24,9 @@ TEST(LittleEndian, FitsIsExactAndOverflowSafe) {
         std::size_t off, len;
         bool expected;
     } cases[] = {
-        {0, 8, true},   {0, 0, true},    {8, 0, true},  {7, 1, true},     {7, 2, false},
-        {8, 1, false},  {9, 0, false},   {0, 9, false}, {1, kMax, false}, {kMax, 2, false},
-        {kMax, 0, false},
+        {0, 8, true},     {0, 0, true},     {8, 0, true},     {7, 1, true},
+        {7, 2, false},    {8, 1, false},    {9, 0, false},    {0, 9, false},
+        {1, kMax, false}, {kMax, 2, false}, {kMax, 0, false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(fits(buf, c.off, c.len), c.expected) << "off " << c.off << " len " << c.len;

@@ -34,10 +34,14 @@ T rec(Bytes s) {
 
 std::uint64_t readWidth(Bytes s, std::size_t off, std::size_t width) {
     switch (width) {
-        case 1: return u8(s, off);
-        case 2: return le16(s, off);
-        case 4: return le32(s, off);
-        default: return le64(s, off);
+        case 1:
+            return u8(s, off);
+        case 2:
+            return le16(s, off);
+        case 4:
+            return le32(s, off);
+        default:
+            return le64(s, off);
     }
 }
 
@@ -55,9 +59,9 @@ struct ArrayCase {
     std::vector<std::byte> (*read)(Bytes);
 };
 
-#define FIELD(T, member, off, width)                                                       \
-    FieldCase {                                                                            \
-        #T "." #member, off, width, [](Bytes s) -> std::uint64_t { return rec<T>(s).member; } \
+#define FIELD(T, member, off, width)                                                          \
+    FieldCase {                                                                               \
+#T "." #member, off, width, [](Bytes s) -> std::uint64_t { return rec<T>(s).member; } \
     }
 
 template <class A>
@@ -66,9 +70,9 @@ std::vector<std::byte> arrayBytes(const A& a) {
     return {b.begin(), b.end()};
 }
 
-#define ARRAY(T, member, off, width)                                                        \
-    ArrayCase {                                                                             \
-        #T "." #member, off, width, [](Bytes s) { return arrayBytes(rec<T>(s).member); }    \
+#define ARRAY(T, member, off, width)                                                     \
+    ArrayCase {                                                                          \
+#T "." #member, off, width, [](Bytes s) { return arrayBytes(rec<T>(s).member); } \
     }
 
 void checkFields(const std::vector<FieldCase>& cases) {
@@ -204,8 +208,7 @@ TEST(OnDiskRecords, DirectoryEntryFieldsSitAtTheirOffsets) {
         ARRAY(TFDTEntry, fileext, 8, 3),
     });
     const auto p = pattern();
-    EXPECT_EQ(rec<TFDT32Entry>(p).firstCluster(),
-              (std::uint32_t{le16(p, 20)} << 16) | le16(p, 26));
+    EXPECT_EQ(rec<TFDT32Entry>(p).firstCluster(), (std::uint32_t{le16(p, 20)} << 16) | le16(p, 26));
 }
 
 TEST(OnDiskRecords, NtfsHeaderFieldsSitAtTheirOffsets) {
@@ -258,7 +261,8 @@ TEST(OnDiskRecords, NtfsHeaderFieldsSitAtTheirOffsets) {
     const auto p = pattern();
     const std::uint64_t low48 = 0xFFFF'FFFF'FFFFull;
     EXPECT_EQ(rec<TFileRecordHeader>(p).baseRecord.recordNumber(), le64(p, 32) & low48);
-    EXPECT_EQ(rec<TFileNameAttrHead>(p).FileReferenceOfParentDir.recordNumber(), le64(p, 0) & low48);
+    EXPECT_EQ(rec<TFileNameAttrHead>(p).FileReferenceOfParentDir.recordNumber(),
+              le64(p, 0) & low48);
 }
 
 TEST(OnDiskRecords, FileReferenceKeepsFortyEightBits) {

@@ -183,9 +183,14 @@ private:
         if (auto backing = readAttr(diskDir / "loop" / "backing_file"); backing && !backing->empty()) {
             fromPath(*backing, depth + 1);
         }
+        // Device-mapper and md: every device under it, in name order.
+        std::vector<std::string> slaves;
         for (const auto& slave : fs::directory_iterator(dir / "slaves", ec)) {
+            slaves.push_back(slave.path().filename().string());
+        }
+        for (const std::string& slave : sortedNames(std::move(slaves))) {
             std::error_code canonEc;
-            const fs::path target = fs::canonical(slave.path(), canonEc);
+            const fs::path target = fs::canonical(dir / "slaves" / slave, canonEc);
             if (!canonEc) fromDevice(target, depth + 1);
         }
     }
