@@ -298,6 +298,20 @@ TEST_F(DeviceReadTest, TimeoutChoiceFollowsTheDevicesHistory) {
     EXPECT_EQ(lastWait(), 1000u) << "after ten slow reads";
 }
 
+TEST(DeviceShortRead, FileThatShrankGivesAShortCount) {
+    platform::fake::FakePlatform os;
+    auto& file = os.addDisk("/img/shrinking.img", PatternedSectors(8), 512, false);
+    storage::TDevice dev(os, "/img/shrinking.img");
+    ASSERT_EQ(dev.Sectors(), 8u);
+    file.data.resize(6 * 512 + 256);  // truncated behind our back
+    std::vector<std::byte> buf(4 * 512);
+    EXPECT_EQ(dev.Read(4, 4, buf.data()), 2u * 512 + 256);
+    EXPECT_TRUE(SectorMatches(std::span(buf).subspan(512, 512), 5));
+    EXPECT_EQ(dev.Read(6, 1, buf.data()), 256u);
+    EXPECT_EQ(dev.Read(7, 1, buf.data()), 0u);
+    EXPECT_FALSE(dev.Abort().Aborted) << "a short file is not a failing device";
+}
+
 TEST_F(DeviceReadTest, MessagesWithoutASinkAreDropped) {
     storage::SetOnDeviceEvent({});
     disk->faults.bad = {1};
