@@ -31,12 +31,7 @@ TEST(CreateImagePlan, PerKindOfSource) {
     // A volume with no known file system but an ext superblock becomes a Linux volume image.
     std::vector<std::byte> ext(200 * 512);
     os.addDisk("/dev/sdz1", WithExtSuperblockAt(ext, 0));
-    os.whole = {};
-    platform::BlockDeviceInfo part;
-    part.name = "sdz1";
-    part.path = "/dev/sdz1";
-    part.partition = true;
-    os.parts = {part};
+    os.parts = {BlockDevice("sdz1", "sdz")};
     storage::TDevice vol(os, std::string("/dev/sdz1"));
     ASSERT_EQ(vol.DeviceType(), storage::kDeviceVolume);
     const auto v = app::ProposeImagePlan(vol);
@@ -50,11 +45,7 @@ TEST(CreateImagePlan, AnImageOfAVolumeIsImagedFromBehindItsPrefix) {
     TempDir tmp;
     platform::fake::FakePlatform os;
     os.addDisk("/dev/vol", PatternedSectors(300));
-    platform::BlockDeviceInfo part;
-    part.name = "vol";
-    part.path = "/dev/vol";
-    part.partition = true;
-    os.parts = {part};
+    os.parts = {BlockDevice("vol", "disk")};
     storage::TDevice vol(os, std::string("/dev/vol"));
     const auto first = tmp.file("vol.dif");
     ASSERT_TRUE(vol.CreateImage(first, 0, 300, 1, storage::kFsFat32, 0));
@@ -72,17 +63,8 @@ TEST(CreateImageCommand, RefusesATargetOnTheAreaBeingRead) {
     platform::fake::FakePlatform os;
     os.addDisk("/dev/sda", PatternedSectors(4096));
     os.addDisk("/dev/sda2", PatternedSectors(1024));
-    platform::BlockDeviceInfo disk;
-    disk.name = "sda";
-    disk.path = "/dev/sda";
-    platform::BlockDeviceInfo part = disk;
-    part.name = "sda2";
-    part.path = "/dev/sda2";
-    part.partition = true;
-    part.parent = "sda";
-    part.startByte = 2048 * 512;
-    os.whole = {disk};
-    os.parts = {part};
+    os.whole = {BlockDevice("sda")};
+    os.parts = {BlockDevice("sda2", "sda", 2048 * 512)};
     // /mnt/data is a file system on sectors 2048..3071 of disk 0.
     os.extents["/mnt/data"] = {{0, 2048 * 512, 1024 * 512}};
 

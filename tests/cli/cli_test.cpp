@@ -25,18 +25,10 @@ struct CliResult {
 class CliTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // A FAT16 boot sector, then patterned sectors.
         auto vol = PatternedSectors(2000);
-        // A FAT16 boot sector in sector 0 of the raw image.
-        std::fill(vol.begin(), vol.begin() + 512, std::byte{0});
-        std::span<std::byte> b(vol);
-        EXPECT_TRUE(storage::putLe16(b, 11, 512));
-        b[13] = std::byte{4};
-        EXPECT_TRUE(storage::putLe16(b, 14, 1));
-        b[16] = std::byte{2};
-        EXPECT_TRUE(storage::putLe16(b, 17, 512));
-        EXPECT_TRUE(storage::putLe16(b, 22, 40));
-        EXPECT_TRUE(storage::putLe32(b, 32, 40000));
-        EXPECT_TRUE(storage::putLe16(b, 510, 0xAA55));
+        const auto boot = Fat16Volume(1);
+        std::copy(boot.begin(), boot.end(), vol.begin());
         os.addDisk("/img/vol.img", vol, 512, false);
     }
 
@@ -157,10 +149,7 @@ TEST_F(CliTest, ImageCreateChecksItsRange) {
 
 TEST_F(CliTest, ImageCreateRefusesATargetOnTheDiskBeingRead) {
     os.addDisk("/dev/sdq", PatternedSectors(100));
-    platform::BlockDeviceInfo disk;
-    disk.name = "sdq";
-    disk.path = "/dev/sdq";
-    os.whole = {disk};
+    os.whole = {BlockDevice("sdq")};
     os.extents[tmp.path().string()] = {{0, 0, 100 * 512}};
     const auto r = Run({"image", "create", "drive:0", "--to", tmp.file("on-source.dif")});
     EXPECT_EQ(r.code, 2);
@@ -185,17 +174,12 @@ TEST_F(CliTest, EventLogFileIsWrittenAtExit) {
 
 TEST_F(CliTest, SourcesListsDrivesAndVolumes) {
     os.addDisk("/dev/sdq", PatternedSectors(100));
-    platform::BlockDeviceInfo disk;
-    disk.name = "sdq";
-    disk.path = "/dev/sdq";
+    auto disk = BlockDevice("sdq");
     disk.model = "Thumb USB Device";
     disk.removable = true;
     os.whole = {disk};
-    platform::BlockDeviceInfo part = disk;
-    part.name = "sdq1";
-    part.path = "/dev/sdq1";
-    part.partition = true;
-    part.parent = "sdq";
+    auto part = BlockDevice("sdq1", "sdq");
+    part.removable = true;
     part.sizeBytes = 2000 * 512;
     part.mountPoint = "/media/thumb";
     os.parts = {part};

@@ -131,19 +131,21 @@ INSTANTIATE_TEST_SUITE_P(
                     SourceMode{"ReaderThread", {false, false, {}}, LinuxReaderKind::Thread}),
     [](const testing::TestParamInfo<SourceMode>& p) { return p.param.name; });
 
+// Writes `file` to `path`, flushes it, drops all of it from the page cache and brings back only
+// its first MiB (plus whatever read-ahead adds, far less than the whole). False when the tools
+// for that are missing.
+bool writePartlyCached(const fs::path& path, const std::vector<std::byte>& file) {
+    test::writeFile(path, file);
+    const std::string quoted = "'" + path.string() + "'";
+    return test::run("sync " + quoted) && test::run("dd if=" + quoted + " iflag=nocache count=0") &&
+           test::run("dd if=" + quoted + " of=/dev/null bs=64K count=16");
+}
+
 TEST(LinuxBlockSource, PartlyCachedRangeTakesTheCachedHeadAndReadsTheRest) {
     TempDir dir;
     const fs::path path = dir / "partly.bin";
     const auto file = patternBytes(32u << 20, 7);
-    test::writeFile(path, file);
-    // Flush the file, drop all of it from the page cache, then bring back only its start (and
-    // whatever read-ahead adds, far less than the whole file).
-    const std::string quoted = "'" + path.string() + "'";
-    if (!test::run("sync " + quoted) ||
-        !test::run("dd if=" + quoted + " iflag=nocache count=0") ||
-        !test::run("dd if=" + quoted + " of=/dev/null bs=64K count=16")) {
-        GTEST_SKIP() << "sync or dd is not available";
-    }
+    if (!writePartlyCached(path, file)) GTEST_SKIP() << "sync or dd is not available";
 
     OpenResult opened = LinuxBlockSource::open(path);
     ASSERT_NE(opened.source, nullptr);
@@ -161,6 +163,56 @@ TEST(LinuxBlockSource, PartlyCachedRangeTakesTheCachedHeadAndReadsTheRest) {
     }
     EXPECT_EQ(source.counters().cachedPartial, 1u);
     EXPECT_GE(source.counters().asyncReads, 1u);
+}
+
+TEST(LinuxBlockSource, FailedReadLeavesTheCallerBufferAlone) {
+    TempDir dir;
+    const auto file = patternBytes(20u << 20, 11);
+    struct Case {
+        const char* name;
+        bool cachedHead;  // the range starts in the page cache
+        bool firstRequestOk;
+    };
+    const Case cases[] = {
+        {"second of several requests fails", false, true},
+        {"cached head, failing rest", true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = dir / (std::string(c.name) + ".bin");
+        if (c.cachedHead) {
+            if (!writePartlyCached(path, file)) GTEST_SKIP() << "sync or dd is not available";
+        } else {
+            test::writeFile(path, file);
+        }
+        LinuxSourceOptions options;
+        options.cachedFastPath = c.cachedHead;
+        const bool firstOk = c.firstRequestOk;
+        options.makeReader = [&file, firstOk](int fd) {
+            auto calls = std::make_shared<int>(0);
+            return std::make_unique<linux_os::ThreadReader>(
+                fd, [&file, firstOk, calls](int, std::span<std::byte> buf, std::uint64_t at) -> long {
+                    if ((*calls)++ > 0 || !firstOk) return -EIO;
+                    std::memcpy(buf.data(), file.data() + at, buf.size());
+                    return static_cast<long>(buf.size());
+                });
+        };
+        OpenResult opened = LinuxBlockSource::open(path, options);
+        ASSERT_NE(opened.source, nullptr);
+        auto& source = static_cast<LinuxBlockSource&>(*opened.source);
+        std::vector<std::byte> dst(file.size(), kUntouched);
+
+        const ReadOutcome out = source.readTimed(dst, 0, 1000ms);
+
+        EXPECT_EQ(out.status, ReadStatus::Failed);
+        EXPECT_EQ(out.error, EIO);
+        EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](std::byte b) { return b == kUntouched; }));
+        if (c.cachedHead) {
+            EXPECT_EQ(source.counters().cachedPartial, 1u) << "the head was not served from cache";
+        } else {
+            EXPECT_EQ(source.counters().asyncReads, 2u);
+        }
+    }
 }
 
 TEST(LinuxBlockSource, OpenRefusesWhatIsNotAFileOrBlockDevice) {

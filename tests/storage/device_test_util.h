@@ -11,6 +11,7 @@
 #include "platform/fake/fake_platform.h"
 #include "storage/device.h"
 #include "storage/device_events.h"
+#include "storage/le.h"
 
 namespace brenvale::test {
 
@@ -35,6 +36,33 @@ inline bool AllZero(std::span<const std::byte> got) {
         if (b != std::byte{0}) return false;
     }
     return true;
+}
+
+// A FAT16 volume of `sectors` sectors whose boot sector claims 40000 (about 10000 clusters).
+inline std::vector<std::byte> Fat16Volume(std::uint32_t sectors) {
+    std::vector<std::byte> v(std::size_t{sectors} * 512);
+    std::span<std::byte> b(v);
+    EXPECT_TRUE(storage::putLe16(b, 11, 512));
+    b[13] = std::byte{4};
+    EXPECT_TRUE(storage::putLe16(b, 14, 1));
+    b[16] = std::byte{2};
+    EXPECT_TRUE(storage::putLe16(b, 17, 512));
+    EXPECT_TRUE(storage::putLe16(b, 22, 40));
+    EXPECT_TRUE(storage::putLe32(b, 32, 40000));
+    EXPECT_TRUE(storage::putLe16(b, 510, 0xAA55));
+    return v;
+}
+
+// How the platform lists a block device "/dev/<name>".
+inline platform::BlockDeviceInfo BlockDevice(const std::string& name, const std::string& parent = "",
+                                             std::uint64_t startByte = 0) {
+    platform::BlockDeviceInfo d;
+    d.name = name;
+    d.path = "/dev/" + name;
+    d.partition = !parent.empty();
+    d.parent = parent;
+    d.startByte = startByte;
+    return d;
 }
 
 // Collects what the device layer reports while alive, and clears the global abort flag.

@@ -11,23 +11,6 @@
 namespace brenvale::test {
 namespace {
 
-using platform::BlockDeviceInfo;
-
-std::vector<std::byte> Fat16Volume(std::uint32_t sectors) {
-    std::vector<std::byte> v(std::size_t{sectors} * 512);
-    std::span<std::byte> b(v);
-    EXPECT_TRUE(storage::putLe16(b, 11, 512));
-    b[13] = std::byte{4};
-    EXPECT_TRUE(storage::putLe16(b, 14, 1));
-    b[16] = std::byte{2};
-    EXPECT_TRUE(storage::putLe16(b, 17, 512));
-    EXPECT_TRUE(storage::putLe16(b, 19, 0));
-    EXPECT_TRUE(storage::putLe16(b, 22, 40));
-    EXPECT_TRUE(storage::putLe32(b, 32, 40000));
-    EXPECT_TRUE(storage::putLe16(b, 510, 0xAA55));
-    return v;
-}
-
 std::vector<std::byte> NtfsVolume(std::uint32_t sectors, std::uint64_t claimed) {
     std::vector<std::byte> v(std::size_t{sectors} * 512);
     std::memcpy(v.data() + 3, "NTFS    ", 8);
@@ -35,17 +18,6 @@ std::vector<std::byte> NtfsVolume(std::uint32_t sectors, std::uint64_t claimed) 
     EXPECT_TRUE(storage::putLe64(v, 40, claimed));
     EXPECT_TRUE(storage::putLe16(v, 510, 0xAA55));
     return v;
-}
-
-BlockDeviceInfo Device(const std::string& name, bool partition = false, const std::string& parent = "",
-                       std::uint64_t startByte = 0) {
-    BlockDeviceInfo d;
-    d.name = name;
-    d.path = "/dev/" + name;
-    d.partition = partition;
-    d.parent = parent;
-    d.startByte = startByte;
-    return d;
 }
 
 class DriveEnumTest : public ::testing::Test {
@@ -58,10 +30,10 @@ protected:
         os.addDisk("/dev/sda3", NtfsVolume(64, 123456));
         // Disk 1: a stick formatted without a partition table.
         os.addDisk("/dev/sdb", Fat16Volume(64)).geometry->mediaType = 11;
-        os.whole = {Device("sda"), Device("sdb")};
+        os.whole = {BlockDevice("sda"), BlockDevice("sdb")};
         os.whole[0].model = "Acme Drive USB Device";
-        os.parts = {Device("sda1", true, "sda", 2048 * 512), Device("sda2", true, "sda", 4096 * 512),
-                    Device("sda3", true, "sda", 8192 * 512)};
+        os.parts = {BlockDevice("sda1", "sda", 2048 * 512), BlockDevice("sda2", "sda", 4096 * 512),
+                    BlockDevice("sda3", "sda", 8192 * 512)};
     }
     platform::fake::FakePlatform os;
     DeviceEventRecorder events;

@@ -24,8 +24,8 @@ using linux_os::UniqueFd;
 
 namespace {
 
-// Larger requests are split so one stalled request never pins an unbounded buffer and each
-// piece gets its own time-out.
+// Larger ranges are read in pieces, each with its own time-out: a slow but healthy disk moves
+// 8 MiB well within a second, not a quarter of a gigabyte.
 constexpr std::size_t kMaxRequest = 8u << 20;
 
 // When the kernel has no geometry for a device (loop, NVMe), the usual translation.
@@ -111,9 +111,9 @@ bool LinuxBlockSource::atEnd(std::uint64_t offset) {
     return offset >= knownSize_;
 }
 
-std::optional<std::size_t> LinuxBlockSource::readCached(std::span<std::byte> dst,
+std::optional<std::size_t> LinuxBlockSource::readCached(std::span<std::byte> buf,
                                                         std::uint64_t offset) {
-    iovec iov{dst.data(), dst.size()};
+    iovec iov{buf.data(), buf.size()};
     for (;;) {
         const ssize_t n = ::preadv2(fd_.get(), &iov, 1, static_cast<off_t>(offset), RWF_NOWAIT);
         if (n >= 0) return static_cast<std::size_t>(n);
@@ -126,43 +126,44 @@ std::optional<std::size_t> LinuxBlockSource::readCached(std::span<std::byte> dst
     }
 }
 
-ReadOutcome LinuxBlockSource::readAsync(std::span<std::byte> dst, std::uint64_t offset,
-                                        Millis timeout) {
-    const std::span<std::byte> bounce = bounce_.get(dst.size());
-    if (bounce.size() != dst.size()) return {ReadStatus::Failed, ENOMEM, 0};
-    ++counters_.asyncReads;
-    const ReadOutcome out = readWithTimeout(*reader_, bounce, offset, timeout);
-    if (out.status == ReadStatus::Ok) {
-        std::memcpy(dst.data(), bounce.data(), std::min(out.bytes, dst.size()));
-    } else if (out.status == ReadStatus::Hung) {
-        bounce_.abandon();  // the kernel may still write there
-    }
-    return out;
-}
-
 ReadOutcome LinuxBlockSource::readTimed(std::span<std::byte> dst, std::uint64_t offset,
                                         Millis timeout) {
+    if (dst.empty()) return {ReadStatus::Ok, 0, 0};
+    // Everything lands in the bounce buffer first and reaches dst only once the whole range
+    // succeeded: a cached head followed by a failing tail, or a failing later request of a
+    // large range, must leave dst as it was.
+    const std::span<std::byte> bounce = bounce_.get(dst.size());
+    if (bounce.size() != dst.size()) return {ReadStatus::Failed, ENOMEM, 0};
+    const auto deliver = [&](std::size_t bytes) {
+        std::memcpy(dst.data(), bounce.data(), bytes);
+        return ReadOutcome{ReadStatus::Ok, 0, bytes};
+    };
+
     std::size_t done = 0;
-    if (fastPath_ && !dst.empty()) {
-        if (auto n = readCached(dst, offset)) {
+    if (fastPath_) {
+        // The page cache answers without blocking, so this read can never hang.
+        if (auto n = readCached(bounce, offset)) {
             done = *n;
             if (done == dst.size() || atEnd(offset + done)) {
                 ++counters_.cachedWhole;
-                return {ReadStatus::Ok, 0, done};
+                return deliver(done);
             }
             if (done > 0) ++counters_.cachedPartial;
         }
     }
     while (done < dst.size()) {
         const std::size_t want = std::min(dst.size() - done, kMaxRequest);
-        const ReadOutcome part = readAsync(dst.subspan(done, want), offset + done, timeout);
+        ++counters_.asyncReads;
+        const ReadOutcome part =
+            readWithTimeout(*reader_, bounce.subspan(done, want), offset + done, timeout);
+        if (part.status == ReadStatus::Hung) bounce_.abandon();  // the kernel may still write it
         if (part.status != ReadStatus::Ok) return part;
-        done += part.bytes;
+        done += std::min(part.bytes, want);
         // A short transfer is the end of the data unless the source says there is more (a
         // failing device may return what it could before the error shows on the next read).
         if (part.bytes == 0 || (part.bytes < want && atEnd(offset + done))) break;
     }
-    return {ReadStatus::Ok, 0, done};
+    return deliver(done);
 }
 
 std::optional<std::uint64_t> LinuxBlockSource::sizeBytes() {

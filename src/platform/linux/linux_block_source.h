@@ -52,8 +52,7 @@ public:
 private:
     LinuxBlockSource(linux_os::UniqueFd fd, bool isBlock, const LinuxSourceOptions& options);
     // Page-cache attempt: bytes copied, or nullopt when the cache cannot help.
-    std::optional<std::size_t> readCached(std::span<std::byte> dst, std::uint64_t offset);
-    ReadOutcome readAsync(std::span<std::byte> dst, std::uint64_t offset, Millis timeout);
+    std::optional<std::size_t> readCached(std::span<std::byte> buf, std::uint64_t offset);
     bool atEnd(std::uint64_t offset);
 
     linux_os::UniqueFd fd_;
