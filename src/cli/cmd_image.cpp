@@ -116,48 +116,53 @@ int imageInfo(Context& ctx, const std::string& file) {
         throw CliError(kExitUsage, file + ": " + storage::kInvalidImage);
     }
     const auto d = *storage::readRecord<storage::TImageDescriptor>(raw, 0);
-    const std::uint32_t s = d.BytesPerSector ? d.BytesPerSector : 512;
+    // Fields of the packed record are copied out: they must not bind to references.
+    const std::uint64_t lba0 = d.LBA0, claimed = d.Sectors, total = d.Params.TotalPhysSec;
+    const std::uint32_t bps = d.BytesPerSector, crc = d.CRC, cyl = d.Params.Heads, heads = d.Params.TracksPerHead,
+                        spt = d.Params.SectorsPerTrack, paramBps = d.Params.BytesPerSector;
+    const unsigned sourceType = d.SourceType, compressed = d.Compressed, mediaType = d.Params.MediaType,
+                   mediaAttr = d.Params.MediaAttr;
+    const std::uint32_t s = bps ? bps : 512;
     const std::uint64_t fileSectors = (size - raw.size()) / s;
     const bool crcOk = storage::descriptorCrcMatches(d);
-    const bool sectorsOk = d.Sectors == fileSectors;
-    const auto& p = d.Params;
+    const bool sectorsOk = claimed == fileSectors;
 
     if (ctx.json) {
         ctx.out << nlohmann::ordered_json{
                        {"file", file},
                        {"version", versionText(d)},
-                       {"source_type", d.SourceType},
-                       {"lba0", d.LBA0},
-                       {"sectors", d.Sectors},
+                       {"source_type", sourceType},
+                       {"lba0", lba0},
+                       {"sectors", claimed},
                        {"file_sectors", fileSectors},
-                       {"compressed", d.Compressed},
-                       {"bytes_per_sector", d.BytesPerSector},
-                       {"crc", fmt::format("{:08X}", d.CRC)},
+                       {"compressed", compressed},
+                       {"bytes_per_sector", bps},
+                       {"crc", fmt::format("{:08X}", crc)},
                        {"crc_valid", crcOk},
                        {"sectors_match", sectorsOk},
                        {"params",
-                        {{"media_type", p.MediaType},
-                         {"media_attr", p.MediaAttr},
-                         {"cylinders", p.Heads},
-                         {"heads", p.TracksPerHead},
-                         {"sectors_per_track", p.SectorsPerTrack},
-                         {"bytes_per_sector", p.BytesPerSector},
-                         {"total_sectors", p.TotalPhysSec}}}}
+                        {{"media_type", mediaType},
+                         {"media_attr", mediaAttr},
+                         {"cylinders", cyl},
+                         {"heads", heads},
+                         {"sectors_per_track", spt},
+                         {"bytes_per_sector", paramBps},
+                         {"total_sectors", total}}}}
                        .dump(2)
                 << '\n';
     } else {
         static constexpr const char* kSourceTypes[] = {"physical drive", "volume", "image"};
         ctx.out << "Version:           " << versionText(d) << '\n'
-                << "Source type:       " << unsigned{d.SourceType}
-                << (d.SourceType < 3 ? std::string(" (") + kSourceTypes[d.SourceType] + ")" : std::string{}) << '\n'
-                << "First source LBA:  " << d.LBA0 << '\n'
-                << "Sectors:           " << d.Sectors << (sectorsOk ? "" : fmt::format(" (file holds {})", fileSectors))
+                << "Source type:       " << sourceType
+                << (sourceType < 3 ? std::string(" (") + kSourceTypes[sourceType] + ")" : std::string{}) << '\n'
+                << "First source LBA:  " << lba0 << '\n'
+                << "Sectors:           " << claimed << (sectorsOk ? "" : fmt::format(" (file holds {})", fileSectors))
                 << '\n'
-                << "Bytes per sector:  " << d.BytesPerSector << '\n'
-                << "Compressed:        " << unsigned{d.Compressed} << '\n'
-                << "Geometry:          " << p.Heads << " cylinders, " << p.TracksPerHead << " heads, "
-                << p.SectorsPerTrack << " sectors/track, " << p.TotalPhysSec << " sectors\n"
-                << "CRC:               " << fmt::format("{:08X}", d.CRC) << (crcOk ? " (valid)" : " (INVALID)") << '\n';
+                << "Bytes per sector:  " << bps << '\n'
+                << "Compressed:        " << compressed << '\n'
+                << "Geometry:          " << cyl << " cylinders, " << heads << " heads, "
+                << spt << " sectors/track, " << total << " sectors\n"
+                << "CRC:               " << fmt::format("{:08X}", crc) << (crcOk ? " (valid)" : " (INVALID)") << '\n';
     }
     return crcOk && sectorsOk ? kExitOk : kExitFailed;
 }

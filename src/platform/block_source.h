@@ -25,7 +25,8 @@ public:
     virtual ~BlockSource() = default;
 
     // Reads dst.size() bytes at byte `offset` with the time-out rule of readWithTimeout.
-    // On Ok, `bytes` may be fewer than asked at the end of a file; dst is untouched otherwise.
+    // On Ok, `bytes` may be fewer than asked at the end of a file. On failure dst holds nothing
+    // but correctly read bytes: at most a head of the range that was already in memory.
     virtual ReadOutcome readTimed(std::span<std::byte> dst, std::uint64_t offset,
                                   Millis timeout) = 0;
 

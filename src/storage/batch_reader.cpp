@@ -59,8 +59,8 @@ std::uint32_t ReadBatch(const BatchRequest& req) {
     const std::size_t s = req.sectorSize;
     const std::size_t total = std::size_t{req.sectors} * s;
 
-    // Whole-batch attempts straight into the destination: the source never writes it unless
-    // the read succeeded.
+    // Whole-batch attempts straight into the destination: a failing read leaves nothing in it
+    // but correct bytes.
     int lastError = 0;
     for (unsigned attempt = 0;; ++attempt) {
         const auto out = readAt(req, req.dest, total, req.first, req.timeout);
@@ -81,7 +81,7 @@ std::uint32_t ReadBatch(const BatchRequest& req) {
         return 0;
     }
 
-    // Sector-by-sector pass into a work buffer, so an abort half way leaves dest untouched.
+    // Sector-by-sector pass into a work buffer, so an abort half way leaves no zeros in dest.
     AlignedBuffer localWork;
     AlignedBuffer& work = req.work ? *req.work : localWork;
     try {

@@ -41,8 +41,9 @@ struct BatchRequest {
 };
 
 // Returns the bytes placed in dest: N * sectorSize when every sector was delivered (bad ones
-// as zeros), fewer on a short transfer at the end of a file, 0 when the read aborted (dest is
-// then unchanged, the abort record and DeviceAborted are set and the reason was reported).
+// as zeros), fewer on a short transfer at the end of a file, 0 when the read aborted (the abort
+// record and DeviceAborted are then set and the reason reported; dest holds nothing but
+// correctly read data, at most what the source had in memory).
 std::uint32_t ReadBatch(const BatchRequest& req);
 
 }  // namespace brenvale::storage

@@ -47,7 +47,8 @@ public:
 
     // Reads Blocks sectors at LBA into Buf (room for Blocks * sector size bytes). Returns the
     // bytes delivered; unreadable sectors are zero-filled and count. 0: out of range, Blocks 0
-    // or above 65535, in the abort hold-off, or aborted (Buf unchanged).
+    // or above 65535, in the abort hold-off, or aborted. After a 0 Buf holds nothing but
+    // correct data of the range (sectors already in memory may have been placed).
     std::uint32_t Read(std::uint64_t LBA, std::uint32_t Blocks, std::byte* Buf);
     std::uint32_t Read(std::uint64_t LBA, std::uint32_t Blocks, std::span<std::byte> Buf);
 

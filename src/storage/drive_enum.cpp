@@ -81,7 +81,9 @@ bool physicalParams(platform::Platform& os, const platform::BlockDeviceInfo& dev
     p.TotalPhysSec = g->cylinders * g->tracksPerCylinder * g->sectorsPerTrack;
     if (g->bytesPerSector != 0) {
         const auto len = opened.source->sizeBytes();
-        if (len && *len > 0) p.TotalPhysSec = std::max<std::uint64_t>(p.TotalPhysSec, *len / g->bytesPerSector);
+        // Compared by value: a packed field must not bind to a reference.
+        const std::uint64_t bySize = len ? *len / g->bytesPerSector : 0;
+        if (bySize > p.TotalPhysSec) p.TotalPhysSec = bySize;
     }
     ApplyMediaType(g->mediaType, p);
     return true;

@@ -52,7 +52,7 @@ TEST(CreateImagePlan, AnImageOfAVolumeIsImagedFromBehindItsPrefix) {
     // The copy reports itself as a volume image: a second image skips the 63-sector prefix.
     os.addDisk(first, ReadWholeFile(first), 512, false);
     storage::TDevice img(os, first);
-    ASSERT_EQ(img.Desc().SourceType, storage::kImageSourceVolume);
+    ASSERT_EQ(Value(img.Desc().SourceType), storage::kImageSourceVolume);
     const auto plan = app::ProposeImagePlan(img);
     EXPECT_EQ(plan.LBA, 63u);
     EXPECT_EQ(plan.Blocks, 300u);

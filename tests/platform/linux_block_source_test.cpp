@@ -7,6 +7,7 @@
 #include <cstring>
 #include <atomic>
 #include <future>
+#include <iostream>
 #include <string>
 #include <thread>
 
@@ -159,13 +160,15 @@ TEST(LinuxBlockSource, PartlyCachedRangeTakesTheCachedHeadAndReadsTheRest) {
     ASSERT_EQ(out.bytes, dst.size());
     EXPECT_TRUE(std::equal(dst.begin(), dst.end(), file.begin() + offset));
     if (source.counters().cachedWhole == 1) {
-        GTEST_SKIP() << "the page cache could not be dropped here";
+        // Either the cache could not be dropped, or the read-ahead that the cached read starts
+        // for missing pages finished within that same call (a fast device).
+        GTEST_SKIP() << "the page cache served the whole range";
     }
     EXPECT_EQ(source.counters().cachedPartial, 1u);
     EXPECT_GE(source.counters().asyncReads, 1u);
 }
 
-TEST(LinuxBlockSource, FailedReadLeavesTheCallerBufferAlone) {
+TEST(LinuxBlockSource, FailedReadLeavesOnlyCorrectBytesInTheCallerBuffer) {
     TempDir dir;
     const auto file = patternBytes(20u << 20, 11);
     struct Case {
@@ -203,10 +206,19 @@ TEST(LinuxBlockSource, FailedReadLeavesTheCallerBufferAlone) {
         std::vector<std::byte> dst(file.size(), kUntouched);
 
         const ReadOutcome out = source.readTimed(dst, 0, 1000ms);
+        if (c.cachedHead && source.counters().cachedWhole == 1) {
+            // The read-ahead the cached read started finished within it (a fast device): the
+            // whole range came from the cache and no failing request was ever made.
+            std::cout << "[ NOTE ] " << c.name << ": the page cache served the whole range\n";
+            continue;
+        }
 
         EXPECT_EQ(out.status, ReadStatus::Failed);
         EXPECT_EQ(out.error, EIO);
-        EXPECT_TRUE(std::all_of(dst.begin(), dst.end(), [](std::byte b) { return b == kUntouched; }));
+        // Nothing but correct bytes: a cached head may already be in place, the rest is untouched.
+        const auto head = static_cast<std::size_t>(std::mismatch(dst.begin(), dst.end(), file.begin()).first - dst.begin());
+        EXPECT_TRUE(std::all_of(dst.begin() + head, dst.end(), [](std::byte b) { return b == kUntouched; }));
+        if (!c.cachedHead) EXPECT_EQ(head, 0u) << "nothing was cached, nothing may be in place";
         if (c.cachedHead) {
             EXPECT_EQ(source.counters().cachedPartial, 1u) << "the head was not served from cache";
         } else {

@@ -15,6 +15,13 @@
 
 namespace brenvale::test {
 
+// Reads a field of a packed on-disk record by value: gtest takes its arguments by reference,
+// and a reference to a misaligned field is undefined behaviour.
+template <class T>
+constexpr T Value(T v) {
+    return v;
+}
+
 // Byte i of sector n is (n * 7 + i) & 0xFF, so misplaced data never passes for right.
 inline std::vector<std::byte> PatternedSectors(std::uint64_t sectors, std::uint32_t s = 512) {
     std::vector<std::byte> data(sectors * s);

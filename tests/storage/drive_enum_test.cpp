@@ -55,14 +55,14 @@ TEST_F(DriveEnumTest, PhysicalDrivesAndTheirGeometry) {
     os.disk("/dev/sda").geometry = platform::DiskGeometry{2, 12, 16, 4, 512};  // 128 sectors by CHS
     storage::TDriveParams p{};
     ASSERT_TRUE(storage::GetDriveParams(os, 0x80, p));
-    EXPECT_EQ(p.Heads, 2u) << "holds the cylinders";
-    EXPECT_EQ(p.TracksPerHead, 16u);
-    EXPECT_EQ(p.SectorsPerTrack, 4u);
-    EXPECT_EQ(p.TotalPhysSec, 128u) << "the length (64 sectors) is smaller, so CHS stands";
+    EXPECT_EQ(Value(p.Heads), 2u) << "holds the cylinders";
+    EXPECT_EQ(Value(p.TracksPerHead), 16u);
+    EXPECT_EQ(Value(p.SectorsPerTrack), 4u);
+    EXPECT_EQ(Value(p.TotalPhysSec), 128u) << "the length (64 sectors) is smaller, so CHS stands";
     os.disk("/dev/sda").geometry = platform::DiskGeometry{0, 12, 255, 63, 512};
     ASSERT_TRUE(storage::GetDriveParams(os, 0x80, p));
-    EXPECT_EQ(p.TotalPhysSec, 64u) << "the length wins when larger";
-    EXPECT_EQ(p.MediaType, storage::kMediaFixed);
+    EXPECT_EQ(Value(p.TotalPhysSec), 64u) << "the length wins when larger";
+    EXPECT_EQ(Value(p.MediaType), storage::kMediaFixed);
 
     os.disk("/dev/sdb").geometry.reset();
     EXPECT_FALSE(storage::GetDriveParams(os, 0x81, p));
@@ -81,21 +81,21 @@ TEST(MediaType, MapsTheOsValues) {
         p.MediaType = 9;
         p.MediaAttr = 9;
         storage::ApplyMediaType(c.os, p);
-        EXPECT_EQ(p.MediaType, c.type) << c.os;
-        EXPECT_EQ(p.MediaAttr, c.attr) << c.os;
+        EXPECT_EQ(Value(p.MediaType), c.type) << c.os;
+        EXPECT_EQ(Value(p.MediaAttr), c.attr) << c.os;
     }
 }
 
 TEST_F(DriveEnumTest, VolumeSectorCountComesFromItsBootSector) {
     storage::TDriveParams p{};
     ASSERT_TRUE(storage::GetDriveParams(os, 2, p));
-    EXPECT_EQ(p.TotalPhysSec, 123456u);
+    EXPECT_EQ(Value(p.TotalPhysSec), 123456u);
     storage::TDevice fat(os, std::uint8_t{1});
     EXPECT_EQ(fat.DeviceType(), storage::kDeviceVolume);
     EXPECT_EQ(fat.Sectors(), 40000u);
     EXPECT_TRUE(fat.Model.empty());
     storage::TDevice stick(os, std::uint8_t{3});
-    EXPECT_EQ(stick.DeviceParam().MediaType, storage::kMediaRemovable);
+    EXPECT_EQ(Value(stick.DeviceParam().MediaType), storage::kMediaRemovable);
     EXPECT_THROW(storage::TDevice(os, std::uint8_t{4}), storage::DeviceError);
 }
 

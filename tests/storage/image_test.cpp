@@ -65,8 +65,8 @@ TEST_P(ImageLoadTest, Loads) {
     EXPECT_EQ(dev.IsRawImage(), c.raw);
     EXPECT_EQ(dev.Sectors(), c.sectors);
     EXPECT_EQ(dev.BytesPerSector(), c.sectorSize);
-    EXPECT_EQ(dev.DeviceParam().TotalPhysSec, c.sectors);
-    if (!c.raw) EXPECT_EQ(dev.DeviceParam().Heads, 7u) << "geometry comes from the descriptor";
+    EXPECT_EQ(Value(dev.DeviceParam().TotalPhysSec), c.sectors);
+    if (!c.raw) EXPECT_EQ(Value(dev.DeviceParam().Heads), 7u) << "geometry comes from the descriptor";
     std::vector<std::byte> buf(c.sectorSize);
     ASSERT_EQ(dev.Read(c.sectors - 1, 1, buf.data()), c.sectorSize);
     EXPECT_TRUE(SectorMatches(buf, c.sectors - 1, c.sectorSize));
@@ -175,11 +175,11 @@ TEST_F(CreateImageTest, VolumeImageHasAPrefixWithASyntheticMbr) {
     }
     const auto d = DescriptorOf(file);
     EXPECT_TRUE(storage::descriptorCrcMatches(d));
-    EXPECT_EQ(d.Sectors, 1063u);
-    EXPECT_EQ(d.LBA0, 100u);
-    EXPECT_EQ(d.SourceType, storage::kImageSourcePhysicalDrive);
-    EXPECT_EQ(d.BytesPerSector, 512u);
-    EXPECT_EQ(d.Params.TotalPhysSec, kSectors);
+    EXPECT_EQ(Value(d.Sectors), 1063u);
+    EXPECT_EQ(Value(d.LBA0), 100u);
+    EXPECT_EQ(Value(d.SourceType), storage::kImageSourcePhysicalDrive);
+    EXPECT_EQ(Value(d.BytesPerSector), 512u);
+    EXPECT_EQ(Value(d.Params.TotalPhysSec), kSectors);
 
     // And it loads back as a drive whose sector 63 is the first copied sector.
     platform::fake::FakePlatform os2;
@@ -202,7 +202,7 @@ TEST_F(CreateImageTest, DiskImageCopiesTheRangeAndReportsProgress) {
     ASSERT_EQ(file.size(), 2000u * 512 + 512);
     EXPECT_TRUE(SectorMatches(std::span(file).first(512), 0));
     EXPECT_TRUE(SectorMatches(std::span(file).subspan(1999 * 512, 512), 1999));
-    EXPECT_EQ(DescriptorOf(file).Sectors, 2000u);
+    EXPECT_EQ(Value(DescriptorOf(file).Sectors), 2000u);
 }
 
 TEST_F(CreateImageTest, StoppingKeepsAPartialImageWithAValidDescriptor) {
@@ -218,7 +218,7 @@ TEST_F(CreateImageTest, StoppingKeepsAPartialImageWithAValidDescriptor) {
     ASSERT_EQ(file.size(), 1500u * 512 + 512);
     const auto d = DescriptorOf(file);
     EXPECT_TRUE(storage::descriptorCrcMatches(d));
-    EXPECT_EQ(d.Sectors, 1500u);
+    EXPECT_EQ(Value(d.Sectors), 1500u);
 }
 
 TEST_F(CreateImageTest, AbortingDeviceEndsTheCopyEarly) {
@@ -229,7 +229,7 @@ TEST_F(CreateImageTest, AbortingDeviceEndsTheCopyEarly) {
     EXPECT_FALSE(dev->Terminated());
     EXPECT_TRUE(dev->CreateError().empty());
     const auto file = ReadWholeFile(out);
-    EXPECT_EQ(DescriptorOf(file).Sectors, 1000u);
+    EXPECT_EQ(Value(DescriptorOf(file).Sectors), 1000u);
     EXPECT_EQ(file.size(), 1000u * 512 + 512);
 }
 

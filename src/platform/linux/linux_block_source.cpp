@@ -129,41 +129,43 @@ std::optional<std::size_t> LinuxBlockSource::readCached(std::span<std::byte> buf
 ReadOutcome LinuxBlockSource::readTimed(std::span<std::byte> dst, std::uint64_t offset,
                                         Millis timeout) {
     if (dst.empty()) return {ReadStatus::Ok, 0, 0};
-    // Everything lands in the bounce buffer first and reaches dst only once the whole range
-    // succeeded: a cached head followed by a failing tail, or a failing later request of a
-    // large range, must leave dst as it was.
-    const std::span<std::byte> bounce = bounce_.get(dst.size());
-    if (bounce.size() != dst.size()) return {ReadStatus::Failed, ENOMEM, 0};
-    const auto deliver = [&](std::size_t bytes) {
-        std::memcpy(dst.data(), bounce.data(), bytes);
-        return ReadOutcome{ReadStatus::Ok, 0, bytes};
-    };
 
     std::size_t done = 0;
     if (fastPath_) {
-        // The page cache answers without blocking, so this read can never hang.
-        if (auto n = readCached(bounce, offset)) {
+        // RWF_NOWAIT never waits for the device: the first page not in memory ends it (the
+        // read-ahead it may start for that page completes, or not, on its own). It cannot hang,
+        // so it may write into dst directly; this is what keeps page-cached reads at the speed
+        // of a plain read().
+        if (auto n = readCached(dst, offset)) {
             done = *n;
             if (done == dst.size() || atEnd(offset + done)) {
                 ++counters_.cachedWhole;
-                return deliver(done);
+                return {ReadStatus::Ok, 0, done};
             }
             if (done > 0) ++counters_.cachedPartial;
         }
     }
-    while (done < dst.size()) {
-        const std::size_t want = std::min(dst.size() - done, kMaxRequest);
+
+    // The rest goes through the bounce buffer and reaches dst only once all of it succeeded:
+    // a failing request leaves dst with nothing but the cached head, if any.
+    const std::size_t rest = dst.size() - done;
+    const std::span<std::byte> bounce = bounce_.get(rest);
+    if (bounce.size() != rest) return {ReadStatus::Failed, ENOMEM, 0};
+    std::size_t got = 0;
+    while (got < rest) {
+        const std::size_t want = std::min(rest - got, kMaxRequest);
         ++counters_.asyncReads;
         const ReadOutcome part =
-            readWithTimeout(*reader_, bounce.subspan(done, want), offset + done, timeout);
+            readWithTimeout(*reader_, bounce.subspan(got, want), offset + done + got, timeout);
         if (part.status == ReadStatus::Hung) bounce_.abandon();  // the kernel may still write it
         if (part.status != ReadStatus::Ok) return part;
-        done += std::min(part.bytes, want);
+        got += std::min(part.bytes, want);
         // A short transfer is the end of the data unless the source says there is more (a
         // failing device may return what it could before the error shows on the next read).
-        if (part.bytes == 0 || (part.bytes < want && atEnd(offset + done))) break;
+        if (part.bytes == 0 || (part.bytes < want && atEnd(offset + done + got))) break;
     }
-    return deliver(done);
+    std::memcpy(dst.data() + done, bounce.data(), got);
+    return {ReadStatus::Ok, 0, done + got};
 }
 
 std::optional<std::uint64_t> LinuxBlockSource::sizeBytes() {

@@ -78,18 +78,18 @@ ThreadReader::~ThreadReader() {
     thread_.join();
 }
 
-bool ThreadReader::startWorker() {
+int ThreadReader::startWorker() {
     auto worker = std::make_shared<Worker>();
     worker->fd = UniqueFd(::fcntl(fd_, F_DUPFD_CLOEXEC, 0));
-    if (!worker->fd.valid()) return false;
+    if (!worker->fd.valid()) return errno;
     worker->read = read_;
     try {
         thread_ = std::thread([worker] { worker->run(); });
-    } catch (const std::system_error&) {
-        return false;
+    } catch (const std::system_error& e) {
+        return e.code().value() != 0 ? e.code().value() : EAGAIN;
     }
     worker_ = std::move(worker);
-    return true;
+    return 0;
 }
 
 void ThreadReader::abandonWorker() {
@@ -116,7 +116,9 @@ std::optional<AsyncRead::Done> ThreadReader::submit(std::span<std::byte> buf,
             abandonWorker();
         }
     }
-    if (!worker_ && !startWorker()) return Done{EAGAIN, 0};
+    if (!worker_) {
+        if (const int error = startWorker(); error != 0) return Done{error, 0};
+    }
     {
         std::lock_guard lock(worker_->mutex);
         worker_->buf = buf;

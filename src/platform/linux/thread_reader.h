@@ -34,7 +34,7 @@ public:
 
 private:
     struct Worker;
-    bool startWorker();
+    int startWorker();  // 0, or the errno that prevented it
     void abandonWorker();
 
     int fd_;
