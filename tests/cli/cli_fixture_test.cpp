@@ -59,6 +59,7 @@ TEST(FixtureImage, VolumeImageOfAPartitionHoldsItsExactSectors) {
     const auto layout = loadLayout(layoutFile);
     ASSERT_FALSE(layout.empty());
     TempDir tmp;
+    const auto disk = ReadWholeFile(demo);
     for (const auto& part : layout) {
         const auto target = tmp.file("p" + std::to_string(part.index) + ".dif");
         const auto r = RunCli({"image", "create", demo.string(), "--from", std::to_string(part.start), "--count",
@@ -72,7 +73,6 @@ TEST(FixtureImage, VolumeImageOfAPartitionHoldsItsExactSectors) {
         EXPECT_EQ(j["lba0"].get<std::uint64_t>(), part.start);
 
         // The image's data is the partition, byte for byte.
-        const auto disk = ReadWholeFile(demo);
         const auto copy = ReadWholeFile(target);
         ASSERT_EQ(copy.size(), (63 + part.sectors) * 512 + 512);
         EXPECT_TRUE(std::equal(copy.begin() + 63 * 512, copy.end() - 512, disk.begin() + part.start * 512))

@@ -34,9 +34,9 @@ private:
 
 inline std::vector<std::byte> ReadWholeFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
-    std::vector<char> raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> out(raw.size());
-    std::memcpy(out.data(), raw.data(), raw.size());
+    std::vector<std::byte> out(in ? std::filesystem::file_size(p) : 0);
+    in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    out.resize(static_cast<std::size_t>(in.gcount()));
     return out;
 }
 
