@@ -38,6 +38,9 @@ int listSources(Context& ctx) {
                            {"sector_size", v.device.logicalSectorSize},
                            {"removable", v.device.removable}});
     }
+    if (drives.empty() && !disks.empty()) {
+        ctx.err << "brenvale-cli: " << disks.size() << " disk(s) could not be opened (reading disks needs root)\n";
+    }
     if (ctx.json) {
         ctx.out << nlohmann::ordered_json{{"drives", drives}, {"volumes", volumes}}.dump(2) << '\n';
         return kExitOk;

@@ -56,7 +56,11 @@ TDevice::TDevice(platform::Platform& os, std::uint8_t DriveNum) : FOs(os) {
 
 TDevice::TDevice(platform::Platform& os, const std::string& ImageFile, std::uint32_t rawSectorSize) : FOs(os) {
     auto opened = os.openReadOnly(ImageFile);
-    if (!opened.source) throw DeviceError(kCannotOpenImage);
+    if (!opened.source) {
+        // A device node that cannot be opened is not an image problem: say what the OS said.
+        if (ImageFile.rfind("/dev/", 0) == 0) throw DeviceError(platform::errorText(opened.error));
+        throw DeviceError(kCannotOpenImage);
+    }
     if (opened.source->isBlockDevice()) {
         openBlockDevice(ImageFile, std::move(opened.source));
         return;

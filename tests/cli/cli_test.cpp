@@ -87,7 +87,8 @@ TEST_F(CliTest, UnusableInputEndsWithExitTwoAndOneLine) {
                           Case{{"info", "drive:3"}, "brenvale-cli: drive:3: No such device\n"},
                           Case{{"info", "volume:0"}, "brenvale-cli: volume:0: not a drive or volume number (see 'brenvale-cli sources')\n"},
                           Case{{"info", "drive:x"}, "brenvale-cli: drive:x: not a drive or volume number (see 'brenvale-cli sources')\n"},
-                          Case{{"image", "info", "/img/none.dif"}, "brenvale-cli: /img/none.dif: Cannot open drive image.\n"}}) {
+                          Case{{"image", "info", "/img/none.dif"}, "brenvale-cli: /img/none.dif: Cannot open drive image.\n"},
+                          Case{{"info", "/dev/sdx"}, "brenvale-cli: /dev/sdx: No such file or directory\n"}}) {
         const auto r = Run(c.args);
         EXPECT_EQ(r.code, 2) << c.args.back();
         EXPECT_EQ(r.err, c.message);
