@@ -39,6 +39,7 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterSources(app, ctx);
     RegisterInfo(app, ctx);
     RegisterImage(app, ctx);
+    RegisterPartitions(app, ctx);
     app.parse_complete_callback([&] { ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal()); });
 
     int code = kExitOk;

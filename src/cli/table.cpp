@@ -25,6 +25,7 @@ void TextTable::print(std::ostream& out, const std::vector<std::size_t>& rightAl
             if (i) line += "  ";
             line += right ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : std::string{});
         }
+        line.erase(line.find_last_not_of(' ') + 1);
         out << line << '\n';
     }
 }

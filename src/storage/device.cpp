@@ -141,9 +141,11 @@ void TDevice::openImage(const std::string& path, std::uint32_t rawSectorSize) {
         if (!plausibleSectorSize(FBytesPerSector)) throw DeviceError(kInvalidImage);
         FSectors = *size / FBytesPerSector;
         if (FSectors == 0) throw DeviceError(kInvalidImage);
-        // A raw image reads like a fixed disk; the geometry is the usual translation.
+        // A raw image may hold a partitioned disk or a bare volume. Like removable media, it
+        // may carry a volume in sector 0; the geometry is the usual translation.
         FDeviceParam = TDriveParams{};
-        FDeviceParam.MediaType = 3;
+        FDeviceParam.MediaType = kMediaRemovable;
+        FDeviceParam.MediaAttr = 1;
         FDeviceParam.TracksPerHead = 255;
         FDeviceParam.SectorsPerTrack = 63;
         FDeviceParam.Heads = static_cast<std::uint32_t>(FSectors / (255 * 63));

@@ -1,0 +1,56 @@
+#pragma once
+// The partition-scan checkpoint: where a stopped lost-partition search stood and what it had
+// found, so the next scan of the same drive can continue from there.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "partitions/partition.h"
+
+namespace brenvale::partitions {
+
+inline constexpr std::array<char, 8> kPartiCheckpointMagic{'Q', 'V', 'P', 'C', 'P', '0', '0', '1'};
+inline constexpr std::uint32_t kPartiCheckpointVersion = 2;  // written; 1 and 2 are read
+inline constexpr char kPartiCheckpointFileName[] = "parti_scan.prc";
+// Bytes of a stored partition record besides its label.
+inline constexpr std::size_t kPartiRecordFixedSize = 589;
+// Thousands of lost partitions fit in a few MiB; anything past this is not a checkpoint, and
+// the loader reads the whole file into memory.
+inline constexpr std::size_t kMaxPartiCheckpointBytes = std::size_t{64} << 20;
+
+// LoadPartiCheckpoint results.
+inline constexpr int kPartiCheckpointLoaded = 0;
+inline constexpr int kPartiCheckpointMissing = 1;
+inline constexpr int kPartiCheckpointInvalid = 2;
+
+struct TPartiCheckpointData {
+    std::uint8_t SourceType = 0;  // 0 physical drive, 1 volume, 2 image
+    std::string SourceId;         // image file path; empty for drives
+    std::uint8_t DeviceNum = 0;   // 0x80 + n for a physical drive
+    std::int64_t PartiStartLBA = 0;
+    std::uint8_t FS = 0;
+    std::int64_t LBA = 0, Blocks = 0, CurrLBA = 0;
+    std::uint8_t RefFrame = 0;  // 1: the range is shown relative to RefPartiStart
+    std::int64_t RefPartiStart = 0;
+    // Stored without Children, Parent, ClaimedSectCount and VolumePath.
+    std::vector<TPartition> Partitions;
+};
+
+// Writes version 2 to a temporary file beside FileName and renames it into place, so an
+// existing checkpoint is replaced whole or not at all. False on any error.
+bool SavePartiCheckpoint(const std::string& FileName, const TPartiCheckpointData& Data);
+
+// 0 loaded, 1 no such file, 2 invalid. Records the plausibility check refuses are dropped.
+// Data is reset first, so on 1 and 2 it is empty.
+int LoadPartiCheckpoint(const std::string& FileName, TPartiCheckpointData& Data);
+
+// Releases the stored partition records.
+void FreePartiCheckpoint(TPartiCheckpointData& Data);
+
+// The configured path when set, else "parti_scan.prc" in the data folder.
+std::string PartiCheckpointPath(const std::string& configured, const std::string& dataDir);
+
+}  // namespace brenvale::partitions
