@@ -6,7 +6,10 @@
 #include "partitions/disk_builder.h"
 #include "partitions/physical_drv.h"
 #include "storage/device_test_util.h"
+#include "platform/linux/linux_platform.h"
 #include "storage/fs_types.h"
+#include "storage/temp_dir.h"
+#include "support/fixtures.h"
 
 namespace brenvale::test {
 namespace {
@@ -221,6 +224,67 @@ TEST_F(PhysicalDrvTest, VolumesOfThisSystemAreNamed) {
     auto drv = Disk(b);
     EXPECT_EQ(At(*drv, 2048, 0x07)->VolumePath, "/media/data");
     EXPECT_EQ(At(*drv, 2048, 0x07)->DriveLetter, 0);
+}
+
+}  // namespace
+}  // namespace brenvale::test
+
+namespace brenvale::test {
+namespace {
+
+// The demo disk made by sfdisk and the mkfs tools.
+TEST(PhysicalDrvFixture, DemoDiskMatchesItsLayout) {
+    BRENVALE_REQUIRE_FIXTURE(image, "demo.img");
+    BRENVALE_REQUIRE_FIXTURE(layoutFile, "demo.layout.tsv");
+    auto os = platform::makeLinuxPlatform();
+    TPhysicalDrv drv(*os, image.string());
+    std::vector<Span> want;
+    for (const auto& row : loadLayout(layoutFile)) {
+        want.push_back({static_cast<std::int64_t>(row.start), static_cast<std::int64_t>(row.sectors),
+                        static_cast<std::uint8_t>(std::stoul(row.type, nullptr, 16))});
+    }
+    EXPECT_EQ(Records(drv, false), want);
+    EXPECT_TRUE(drv.LostPartitionList.empty());
+}
+
+TEST(PhysicalDrvFixture, GptDiskNamesItsPartitions) {
+    BRENVALE_REQUIRE_FIXTURE(image, "gpt.img");
+    BRENVALE_REQUIRE_FIXTURE(layoutFile, "gpt.layout.tsv");
+    auto os = platform::makeLinuxPlatform();
+    TPhysicalDrv drv(*os, image.string());
+    const auto layout = loadLayout(layoutFile);
+    ASSERT_FALSE(layout.empty());
+    for (const auto& row : layout) {
+        const TPartition* p = At(drv, static_cast<std::int64_t>(row.start), 0xEE);
+        EXPECT_EQ(PartitionSize(p), static_cast<std::int64_t>(row.sectors));
+        EXPECT_EQ(p->VolLabel, row.name);
+        EXPECT_EQ(p->GptTypeGuid.toString(), row.type);
+    }
+}
+
+// With its table entry gone, each demo partition is found again by the search.
+TEST(PhysicalDrvFixture, DeletedEntriesAreFoundAgain) {
+    BRENVALE_REQUIRE_FIXTURE(image, "demo.img");
+    BRENVALE_REQUIRE_FIXTURE(layoutFile, "demo.layout.tsv");
+    auto bytes = ReadWholeFile(image);
+    std::fill(bytes.begin() + 446, bytes.begin() + 510, std::byte{0});  // an empty table
+    platform::fake::FakePlatform os;
+    os.addDisk("/img/demo.img", std::move(bytes), 512, false);
+    TPhysicalDrv drv(os, "/img/demo.img");
+    ASSERT_EQ(drv.DetectLostParti(&drv.Partition, 0, static_cast<std::int64_t>(drv.Device->Sectors()), false),
+              partitions::kSearchDone);
+    std::vector<std::int64_t> found;
+    for (const TPartition* p : drv.LostPartitionList) found.push_back(PartitionStart(p));
+    for (const auto& row : loadLayout(layoutFile)) {
+        EXPECT_THAT(found, ::testing::Contains(static_cast<std::int64_t>(row.start))) << row.fs;
+        const auto it = std::find(found.begin(), found.end(), static_cast<std::int64_t>(row.start));
+        if (it != found.end()) {
+            // The size is the volume's own: mkfs rounds it down a little inside its partition.
+            const auto size = PartitionSize(drv.LostPartitionList[it - found.begin()]);
+            EXPECT_LE(size, static_cast<std::int64_t>(row.sectors)) << row.fs;
+            EXPECT_GT(size, static_cast<std::int64_t>(row.sectors) - 64) << row.fs;
+        }
+    }
 }
 
 }  // namespace
