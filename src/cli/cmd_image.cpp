@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/create_image.h"
+#include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "platform/terminal.h"
 #include "storage/device.h"
@@ -28,11 +29,6 @@ std::atomic<storage::TDevice*> gImaging{nullptr};
 
 void stopImaging() {
     if (auto* dev = gImaging.load()) dev->TerminateProgress();
-}
-
-std::string forTerminal(std::string text) {
-    for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
-    return text;
 }
 
 app::ImagePlan planFor(storage::TDevice& dev, const CreateArgs& a) {
@@ -65,7 +61,7 @@ int createImage(Context& ctx, const CreateArgs& a) {
         throw CliError(kExitUsage, a.target + ": the folder " + parent.string() + " does not exist");
     }
     if (app::ImageTargetOnSource(ctx.os, dev, a.target, plan.LBA, plan.Blocks)) {
-        throw CliError(kExitUsage, forTerminal(app::kImageOnSourceDisk));
+        throw CliError(kExitUsage, ForTerminal(app::kImageOnSourceDisk));
     }
 
     dev.FOnCreateImg = [&ctx](int percent) { ctx.progress.update(fmt::format("Creating image: {}%", percent)); };

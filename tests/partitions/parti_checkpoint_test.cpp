@@ -218,16 +218,21 @@ TPartition GptRecord(TPartition* child) {
     p.Entry.SystemFlag = 0xEE;
     p.Entry.Header1 = 0xFE;
     p.Entry.SectCylin1 = 0xFFFF;
-    p.BaseLBA = 34;
+    p.BaseLBA = 0x1'0000'0022;  // past 32 bits
     p.Attributes = (std::uint64_t{1} << 63) | (std::uint64_t{1} << 62) | 1;
     p.GptTypeGuid = storage::Guid::parse("EBD0A0A2-B9E5-4433-87C0-68B6B72699C7").value();
     p.SectCount64 = 0x1'2345'6789;
     p.Primary = true;
-    p.Active = true;
+    p.Active = false;
     p.ClaimedSectCount = 0x2'0000'0000;
     p.VolumePath = "/mnt/data";
     p.Children.push_back(child);
     p.Parent = child;
+    return p;
+}
+
+TPartition ActiveRecord(TPartition p) {
+    p.Active = true;
     return p;
 }
 
@@ -246,7 +251,7 @@ TEST(PartiCheckpoint, RoundTrip) {
     };
     const std::vector<Case> cases = {
         {"no records, no source id", {}, ""},
-        {"one record", {Fat16Record(63, "SYSTEM")}, "/img/a.dif"},
+        {"one record", {ActiveRecord(Fat16Record(63, "SYSTEM"))}, "/img/a.dif"},
         {"several records",
          {Fat16Record(2048), GptRecord(&spare), NtfsRecord(409600, "x"), Fat16Record(0x7FFF'FFFF'0000)},
          "/media/backup/caf\xC3\xA9 disk.dif"},
@@ -322,7 +327,7 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
         {"Entry.SystemFlag", r0 + 6 + m + 4, 1, 0xEE},
         {"Entry.SectNum", r0 + 6 + m + 8, 4, 0x0800},
         {"Entry.SectCount", r0 + 6 + m + 12, 4, 204799},
-        {"BaseLBA", r0 + 22 + m, 8, 34},
+        {"BaseLBA", r0 + 22 + m, 8, 0x1'0000'0022},
         {"BootSector code", r0 + 30 + m, 1, ntfsCode},
         {"BootSector OEM", r0 + 31 + m + 3, 4, 0x5346544E},  // "NTFS"
         {"BootSector signature", r0 + 31 + m + 510, 2, 0xAA55},
@@ -333,7 +338,7 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
         {"SectCount64", r0 + 571 + m, 8, 0x1'2345'6789},
         {"SectNum64", r0 + 579 + m, 8, 0x2'0000'0800},
         {"Primary", r0 + 587 + m, 1, 1},
-        {"Active", r0 + 588 + m, 1, 1},
+        {"Active", r0 + 588 + m, 1, 0},
         {"second m", r1 + 2, 4, 0},
         {"second BootSector code", r1 + 30, 1, fat16Code},
         {"second SectNum64", r1 + 579, 8, 4096},
@@ -410,6 +415,11 @@ TEST(PartiCheckpoint, VersionOneHasNoReferenceFields) {
     EXPECT_EQ(loaded.RefPartiStart, 0);
     ASSERT_EQ(loaded.Partitions.size(), 1u);
     ExpectStoredFieldsEqual(loaded.Partitions[0], rec);
+
+    // The same layout under version 0 is no checkpoint.
+    Put32(f.data, 8, 0);
+    test::WriteWholeFile(file, f.data);
+    EXPECT_EQ(LoadPartiCheckpoint(file, loaded), kPartiCheckpointInvalid);
 }
 
 TEST(PartiCheckpoint, DamagedFilesAreInvalid) {

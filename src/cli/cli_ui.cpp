@@ -1,0 +1,47 @@
+#include "cli/cli_ui.h"
+
+#include <fmt/format.h>
+
+#include <iostream>
+
+#include "platform/terminal.h"
+
+namespace brenvale::cli {
+
+std::string ForTerminal(std::string text) {
+    for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
+    return text;
+}
+
+bool CliUi::AskYesNo(const std::string& text) {
+    if (answer) return *answer;
+    if (!platform::stdinIsTerminal()) return false;
+    ctx_.progress.finish();
+    ctx_.err << ForTerminal(text) << "\n[y/N] ";
+    ctx_.err.flush();
+    std::string line;
+    if (!std::getline(std::cin, line)) return false;
+    return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+}
+
+void CliUi::ShowMessage(app::MessageKind kind, const std::string& text, const std::string& caption) {
+    ctx_.progress.finish();
+    const char* prefix = kind == app::MessageKind::Error ? "error: " : kind == app::MessageKind::Warning ? "warning: " : "";
+    ctx_.err << "brenvale-cli: " << prefix;
+    if (caption != app::kAppTitle) ctx_.err << caption << ": ";
+    ctx_.err << ForTerminal(text) << '\n';
+}
+
+std::optional<app::SectorRange> CliUi::ChooseRange(const app::SectorRange& proposed, std::uint32_t,
+                                                   std::uint64_t deviceSectors) {
+    // Clamped to the device, as the range window does.
+    app::SectorRange r = range.value_or(proposed);
+    const auto sectors = static_cast<std::int64_t>(deviceSectors);
+    r.First = std::clamp<std::int64_t>(r.First, 0, sectors > 0 ? sectors - 1 : 0);
+    r.Count = std::clamp<std::int64_t>(r.Count, 0, sectors - r.First);
+    return r;
+}
+
+void CliUi::Progress(int percent) { ctx_.progress.update(fmt::format("{}: {}%", progressLabel, percent)); }
+
+}  // namespace brenvale::cli
