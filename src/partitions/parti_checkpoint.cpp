@@ -232,7 +232,9 @@ int LoadPartiCheckpoint(const std::string& FileName, TPartiCheckpointData& Data)
     return kPartiCheckpointLoaded;
 }
 
-void FreePartiCheckpoint(TPartiCheckpointData& Data) { std::vector<TPartition>().swap(Data.Partitions); }
+void FreePartiCheckpoint(TPartiCheckpointData& Data) {
+    std::vector<TPartition>().swap(Data.Partitions);
+}
 
 std::string PartiCheckpointPath(const std::string& configured, const std::string& dataDir) {
     if (!configured.empty()) return configured;

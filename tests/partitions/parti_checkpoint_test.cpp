@@ -23,14 +23,17 @@
 namespace brenvale::partitions {
 namespace {
 
-using storage::le16;
-using storage::le32;
-using storage::le64;
 using Bytes = std::span<const std::byte>;
 
-void Put16(std::span<std::byte> b, std::size_t off, std::uint16_t v) { ASSERT_TRUE(storage::putLe16(b, off, v)); }
-void Put32(std::span<std::byte> b, std::size_t off, std::uint32_t v) { ASSERT_TRUE(storage::putLe32(b, off, v)); }
-void Put64(std::span<std::byte> b, std::size_t off, std::uint64_t v) { ASSERT_TRUE(storage::putLe64(b, off, v)); }
+void Put16(std::span<std::byte> b, std::size_t off, std::uint16_t v) {
+    ASSERT_TRUE(storage::putLe16(b, off, v));
+}
+void Put32(std::span<std::byte> b, std::size_t off, std::uint32_t v) {
+    ASSERT_TRUE(storage::putLe32(b, off, v));
+}
+void Put64(std::span<std::byte> b, std::size_t off, std::uint64_t v) {
+    ASSERT_TRUE(storage::putLe64(b, off, v));
+}
 void PutText(std::span<std::byte> b, std::size_t off, std::string_view s) {
     for (std::size_t i = 0; i < s.size(); ++i) b[off + i] = static_cast<std::byte>(s[i]);
 }
@@ -157,12 +160,16 @@ public:
         for (char c : s) data.push_back(static_cast<std::byte>(c));
         return *this;
     }
-    FileBuilder& string(std::string_view s) { return u32(static_cast<std::uint32_t>(s.size())).text(s); }
+    FileBuilder& string(std::string_view s) {
+        return u32(static_cast<std::uint32_t>(s.size())).text(s);
+    }
     FileBuilder& bytes(Bytes b) {
         data.insert(data.end(), b.begin(), b.end());
         return *this;
     }
-    FileBuilder& bytes(std::initializer_list<std::byte> b) { return bytes(Bytes(b.begin(), b.size())); }
+    FileBuilder& bytes(std::initializer_list<std::byte> b) {
+        return bytes(Bytes(b.begin(), b.size()));
+    }
 
     // Everything up to and including the record count.
     FileBuilder& header(std::uint32_t version, const TPartiCheckpointData& d, std::uint32_t count) {
@@ -210,7 +217,9 @@ TPartiCheckpointData ImageScan() {
 // A GPT-listed NTFS record with everything a lost record leaves at zero set, and the fields
 // that are not stored filled in.
 TPartition GptRecord(TPartition* child) {
-    TPartition p = NtfsRecord(0x2'0000'0800, "Donn\xC3\xA9" "es \xCE\xA9 \xE6\x95\xB0\xE6\x8D\xAE");
+    TPartition p = NtfsRecord(0x2'0000'0800,
+                              "Donn\xC3\xA9"
+                              "es \xCE\xA9 \xE6\x95\xB0\xE6\x8D\xAE");
     p.DriveLetter = u'E';
     p.Entry.PartiActive = 0x80;
     p.Entry.Header0 = 0x20;
@@ -253,7 +262,8 @@ TEST(PartiCheckpoint, RoundTrip) {
         {"no records, no source id", {}, ""},
         {"one record", {ActiveRecord(Fat16Record(63, "SYSTEM"))}, "/img/a.dif"},
         {"several records",
-         {Fat16Record(2048), GptRecord(&spare), NtfsRecord(409600, "x"), Fat16Record(0x7FFF'FFFF'0000)},
+         {Fat16Record(2048), GptRecord(&spare), NtfsRecord(409600, "x"),
+          Fat16Record(0x7FFF'FFFF'0000)},
          "/media/backup/caf\xC3\xA9 disk.dif"},
     };
     for (const auto& c : cases) {
@@ -349,11 +359,13 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
         SCOPED_TRACE(f.name);
         ASSERT_TRUE(storage::fits(b, f.offset, f.width));
         std::uint64_t got = 0;
-        for (std::size_t i = f.width; i-- > 0;) got = (got << 8) | std::to_integer<std::uint64_t>(b[f.offset + i]);
+        for (std::size_t i = f.width; i-- > 0;)
+            got = (got << 8) | std::to_integer<std::uint64_t>(b[f.offset + i]);
         EXPECT_EQ(got, f.want);
     }
     const auto sector = labelled.BootSector.Sector;
-    EXPECT_TRUE(std::equal(sector.begin(), sector.end(), b.begin() + static_cast<std::ptrdiff_t>(r0 + 31 + m)));
+    EXPECT_TRUE(std::equal(sector.begin(), sector.end(),
+                           b.begin() + static_cast<std::ptrdiff_t>(r0 + 31 + m)));
     EXPECT_TRUE(std::equal(labelled.GptTypeGuid.bytes.begin(), labelled.GptTypeGuid.bytes.end(),
                            bytes.begin() + static_cast<std::ptrdiff_t>(r0 + 555 + m),
                            [](std::uint8_t x, std::byte y) { return std::byte{x} == y; }));
@@ -433,7 +445,9 @@ TEST(PartiCheckpoint, DamagedFilesAreInvalid) {
     ASSERT_EQ(valid.size(), kHeader + 689);
 
     using Mutate = std::function<void(std::vector<std::byte>&)>;
-    const auto cut = [](std::size_t size) { return [size](std::vector<std::byte>& b) { b.resize(size); }; };
+    const auto cut = [](std::size_t size) {
+        return [size](std::vector<std::byte>& b) { b.resize(size); };
+    };
     const auto set32 = [](std::size_t off, std::uint32_t v) {
         return [off, v](std::vector<std::byte>& b) { Put32(b, off, v); };
     };
@@ -451,7 +465,8 @@ TEST(PartiCheckpoint, DamagedFilesAreInvalid) {
         {"count claims more records than the file holds", set32(kCount, 2)},
         {"count of 2^32 - 1", set32(kCount, 0xFFFFFFFF)},
         {"SourceId longer than the file", set32(13, 0xFFFFFFF0)},
-        {"SourceId one byte past the end", set32(13, static_cast<std::uint32_t>(valid.size() - 17 + 1))},
+        {"SourceId one byte past the end",
+         set32(13, static_cast<std::uint32_t>(valid.size() - 17 + 1))},
         {"label longer than the file", set32(kLabelLength, 0xFFFFFFFF)},
         {"label one byte longer than stored", set32(kLabelLength, 101)},
         {"record cut in half", cut(kHeader + 345)},
@@ -512,11 +527,19 @@ TEST(PartiCheckpoint, ImplausibleRecordsAreDropped) {
         const char* name;
         std::function<void(TPartition&)> spoil;
     } cases[] = {
-        {"all-zero boot sector", [](TPartition& p) { p.BootSector = storage::TBootSector{0, {}}; }},
-        {"unknown file-system code", [](TPartition& p) { p.BootSector.FileSystemType = storage::kFsUnknown; }},
+        {"all-zero boot sector",
+         [](TPartition& p) {
+             p.BootSector = storage::TBootSector{0, {}};
+         }},
+        {"unknown file-system code",
+         [](TPartition& p) { p.BootSector.FileSystemType = storage::kFsUnknown; }},
         {"record sector size 8192", [](TPartition& p) { p.BytesPerSector = 8192; }},
         {"NTFS OEM name changed", [](TPartition& p) { p.BootSector.Sector[6] = std::byte{'X'}; }},
-        {"FAT16 without FATs", [](TPartition& p) { p.BootSector = Fat16Boot(); p.BootSector.Sector[16] = std::byte{0}; }},
+        {"FAT16 without FATs",
+         [](TPartition& p) {
+             p.BootSector = Fat16Boot();
+             p.BootSector.Sector[16] = std::byte{0};
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -553,7 +576,8 @@ TEST(PartiCheckpoint, PathIsConfiguredOrInTheDataFolder) {
         {"/tmp/scan.prc", "/home/u/.config/brenvale", "/tmp/scan.prc"},
         {"relative.prc", "/opt/brenvale/data", "relative.prc"},
     };
-    for (const auto& c : cases) EXPECT_EQ(PartiCheckpointPath(c.configured, c.dataDir), c.want) << c.configured;
+    for (const auto& c : cases)
+        EXPECT_EQ(PartiCheckpointPath(c.configured, c.dataDir), c.want) << c.configured;
 }
 
 }  // namespace
