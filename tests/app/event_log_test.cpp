@@ -4,7 +4,7 @@
 
 #include "app/event_log.h"
 #include "storage/device_events.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {

@@ -8,7 +8,7 @@
 #include "app/scripted_ui.h"
 #include "partitions/disk_builder.h"
 #include "storage/device_test_util.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {

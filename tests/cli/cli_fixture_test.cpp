@@ -9,7 +9,7 @@
 #include "cli/cli_app.h"
 #include "platform/linux/linux_platform.h"
 #include "storage/device.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 #include "support/fixtures.h"
 
 namespace brenvale::test {

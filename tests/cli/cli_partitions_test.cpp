@@ -11,7 +11,7 @@
 #include "partitions/lost_partitions.h"
 #include "partitions/parti_checkpoint.h"
 #include "storage/device_test_util.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {

@@ -9,7 +9,7 @@
 #include "storage/device_test_util.h"
 #include "storage/image_descriptor.h"
 #include "storage/le.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {

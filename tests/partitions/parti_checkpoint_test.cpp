@@ -18,7 +18,7 @@
 #include "storage/fs_types.h"
 #include "storage/gpt_types.h"
 #include "storage/le.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::partitions {
 namespace {

@@ -8,7 +8,7 @@
 #include "storage/device_test_util.h"
 #include "platform/linux/linux_platform.h"
 #include "storage/fs_types.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 #include "support/fixtures.h"
 
 namespace brenvale::test {

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace brenvale::platform::test {
 
 // Bytes that differ at every offset within a large range, so a read from a wrong offset shows.
@@ -47,27 +49,6 @@ inline bool run(const std::string& command) {
     return std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::random_device rd;
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        path_ = std::filesystem::temp_directory_path() /
-                ("brenvale-platform-" + std::to_string(rd()) + "-" + std::to_string(stamp));
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using TempDir = brenvale::test::TempDir;
 
 }  // namespace brenvale::platform::test

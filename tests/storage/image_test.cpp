@@ -8,7 +8,7 @@
 #include "storage/fs_types.h"
 #include "storage/image_descriptor.h"
 #include "storage/le.h"
-#include "storage/temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {

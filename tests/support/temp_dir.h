@@ -26,6 +26,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
 private:
