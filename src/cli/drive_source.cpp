@@ -1,5 +1,6 @@
 #include "cli/drive_source.h"
 
+#include "storage/fs_types.h"
 #include "storage/partition_table.h"
 
 namespace brenvale::cli {
@@ -10,6 +11,33 @@ OpenedDrive OpenDrive(Context& ctx, const std::string& spec) {
     out.kind = src.kind;
     out.drive = std::make_unique<partitions::TPhysicalDrv>(ctx.os, std::move(src.device));
     return out;
+}
+
+partitions::TPartition* SelectRecord(const partitions::TPhysicalDrv& drv, const VolumeSelector& sel) {
+    auto& list = drv.PartitionList;
+    if (sel.wholeDisk) return list.front();
+    if (sel.partition) {
+        if (*sel.partition == 0 || *sel.partition >= list.size()) {
+            throw CliError(kExitUsage, "--partition " + std::to_string(*sel.partition) + ": the disk has " +
+                                           std::to_string(list.size() - 1) + " records (see 'brenvale-cli partitions')");
+        }
+        return list[*sel.partition];
+    }
+    if (sel.lost) {
+        if (*sel.lost == 0 || *sel.lost > drv.LostPartitionList.size()) {
+            throw CliError(kExitUsage, "--lost " + std::to_string(*sel.lost) + ": " +
+                                           std::to_string(drv.LostPartitionList.size()) + " lost partitions were found");
+        }
+        return drv.LostPartitionList[*sel.lost - 1];
+    }
+    partitions::TPartition* only = nullptr;
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        if (list[i]->BootSector.FileSystemType == storage::kFsUnknown) continue;
+        if (only) throw CliError(kExitUsage, "the disk has several volumes: choose one with --partition N");
+        only = list[i];
+    }
+    if (!only) throw CliError(kExitUsage, "the disk has no volume: choose --partition N, --lost N or --whole-disk");
+    return only;
 }
 
 std::string RecordKind(const partitions::TPhysicalDrv& drv, const partitions::TPartition* p) {

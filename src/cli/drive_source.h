@@ -2,6 +2,7 @@
 // Opening a SOURCE as a drive with its partition tree.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/context.h"
@@ -16,6 +17,17 @@ struct OpenedDrive {
 
 // Builds the partition tree of SOURCE (as OpenSource names it). Throws CliError(2).
 OpenedDrive OpenDrive(Context& ctx, const std::string& spec);
+
+// Which record of a drive a command works on: --partition N (as `partitions` numbers them),
+// --lost N, --whole-disk, or, with none of them, the only volume of the drive.
+struct VolumeSelector {
+    std::optional<std::size_t> partition;
+    std::optional<std::size_t> lost;
+    bool wholeDisk = false;
+};
+
+// The selected record; throws CliError(2) with a clear message when there is none.
+partitions::TPartition* SelectRecord(const partitions::TPhysicalDrv& drv, const VolumeSelector& sel);
 
 // What a record of the tree is: "partition", "free", "extended" or "link".
 std::string RecordKind(const partitions::TPhysicalDrv& drv, const partitions::TPartition* p);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/cli_app.h"
+#include "cli/drive_source.h"
 #include "partitions/disk_builder.h"
 #include "partitions/lost_partitions.h"
 #include "partitions/parti_checkpoint.h"
@@ -118,6 +119,36 @@ TEST_F(CliPartitionsTest, FindPartitionsChecksItsRange) {
                              "--checkpoint", tmp.file("r.prc"), "--json"});
     ASSERT_EQ(ranged.first, 0);
     EXPECT_EQ(nlohmann::json::parse(ranged.second)["lost"].size(), 1u);
+}
+
+TEST_F(CliPartitionsTest, SelectorsPickARecord) {
+    std::ostringstream out, err;
+    cli::Context ctx(os, out, err);
+    auto opened = cli::OpenDrive(ctx, "/img/disk.img");
+    const auto& drv = *opened.drive;
+    struct Case {
+        cli::VolumeSelector sel;
+        std::int64_t start;  // -1: refused
+    };
+    const Case cases[] = {
+        {{1, {}, false}, 2048},        {{4, {}, false}, 100063},      {{7, {}, false}, -1},
+        {{0, {}, false}, -1},          {{{}, 1, false}, 208192},      {{{}, 2, false}, -1},
+        {{{}, {}, true}, 0},           {{{}, {}, false}, -1} /* two volumes: which one? */,
+    };
+    for (const auto& c : cases) {
+        if (c.start < 0) {
+            EXPECT_THROW(cli::SelectRecord(drv, c.sel), cli::CliError);
+        } else {
+            EXPECT_EQ(partitions::PartitionStart(cli::SelectRecord(drv, c.sel)), c.start);
+        }
+    }
+    EXPECT_EQ(cli::SelectRecord(drv, {{}, {}, true}), &drv.Partition);
+
+    DiskBuilder single(50000);
+    single.fat16(0, 40000, 5);
+    os.addDisk("/img/vol.img", single.bytes(), 512, false);
+    auto vol = cli::OpenDrive(ctx, "/img/vol.img");
+    EXPECT_EQ(partitions::PartitionStart(cli::SelectRecord(*vol.drive, {})), 0) << "the only volume needs no selector";
 }
 
 }  // namespace

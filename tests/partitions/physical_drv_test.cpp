@@ -215,6 +215,75 @@ TEST_F(PhysicalDrvTest, ImageEndingInsideAPartition) {
     EXPECT_EQ(PartitionSize(*third), 0) << "not in the image";
 }
 
+// Tables that lie: each must give a finite, sane tree.
+TEST_F(PhysicalDrvTest, HostileTablesEndCleanly) {
+    struct Case {
+        const char* name;
+        std::function<void(DiskBuilder&)> build;
+        std::function<void(const TPhysicalDrv&)> check;
+    };
+    const Case cases[] = {
+        {"GPT claiming 100000 entries",
+         [](DiskBuilder& b) {
+             b.gptHeader(2, 128, 128).gptEntry(0, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 2048, 4095, u"a");
+             ASSERT_TRUE(storage::putLe32(b.sector(1), 80, 100000));
+         },
+         [](const TPhysicalDrv& d) { EXPECT_EQ(PartitionSize(At(d, 2048, 0xEE)), 2048); }},
+        {"GPT entry size 0",
+         [](DiskBuilder& b) {
+             b.gptHeader(2, 4, 128).gptEntry(0, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 2048, 4095, u"a");
+             ASSERT_TRUE(storage::putLe32(b.sector(1), 84, 0));
+         },
+         [](const TPhysicalDrv& d) { EXPECT_EQ(PartitionSize(At(d, 2048, 0xEE)), 2048); }},
+        {"GPT entry ending before it starts",
+         [](DiskBuilder& b) { b.gptHeader(2, 4, 128).gptEntry(0, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 4095, 2048, u"a"); },
+         [](const TPhysicalDrv& d) { EXPECT_EQ(d.PartitionCount, 1) << "only the free space"; }},
+        {"partition past the end of the disk",
+         [](DiskBuilder& b) { b.entry(0, 0, 0x07, 5000000, 100000); },
+         [](const TPhysicalDrv& d) {
+             const TPartition* p = At(d, 5000000, 0x07);
+             EXPECT_EQ(p->BootSector.FileSystemType, storage::kFsUnknown) << "nothing could be read there";
+         }},
+        {"entry whose end overflows 32 bits",
+         [](DiskBuilder& b) { b.entry(0, 0, 0x0B, 0xFFFFFFF0u, 0xFFFFFFF0u); },
+         [](const TPhysicalDrv& d) { EXPECT_EQ(PartitionSize(At(d, 0xFFFFFFF0ll, 0x0B)), 0xFFFFFFF0ll); }},
+        {"extended partition containing itself",
+         [](DiskBuilder& b) {
+             b.entry(0, 0, 0x05, 1000, 50000);
+             b.entry(1000, 0, 0x05, 0, 50000);  // a link back to the same sector
+         },
+         [](const TPhysicalDrv& d) { EXPECT_LT(d.PartitionList.size(), 8u); }},
+        {"boot sector with absurd geometry",
+         [](DiskBuilder& b) {
+             b.entry(0, 0, 0x06, 2048, 40000).fat16(2048, 40000, 1);
+             ASSERT_TRUE(storage::putLe16(b.sector(2048), 11, 7));  // 7 bytes per sector
+         },
+         [](const TPhysicalDrv& d) {
+             const TPartition* p = At(d, 2048, 0x06);
+             EXPECT_EQ(p->BootSector.FileSystemType, storage::kFsUnknown);
+             EXPECT_EQ(p->BytesPerSector, 512u);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DiskBuilder b(100000);
+        c.build(b);
+        platform::fake::FakePlatform fresh;
+        auto& disk = fresh.addDisk("/dev/sdh", b.bytes());
+        disk.geometry->mediaType = 12;
+        fresh.whole = {BlockDevice("sdh")};
+        TPhysicalDrv drv(fresh, std::uint8_t{0x80});
+        c.check(drv);
+        for (std::size_t i = 1; i < drv.PartitionList.size(); ++i) {
+            const TPartition* p = drv.PartitionList[i];
+            if (p->Entry.SystemFlag == 0x00) {
+                EXPECT_GE(PartitionStart(p), 0);
+                EXPECT_LE(PartitionStart(p) + PartitionSize(p), 100000) << "free space stays on the disk";
+            }
+        }
+    }
+}
+
 TEST_F(PhysicalDrvTest, VolumesOfThisSystemAreNamed) {
     DiskBuilder b(100000);
     b.entry(0, 0, 0x07, 2048, 50000).ntfs(2048, 50000, 0x1234);
