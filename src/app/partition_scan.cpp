@@ -22,10 +22,18 @@ struct BusyGuard {
     ~BusyGuard() { flag = false; }
 };
 
+// An image is known by its absolute path, so a scan started from another folder still matches.
+std::string sourceId(const storage::TDevice& dev) {
+    if (dev.DeviceType() != storage::kDeviceImage) return {};
+    std::error_code ec;
+    const auto abs = std::filesystem::absolute(dev.ImageFileName(), ec);
+    return ec ? dev.ImageFileName() : abs.lexically_normal().string();
+}
+
 bool belongsTo(const partitions::TPartiCheckpointData& data, const partitions::TPhysicalDrv& drv) {
     const auto& dev = *drv.Device;
     const bool image = dev.DeviceType() == storage::kDeviceImage;
-    return data.SourceType == dev.DeviceType() && data.SourceId == (image ? dev.ImageFileName() : std::string{}) &&
+    return data.SourceType == dev.DeviceType() && data.SourceId == sourceId(dev) &&
            (image || data.DeviceNum == dev.DeviceNum()) && data.PartiStartLBA == partitions::PartitionStart(&drv.Partition);
 }
 
@@ -92,7 +100,7 @@ void PartitionScanCommand::saveAfterStop(partitions::TPhysicalDrv& drv, const Se
     const auto& dev = *drv.Device;
     partitions::TPartiCheckpointData data;
     data.SourceType = dev.DeviceType();
-    data.SourceId = dev.DeviceType() == storage::kDeviceImage ? dev.ImageFileName() : std::string{};
+    data.SourceId = sourceId(dev);
     data.DeviceNum = dev.DeviceNum();
     data.PartiStartLBA = partitions::PartitionStart(&drv.Partition);
     data.LBA = range.First;
