@@ -1,5 +1,7 @@
 #include "partitions/lost_partitions.h"
 
+#include <algorithm>
+
 #include "storage/fs_detect.h"
 #include "storage/fs_types.h"
 #include "storage/le.h"
@@ -113,7 +115,9 @@ TPartition MakeLostPartition(std::span<const std::byte> sector, std::uint8_t fs,
             break;
         default: break;
     }
-    // Sizes past 32 bits (NTFS and exFAT volumes of 2 TiB and more) keep their full value.
+    // Sizes past 32 bits (NTFS and exFAT volumes of 2 TiB and more) keep their full value; a
+    // size no disk can have is capped so that start + size never overflows.
+    size = std::min<std::uint64_t>(size, std::uint64_t{1} << 48);
     p.Entry.SectCount = static_cast<std::uint32_t>(size);
     if (size > 0xFFFFFFFFu || fs == storage::kFsExfat) p.SectCount64 = static_cast<std::int64_t>(size);
     p.BytesPerSector = storage::VolumeBytesPerSector(p.BootSector, deviceSectorSize);

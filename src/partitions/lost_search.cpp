@@ -55,6 +55,8 @@ int TPhysicalDrv::DetectLostParti(TPartition* Parti, std::int64_t LBA, std::int6
     // Records restored from a checkpoint join the list, unless one already starts there.
     std::int64_t q = ResumeCurrLBA > 0 && ResumeCurrLBA > start ? ResumeCurrLBA : start;
     for (auto& restored : ResumeLostParts) {
+        // A checkpoint is a file like any other: keep only records that fit this device.
+        if (restored.BaseLBA != 0 || !IsPlausibleLostPartition(restored, Device->Sectors())) continue;
         const bool known = std::any_of(LostPartitionList.begin(), LostPartitionList.end(), [&](const TPartition* p) {
             return PartitionStart(p) == PartitionStart(&restored);
         });

@@ -19,6 +19,12 @@ constexpr std::uint32_t kMaxGptEntrySize = 4096;
 // An extended chain longer than this is corrupt; the guard against revisited tables already
 // stops loops, this bounds the recursion of a long but acyclic forged chain.
 constexpr int kMaxChainDepth = 1024;
+// No real disk has this many sectors (128 PiB of 512-byte sectors); larger values read from a
+// table or boot sector are garbage, and capping them keeps every sum of starts and sizes far
+// from overflowing.
+constexpr std::uint64_t kMaxSectors = std::uint64_t{1} << 48;
+
+std::int64_t capSectors(std::uint64_t v) { return static_cast<std::int64_t>(std::min(v, kMaxSectors)); }
 
 bool byStart(const TPartition* a, const TPartition* b) { return PartitionStart(a) < PartitionStart(b); }
 
@@ -191,7 +197,8 @@ void TPhysicalDrv::readGpt() {
         if (!entry) break;
         const std::uint64_t first = entry->FirstLba, last = entry->LastLba;
         if (first == 0) continue;
-        if (last < first || first < base) continue;  // a reversed or impossible entry is no partition
+        // A reversed or impossible entry is no partition.
+        if (last < first || first < base || last >= kMaxSectors) continue;
         TPartition* rec = newRecord();
         rec->Entry.SystemFlag = storage::kPartTypeGptProtective;
         rec->SectNum64 = static_cast<std::int64_t>(first - base);
@@ -226,15 +233,15 @@ void TPhysicalDrv::addSuperfloppy() {
         case storage::kFsFat16: rec->Entry.SectCount = std::max<std::uint32_t>(storage::le16(b, 19), storage::le32(b, 32)); break;
         case storage::kFsFat32: rec->Entry.SectCount = storage::le32(b, 32); break;
         case storage::kFsNtfs: {
-            const std::uint64_t total = storage::le64(b, 40);
+            const std::int64_t total = capSectors(storage::le64(b, 40));
             rec->Entry.SectCount = static_cast<std::uint32_t>(total);
-            if (total > 0xFFFFFFFFu) rec->SectCount64 = static_cast<std::int64_t>(total);
+            if (total > 0xFFFFFFFF) rec->SectCount64 = total;
             break;
         }
         case storage::kFsExfat: {
-            const std::uint64_t length = storage::le64(b, 72);
+            const std::int64_t length = capSectors(storage::le64(b, 72));
             rec->Entry.SectCount = static_cast<std::uint32_t>(length);
-            rec->SectCount64 = static_cast<std::int64_t>(length);
+            rec->SectCount64 = length;
             break;
         }
         default: {

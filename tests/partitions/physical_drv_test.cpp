@@ -198,6 +198,14 @@ TEST_F(PhysicalDrvTest, VolumeWithoutATableCountsOnlyOnRemovableMedia) {
     EXPECT_TRUE(fixed.LostPartitionList.empty()) << "the probe starts at SectorsPerTrack, after the boot sector";
 }
 
+TEST_F(PhysicalDrvTest, VolumeClaimingAnImpossibleSizeIsCapped) {
+    DiskBuilder b(40000);
+    b.ntfs(0, std::uint64_t{1} << 63, 9);
+    auto stick = Disk(b, 11);
+    ASSERT_EQ(stick->PartitionList.size(), 2u);
+    EXPECT_EQ(PartitionSize(stick->PartitionList[1]), std::int64_t{1} << 48);
+}
+
 TEST_F(PhysicalDrvTest, ImageEndingInsideAPartition) {
     DiskBuilder b(100000);
     b.entry(0, 0, 0x06, 2048, 30000).fat16(2048, 30000, 1);
@@ -237,6 +245,12 @@ TEST_F(PhysicalDrvTest, HostileTablesEndCleanly) {
          [](const TPhysicalDrv& d) { EXPECT_EQ(PartitionSize(At(d, 2048, 0xEE)), 2048); }},
         {"GPT entry ending before it starts",
          [](DiskBuilder& b) { b.gptHeader(2, 4, 128).gptEntry(0, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 4095, 2048, u"a"); },
+         [](const TPhysicalDrv& d) { EXPECT_EQ(d.PartitionCount, 1) << "only the free space"; }},
+        {"GPT entry at a sector no disk has",
+         [](DiskBuilder& b) {
+             b.gptHeader(2, 4, 128).gptEntry(0, "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", std::uint64_t{1} << 63,
+                                             (std::uint64_t{1} << 63) + 100, u"far");
+         },
          [](const TPhysicalDrv& d) { EXPECT_EQ(d.PartitionCount, 1) << "only the free space"; }},
         {"partition past the end of the disk",
          [](DiskBuilder& b) { b.entry(0, 0, 0x07, 5000000, 100000); },
