@@ -10,15 +10,15 @@ namespace brenvale::cli {
 
 namespace {
 
-int showInfo(Context& ctx, const std::string& spec) {
-    auto src = OpenSource(ctx, spec);
+int showInfo(Context& ctx, const std::string& sourceArg) {
+    auto src = OpenSource(ctx, sourceArg);
     auto& dev = *src.device;
     std::vector<std::byte> sector(dev.BytesPerSector());
     const bool readable = dev.Read(0, 1, sector.data()) >= 512;
     const auto fs = readable ? storage::DetectFileSystem(sector) : storage::kFsUnknown;
     const std::uint64_t bytes = dev.Sectors() * dev.BytesPerSector();
 
-    nlohmann::ordered_json j{{"source", spec},
+    nlohmann::ordered_json j{{"source", sourceArg},
                              {"kind", SourceKindName(src.kind)},
                              {"path", dev.Path()},
                              {"sector_size", dev.BytesPerSector()},
@@ -29,7 +29,7 @@ int showInfo(Context& ctx, const std::string& spec) {
     if (ctx.json) {
         ctx.out << j.dump(2) << '\n';
     } else {
-        ctx.out << "Source:       " << spec << '\n'
+        ctx.out << "Source:       " << sourceArg << '\n'
                 << "Kind:         " << SourceKindName(src.kind) << '\n'
                 << "Sector size:  " << dev.BytesPerSector() << '\n'
                 << "Sectors:      " << dev.Sectors() << '\n'
@@ -44,9 +44,9 @@ int showInfo(Context& ctx, const std::string& spec) {
 
 void RegisterInfo(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("info", "Show what a source is: kind, sectors, file system of sector 0");
-    auto spec = std::make_shared<std::string>();
-    cmd->add_option("SOURCE", *spec, "Image file, block device, drive:N or volume:N")->required();
-    cmd->callback([&ctx, spec] { RunCommand(ctx, [&] { return showInfo(ctx, *spec); }); });
+    auto sourceArg = std::make_shared<std::string>();
+    cmd->add_option("SOURCE", *sourceArg, "Image file, block device, drive:N or volume:N")->required();
+    cmd->callback([&ctx, sourceArg] { RunCommand(ctx, [&] { return showInfo(ctx, *sourceArg); }); });
 }
 
 }  // namespace brenvale::cli

@@ -10,8 +10,8 @@ namespace brenvale::cli {
 
 namespace {
 
-int listPartitions(Context& ctx, const std::string& spec) {
-    auto opened = OpenDrive(ctx, spec);
+int listPartitions(Context& ctx, const std::string& sourceArg) {
+    auto opened = OpenDrive(ctx, sourceArg);
     PrintPartitionTree(ctx, *opened.drive, true);
     return kExitOk;
 }
@@ -20,9 +20,9 @@ int listPartitions(Context& ctx, const std::string& spec) {
 
 void RegisterPartitions(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("partitions", "List the partitions, free space and lost partitions of a disk or image");
-    auto spec = std::make_shared<std::string>();
-    cmd->add_option("SOURCE", *spec, "Image file, block device, drive:N or volume:N")->required();
-    cmd->callback([&ctx, spec] { RunCommand(ctx, [&] { return listPartitions(ctx, *spec); }); });
+    auto sourceArg = std::make_shared<std::string>();
+    cmd->add_option("SOURCE", *sourceArg, "Image file, block device, drive:N or volume:N")->required();
+    cmd->callback([&ctx, sourceArg] { RunCommand(ctx, [&] { return listPartitions(ctx, *sourceArg); }); });
 }
 
 }  // namespace brenvale::cli

@@ -57,6 +57,6 @@ struct OpenedSource {
 };
 
 // Opens "drive:N", "volume:N" or a path (image file or block device). Throws CliError(2).
-OpenedSource OpenSource(Context& ctx, const std::string& spec);
+OpenedSource OpenSource(Context& ctx, const std::string& sourceArg);
 
 }  // namespace brenvale::cli

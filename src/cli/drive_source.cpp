@@ -5,8 +5,8 @@
 
 namespace brenvale::cli {
 
-OpenedDrive OpenDrive(Context& ctx, const std::string& spec) {
-    auto src = OpenSource(ctx, spec);
+OpenedDrive OpenDrive(Context& ctx, const std::string& sourceArg) {
+    auto src = OpenSource(ctx, sourceArg);
     OpenedDrive out;
     out.kind = src.kind;
     out.drive = std::make_unique<partitions::TPhysicalDrv>(ctx.os, std::move(src.device));

@@ -16,7 +16,7 @@ struct OpenedDrive {
 };
 
 // Builds the partition tree of SOURCE (as OpenSource names it). Throws CliError(2).
-OpenedDrive OpenDrive(Context& ctx, const std::string& spec);
+OpenedDrive OpenDrive(Context& ctx, const std::string& sourceArg);
 
 // Which record of a drive a command works on: --partition N (as `partitions` numbers them),
 // --lost N, --whole-disk, or, with none of them, the only volume of the drive.

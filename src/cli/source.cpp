@@ -16,11 +16,11 @@ std::optional<unsigned> parseNumber(std::string_view text) {
     return v;
 }
 
-std::unique_ptr<storage::TDevice> openNumbered(Context& ctx, const std::string& spec, unsigned driveNum) {
+std::unique_ptr<storage::TDevice> openNumbered(Context& ctx, const std::string& sourceArg, unsigned driveNum) {
     try {
         return std::make_unique<storage::TDevice>(ctx.os, static_cast<std::uint8_t>(driveNum));
     } catch (const storage::DeviceError& e) {
-        throw CliError(kExitUsage, spec + ": " + e.what());
+        throw CliError(kExitUsage, sourceArg + ": " + e.what());
     }
 }
 
@@ -36,25 +36,25 @@ const char* SourceKindName(SourceKind kind) {
     return "raw";
 }
 
-OpenedSource OpenSource(Context& ctx, const std::string& spec) {
+OpenedSource OpenSource(Context& ctx, const std::string& sourceArg) {
     OpenedSource src;
     for (const auto& [prefix, kind] : {std::pair{std::string_view("drive:"), SourceKind::Physical},
                                        std::pair{std::string_view("volume:"), SourceKind::Volume}}) {
-        if (spec.rfind(prefix, 0) != 0) continue;
-        const auto n = parseNumber(std::string_view(spec).substr(prefix.size()));
+        if (sourceArg.rfind(prefix, 0) != 0) continue;
+        const auto n = parseNumber(std::string_view(sourceArg).substr(prefix.size()));
         const bool drive = kind == SourceKind::Physical;
         if (!n || (drive && *n > 0xFFu - storage::kFirstPhysicalDrive) ||
             (!drive && (*n < 1 || *n > storage::kMaxVolumes))) {
-            throw CliError(kExitUsage, spec + ": not a drive or volume number (see 'brenvale-cli sources')");
+            throw CliError(kExitUsage, sourceArg + ": not a drive or volume number (see 'brenvale-cli sources')");
         }
-        src.device = openNumbered(ctx, spec, drive ? storage::kFirstPhysicalDrive + *n : *n);
+        src.device = openNumbered(ctx, sourceArg, drive ? storage::kFirstPhysicalDrive + *n : *n);
         src.kind = kind;
         return src;
     }
     try {
-        src.device = std::make_unique<storage::TDevice>(ctx.os, spec, ctx.sectorSize);
+        src.device = std::make_unique<storage::TDevice>(ctx.os, sourceArg, ctx.sectorSize);
     } catch (const storage::DeviceError& e) {
-        throw CliError(kExitUsage, spec + ": " + e.what());
+        throw CliError(kExitUsage, sourceArg + ": " + e.what());
     }
     switch (src.device->DeviceType()) {
         case storage::kDevicePhysical: src.kind = SourceKind::Physical; break;
