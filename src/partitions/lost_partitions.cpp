@@ -92,32 +92,18 @@ TPartition MakeLostPartition(std::span<const std::byte> sector, std::uint8_t fs,
     p.BootSector = storage::MakeBootSector(sector);
     p.BootSector.FileSystemType = fs;
     const auto b = std::span<const std::byte>(p.BootSector.Sector);
-    std::uint64_t size = 0;
     switch (fs) {
-        case storage::kFsFat12:
-        case storage::kFsFat16: {
-            p.Entry.SystemFlag = fs == storage::kFsFat12 ? storage::kPartTypeFat12 : storage::kPartTypeFat16;
-            const std::uint16_t small = le16(b, 19);
-            size = small ? small : le32(b, 32);
-            break;
-        }
-        case storage::kFsFat32:
-            p.Entry.SystemFlag = storage::kPartTypeFat32;
-            size = le32(b, 32);
-            break;
+        case storage::kFsFat12: p.Entry.SystemFlag = storage::kPartTypeFat12; break;
+        case storage::kFsFat16: p.Entry.SystemFlag = storage::kPartTypeFat16; break;
+        case storage::kFsFat32: p.Entry.SystemFlag = storage::kPartTypeFat32; break;
         case storage::kFsNtfs:
-            p.Entry.SystemFlag = storage::kPartTypeNtfs;
-            size = le64(b, 40);
-            break;
-        case storage::kFsExfat:
-            p.Entry.SystemFlag = storage::kPartTypeNtfs;
-            size = le64(b, 72);
-            break;
+        case storage::kFsExfat: p.Entry.SystemFlag = storage::kPartTypeNtfs; break;
         default: break;
     }
+    std::uint64_t size = storage::VolumeSectorCount(b, fs);
     // Sizes past 32 bits (NTFS and exFAT volumes of 2 TiB and more) keep their full value; a
     // size no disk can have is capped so that start + size never overflows.
-    size = std::min<std::uint64_t>(size, std::uint64_t{1} << 48);
+    size = std::min(size, kMaxSectors);
     p.Entry.SectCount = static_cast<std::uint32_t>(size);
     if (size > 0xFFFFFFFFu || fs == storage::kFsExfat) p.SectCount64 = static_cast<std::int64_t>(size);
     p.BytesPerSector = storage::VolumeBytesPerSector(p.BootSector, deviceSectorSize);

@@ -43,4 +43,9 @@ bool PartitionHidden(const TPartition* p);
 
 bool IsExtendedType(std::uint8_t systemFlag);
 
+// No real disk has this many sectors (128 PiB of 512-byte sectors); larger starts and sizes read
+// from a table or a boot sector are garbage, and capping them keeps every sum of starts and
+// sizes far from overflowing.
+inline constexpr std::uint64_t kMaxSectors = std::uint64_t{1} << 48;
+
 }  // namespace brenvale::partitions

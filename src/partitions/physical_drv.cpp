@@ -19,11 +19,6 @@ constexpr std::uint32_t kMaxGptEntrySize = 4096;
 // An extended chain longer than this is corrupt; the guard against revisited tables already
 // stops loops, this bounds the recursion of a long but acyclic forged chain.
 constexpr int kMaxChainDepth = 1024;
-// No real disk has this many sectors (128 PiB of 512-byte sectors); larger values read from a
-// table or boot sector are garbage, and capping them keeps every sum of starts and sizes far
-// from overflowing.
-constexpr std::uint64_t kMaxSectors = std::uint64_t{1} << 48;
-
 std::int64_t capSectors(std::uint64_t v) { return static_cast<std::int64_t>(std::min(v, kMaxSectors)); }
 
 bool byStart(const TPartition* a, const TPartition* b) { return PartitionStart(a) < PartitionStart(b); }

@@ -8,7 +8,6 @@
 #include "storage/boot_sectors.h"
 #include "storage/fs_detect.h"
 #include "storage/fs_types.h"
-#include "storage/le.h"
 
 namespace brenvale::storage {
 
@@ -24,21 +23,6 @@ void fillGeometry(const platform::DiskGeometry& g, TDriveParams& p) {
     p.TracksPerHead = g.tracksPerCylinder;
     p.SectorsPerTrack = g.sectorsPerTrack;
     p.BytesPerSector = g.bytesPerSector;
-}
-
-// Sector count a volume's own boot sector claims; 0 when it names no known file system.
-std::uint64_t bootSectorTotal(std::span<const std::byte> sector, std::uint8_t fs) {
-    switch (fs) {
-        case kFsFat12:
-        case kFsFat16: {
-            const std::uint16_t small = le16(sector, 19);
-            return small ? small : le32(sector, 32);
-        }
-        case kFsFat32: return le32(sector, 32);
-        case kFsNtfs: return le64(sector, 40);
-        case kFsExfat: return le64(sector, 72);
-        default: return 0;
-    }
 }
 
 bool volumeParams(platform::Platform& os, const platform::BlockDeviceInfo& dev, TDriveParams& p) {
@@ -65,7 +49,7 @@ bool volumeParams(platform::Platform& os, const platform::BlockDeviceInfo& dev, 
     req.clock = &os;
     if (ReadBatch(req) < kBootSectorSize) return false;
     const auto fs = DetectFileSystem(sector);
-    p.TotalPhysSec = bootSectorTotal(sector, fs);
+    p.TotalPhysSec = VolumeSectorCount(sector, fs);
     if (fs == kFsUnknown) p.TotalPhysSec = opened.source->sizeBytes().value_or(0) / s;
     ApplyMediaType(g->mediaType, p);
     return true;

@@ -153,4 +153,18 @@ std::uint32_t VolumeBytesPerSector(const TBootSector& boot, std::uint32_t device
     }
 }
 
+std::uint64_t VolumeSectorCount(std::span<const std::byte> sector, std::uint8_t fs) {
+    switch (fs) {
+        case kFsFat12:
+        case kFsFat16: {
+            const std::uint16_t small = le16(sector, 19);
+            return small ? small : le32(sector, 32);
+        }
+        case kFsFat32: return le32(sector, 32);
+        case kFsNtfs: return le64(sector, 40);
+        case kFsExfat: return le64(sector, 72);
+        default: return 0;
+    }
+}
+
 }  // namespace brenvale::storage

@@ -25,4 +25,9 @@ TBootSector MakeBootSector(std::span<const std::byte> sector);
 // Sector size of a volume: its boot sector's for codes 0 to 4, the device's otherwise.
 std::uint32_t VolumeBytesPerSector(const TBootSector& boot, std::uint32_t deviceSectorSize);
 
+// The sector count a boot sector of file system `fs` claims for its volume: FAT12/16
+// SmallSectors (LargeSectors when 0), FAT32 LargeSectors, NTFS TotalSectors, exFAT
+// VolumeLength; 0 for any other code.
+std::uint64_t VolumeSectorCount(std::span<const std::byte> sector, std::uint8_t fs);
+
 }  // namespace brenvale::storage
