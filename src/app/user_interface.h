@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "storage/user_messages.h"
+
 namespace brenvale::app {
 
-inline constexpr char kAppTitle[] = "Brenvale 1.1.2";
-
-enum class MessageKind { Information, Warning, Error };
+using storage::kAppTitle;
+using storage::MessageKind;
 
 // A stretch of sectors: the first and how many.
 struct SectorRange {
@@ -18,20 +19,16 @@ struct SectorRange {
     std::int64_t Count = 0;
 };
 
-class UserInterface {
+class UserInterface : public storage::MessageSink {
 public:
-    virtual ~UserInterface() = default;
     // A Yes/No question; true for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
-    virtual void ShowMessage(MessageKind kind, const std::string& text, const std::string& caption) = 0;
     // The range window: lets the user narrow `proposed` within the device. nullopt: cancelled.
     virtual std::optional<SectorRange> ChooseRange(const SectorRange& proposed, std::uint32_t sectorSize,
                                                    std::uint64_t deviceSectors) = 0;
     // Progress of the running operation, in percent, and the text of the first status panel.
     virtual void Progress(int /*percent*/) {}
     virtual void StatusText(const std::string& /*text*/) {}
-    // Lets the front end process its pending events; called once per batch of long work.
-    virtual void Pump() {}
 };
 
 }  // namespace brenvale::app

@@ -45,3 +45,9 @@ std::optional<app::SectorRange> CliUi::ChooseRange(const app::SectorRange& propo
 void CliUi::Progress(int percent) { ctx_.progress.update(fmt::format("{}: {}%", progressLabel, percent)); }
 
 }  // namespace brenvale::cli
+
+namespace brenvale::cli {
+
+void CliUi::StatusText(const std::string& text) { ctx_.progress.update(fmt::format("{}: {}", progressLabel, text)); }
+
+}  // namespace brenvale::cli

@@ -23,6 +23,7 @@ public:
     std::optional<app::SectorRange> ChooseRange(const app::SectorRange& proposed, std::uint32_t sectorSize,
                                                 std::uint64_t deviceSectors) override;
     void Progress(int percent) override;
+    void StatusText(const std::string& text) override;
 
 private:
     Context& ctx_;

@@ -1,0 +1,26 @@
+#pragma once
+// DOS date and time words of FAT and exFAT entries (date: year - 1980 in bits 15-9, month
+// 8-5, day 4-0; time: hour 15-11, minute 10-5, seconds / 2 in 4-0).
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace brenvale::scan {
+
+struct DosDateTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The moment a date/time pair names: a real calendar day and time of day, any year the
+// field can hold. nullopt for anything else, and for the unset pair (both words 0).
+std::optional<DosDateTime> DecodeDosDateTime(std::uint16_t date, std::uint16_t time);
+
+// Whether recovery may set a file time from the pair: both words 0 (the zero date-time), or
+// a real date from 1980 to 2050 with a real time of day.
+bool IsValidDosPair(std::uint16_t date, std::uint16_t time);
+
+// "YYYY-MM-DDTHH:MM:SS".
+std::string IsoDateTime(const DosDateTime& t);
+
+}  // namespace brenvale::scan

@@ -1,0 +1,74 @@
+#pragma once
+// The entry records of the standard scan of FAT and exFAT volumes, and the names built from
+// their 32-byte directory-entry copies.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/fat_dir_entry.h"
+
+namespace brenvale::scan {
+
+// Common base of every record in ScannedFiles. It carries nothing: a list holds records of
+// one kind only, told by the volume's file-system code, and consumers cast after testing it.
+struct TScanEntry {};
+
+// Entry status.
+inline constexpr std::uint8_t kStatusLive = 0;
+inline constexpr std::uint8_t kStatusDeleted = 1;  // the entry or one of its folders is deleted
+inline constexpr std::uint8_t kStatusDamaged = 2;
+
+// FAT12, FAT16 and exFAT entries.
+struct TMidEntry : TScanEntry {
+    storage::TFDTEntry FDTEntry{};  // deleted FAT entries carry "_" for the lost first byte
+    std::string LongFileName;        // UTF-8; empty when the entry has none
+    std::uint32_t ClusNumber = 0;    // first cluster of the containing folder (0: FAT12/16 root)
+    std::uint8_t Status = kStatusLive;
+    TMidEntry* Parent = nullptr;
+    std::uint32_t DirSectNum = 0;    // partition-relative first sector of the cluster read
+    std::uint32_t DirClusNum = 0;    // exFAT: the entry's own first cluster
+    bool RegularDir = false;
+    bool NoFatChain = false;         // exFAT: contiguous data without a FAT chain
+};
+
+// FAT32 entries: the copy's offset 20 holds the high word of the first cluster.
+struct TMidEntry32 : TScanEntry {
+    storage::TFDT32Entry FDT32Entry{};
+    std::string LongFileName;
+    std::uint32_t ClusNumber = 0;
+    std::uint8_t Status = kStatusLive;
+    TMidEntry32* Parent = nullptr;
+    std::uint32_t DirSectNum = 0;
+    std::uint32_t DirClusNum = 0;
+    bool RegularDir = false;
+};
+
+using TDWordArray = std::vector<std::uint32_t>;
+using TFDTArray = std::vector<std::int64_t>;
+using TClusterBuf = std::vector<std::uint32_t>;
+using TByteBuf = std::vector<std::uint8_t>;
+using TLongFileName = std::u16string;
+
+// The 8-byte name field up to its first zero byte, and the 3-byte extension, with characters
+// up to the space trimmed from both ends; code-page bytes above 0x7F become UTF-8.
+std::string TrimmedShortName(const storage::TArray8& name);
+std::string TrimmedShortExt(const std::array<char, 3>& ext);
+// A volume label entry's 11 bytes as one trimmed text.
+std::string TrimmedLabel(const storage::TArray8& name, const std::array<char, 3>& ext);
+// "NAME.EXT", or "NAME" when the extension is empty.
+std::string ShortDisplayName(const storage::TArray8& name, const std::array<char, 3>& ext);
+
+// What a list shows for an entry: the long name, else the 8.3 name; a leading "?" as "@".
+std::string EntryDisplayName(const TMidEntry& e);
+std::string EntryDisplayName(const TMidEntry32& e);
+
+// First cluster of the entry's own data: FAT12/16 low word, FAT32 both words.
+inline std::uint32_t FirstCluster(const TMidEntry& e) { return e.FDTEntry.firstclusternumber; }
+inline std::uint32_t FirstCluster(const TMidEntry32& e) { return e.FDT32Entry.firstCluster(); }
+
+inline bool IsFolder(const TMidEntry& e) { return (e.FDTEntry.attribute & storage::kFatAttrDirectory) != 0; }
+inline bool IsFolder(const TMidEntry32& e) { return (e.FDT32Entry.attribute & storage::kFatAttrDirectory) != 0; }
+
+}  // namespace brenvale::scan

@@ -1,0 +1,133 @@
+#include "scan/undelete.h"
+
+#include <algorithm>
+
+#include "scan/fat_table.h"
+#include "scan/volume_reader.h"
+#include "storage/device_events.h"
+#include "storage/fs_types.h"
+
+namespace brenvale::scan {
+
+std::atomic<bool> ShowOnlyDeleted{false};
+
+namespace {
+
+bool isFatOrExfat(std::uint8_t fs) {
+    return fs == storage::kFsFat12 || fs == storage::kFsFat16 || fs == storage::kFsFat32 || fs == storage::kFsExfat;
+}
+
+unsigned fatBits(std::uint8_t fs) {
+    switch (fs) {
+        case storage::kFsFat12: return 12;
+        case storage::kFsFat16: return 16;
+        default: return 32;
+    }
+}
+
+}  // namespace
+
+TUndelete::TUndelete(storage::TDevice& device, partitions::TPartition& Partition, storage::MessageSink* ui)
+    : FDevice(&device), FPartition(&Partition), FUi(ui) {
+    if (FPartition->BytesPerSector == 0) {
+        FPartition->BytesPerSector = FDevice->BytesPerSector() != 0 ? FDevice->BytesPerSector() : 512;
+    }
+    FDelFilterOn = ShowOnlyDeleted;
+    FReader = std::make_unique<VolumeReader>(*FDevice, static_cast<std::uint64_t>(partitions::PartitionStart(FPartition)));
+    FGeo = MakeFatGeometry(FPartition->BootSector, FPartition->BytesPerSector);
+    if (isFatOrExfat(FileSystem())) {
+        FFat = std::make_unique<FatTable>(*FReader, std::uint64_t{FGeo.reservedSectors} * FGeo.bytesPerSector,
+                                          fatBits(FileSystem()));
+    }
+    ReadVolumeLabel();
+}
+
+TUndelete::~TUndelete() = default;
+
+void TUndelete::pump() {
+    if (FUi) FUi->Pump();
+}
+
+bool TUndelete::stopRequested() const { return FTerminated || storage::DeviceAborted; }
+
+void TUndelete::ReportException(const std::exception& e) {
+    if (FUi) FUi->ShowMessage(storage::MessageKind::Error, e.what(), storage::kAppTitle);
+}
+
+void TUndelete::ReadVolumeLabel() {
+    try {
+        const std::uint8_t fs = FileSystem();
+        if (fs == storage::kFsExfat) {
+            EnumExFatDir(nullptr, false, true);
+        } else if (isFatOrExfat(fs)) {
+            EnumDir(nullptr, false, true);
+        }
+    } catch (...) {
+        // A label is a nicety; a volume without a readable one simply has none.
+    }
+}
+
+void TUndelete::probeDevice() {
+    std::vector<std::byte> sector(std::max<std::uint32_t>(FDevice->BytesPerSector(), 512));
+    const auto start = static_cast<std::uint64_t>(partitions::PartitionStart(FPartition));
+    if (FDevice->Read(start, 1, sector) != 0) return;
+    if (FDevice->ReopenHandle() && FDevice->Read(start, 1, sector) != 0) storage::DeviceAborted = false;
+}
+
+void TUndelete::ClearResults() {
+    FScaned = false;
+    FAdvScaned = false;
+    Processing = false;
+    FTerminated = false;
+    storage::DeviceAborted = false;
+    FDevice->PrepareForNewOperation();
+    probeDevice();
+
+    ScannedFiles.clear();
+    FoundFiles.clear();
+    ScannedDirSectors.clear();
+    FMidEntries.clear();
+    FMid32Entries.clear();
+    FExFatVisited.clear();
+    FWalkedDirs.clear();
+    FPathClusters.clear();
+
+    SectorsPerClus = SectorsPerClus_NTFS = RootSectNum = RootDirSectNum = 0;
+    AdvMode = false;
+    AdvRangeStart = 0;
+    AdvRangeEnd = -1;
+    FAdvExFatGeoDone = false;
+    ExFatSectorsPerClus = 0;
+    ExFatHeapOffset = -1;
+
+    InvalidateDelFilter();
+    FDelFilterOn = ShowOnlyDeleted;
+}
+
+std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
+    std::int32_t result = kScanNotScannable;
+    ClearResults();
+    AdvMode = false;
+    FTerminated = false;
+    Processing = true;
+    FScaned = true;
+    const std::uint8_t fs = FileSystem();
+    if (isFatOrExfat(fs)) {
+        ScanFatVolume();
+        result = FTerminated ? kScanStopped : kScanCompleted;
+    } else if (Mode == 1 && FUi) {
+        FUi->ShowMessage(storage::MessageKind::Error, kUnsupportedFileSystem, storage::kAppTitle);
+    }
+    Processing = false;
+    FAdvScaned = false;
+    if (Mode == 1) FTerminated = false;
+    return result;
+}
+
+std::string TUndelete::EntryDisplayName(const TScanEntry* entry) const {
+    if (!entry) return {};
+    if (FileSystem() == storage::kFsFat32) return scan::EntryDisplayName(*static_cast<const TMidEntry32*>(entry));
+    return scan::EntryDisplayName(*static_cast<const TMidEntry*>(entry));
+}
+
+}  // namespace brenvale::scan

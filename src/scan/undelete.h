@@ -1,0 +1,167 @@
+#pragma once
+// TUndelete: the scan object of one volume (or of a whole disk). It owns everything a scan of
+// that volume finds; it reads through a device and a partition record that it only borrows.
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "partitions/partition.h"
+#include "scan/fat_geometry.h"
+#include "scan/mid_entry.h"
+#include "storage/device.h"
+#include "storage/user_messages.h"
+
+namespace brenvale::scan {
+
+class VolumeReader;
+class FatTable;
+
+// FileSystem 0 with the folder about to be read (FAT, exFAT), or 3 with a percentage (NTFS).
+using TOnEnumDir = std::function<void(std::uint8_t FileSystem, const std::string& Directory, std::uint32_t Position)>;
+// A folder (FAT: its first cluster) or a batch of records (NTFS) is finished.
+using TOnScanCheckpoint =
+    std::function<void(std::uint8_t FS, std::int64_t RecordNum, std::uint32_t DoneClus, std::int32_t Percent)>;
+// InfoType 10: about to write FileName; then 0 on success or a failure code 1 to 7.
+using TOnRecover = std::function<void(const std::string& FileName, std::int32_t InfoType)>;
+using TOnRecoverProgress = std::function<void(std::int32_t Position)>;
+
+// Results of NormalScan.
+inline constexpr std::int32_t kScanCompleted = 0;
+inline constexpr std::int32_t kScanStopped = 1;
+inline constexpr std::int32_t kScanNotScannable = -1;
+
+inline constexpr char kUnsupportedFileSystem[] = "Unsupported file system type.";
+inline constexpr char kUnexpectedNtfsRecordLength[] = "Unexpected NTFS record length.";
+
+// Process-wide copy of the "showonlydeleted" setting, read by every new scan object and reset.
+extern std::atomic<bool> ShowOnlyDeleted;
+
+class TUndelete {
+public:
+    // `ui` receives error boxes and is pumped during long loops; it may be null (no boxes).
+    TUndelete(storage::TDevice& device, partitions::TPartition& Partition, storage::MessageSink* ui = nullptr);
+    ~TUndelete();
+    TUndelete(const TUndelete&) = delete;
+    TUndelete& operator=(const TUndelete&) = delete;
+
+    // Mode 1: the interactive standard scan; any other: the silent form. Returns
+    // kScanCompleted, kScanStopped or kScanNotScannable.
+    std::int32_t NormalScan(std::int32_t Mode);
+    // Forgets every result and readies the device for a new operation.
+    void ClearResults();
+    void TerminateProcess() { FTerminated = true; }
+
+    // Children of the folder `aDir` (its first cluster; exFAT its DirClusNum): their index
+    // range in ScannedFiles.
+    bool GetDirBounds(std::uint32_t aDir, std::int32_t& first, std::int32_t& last) const;
+    // Over a list sorted as ScannedFiles is; false with first = last = -1 for an empty list,
+    // false with first = -1 when no entry has that parent cluster.
+    bool GetFatBounds(const std::vector<TScanEntry*>& list, std::uint32_t ParentClusNum, std::int32_t& first,
+                      std::int32_t& last) const;
+
+    std::string EntryDisplayName(const TScanEntry* entry) const;
+    // The volume's file-system code (of the partition's boot-sector copy).
+    std::uint8_t FileSystem() const { return FPartition->BootSector.FileSystemType; }
+    storage::TDevice& Device() const { return *FDevice; }
+    partitions::TPartition& Partition() const { return *FPartition; }
+    const std::string& VolumeLabel() const { return FVolumeLabel; }
+    const FatGeometry& Geometry() const { return FGeo; }
+
+    // FAT/exFAT walkers (the exFAT walk and recovery share the chain reader).
+    bool ScanFatVolume();
+    bool EnumDir(TScanEntry* Parent, bool Recurse, bool LabelOnly);
+    bool EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly);
+    bool GetClusNumChain(std::uint32_t FirstClus, TClusterBuf& Chain, std::uint32_t& Count);
+    std::int64_t FindHiClusNum(const std::string& FileName, std::int64_t HiClusNum, std::uint32_t LoClusNum);
+    std::uint32_t maxclusnum() const;
+    // exFAT sectors per cluster and cluster-heap offset, as the advanced geometry may override them.
+    std::uint32_t ExFatSPC() const;
+    std::uint64_t ExFatHeap() const;
+
+    // The deleted-only filter.
+    void BuildDelFilter();
+    void InvalidateDelFilter();
+    bool DelScanDir(std::uint64_t DirKey, bool SelfDel, bool InheritedDel);
+    bool DelDirIsDeleted(std::uint64_t DirKey);
+    bool DelSubtreeHasDeleted(std::uint64_t DirKey);
+    bool DelEntryIsDeleted(const TScanEntry* Entry);
+    bool DelEntryIsDir(const TScanEntry* Entry) const;
+    bool DelIsDeletedEntry(const TScanEntry* Entry) const;
+    std::uint64_t DelKeyOfEntry(const TScanEntry* Entry) const;
+    std::uint64_t DelParentKeyOfEntry(const TScanEntry* Entry) const;
+    std::uint64_t DelEntryDirKey(const TScanEntry* Entry) const { return DelKeyOfEntry(Entry); }
+    std::uint64_t DelRootKey() const;
+
+    // Shows the message of an exception caught by a walker in an error box.
+    void ReportException(const std::exception& e);
+
+    std::atomic<bool> FScaned{false};
+    std::atomic<bool> FAdvScaned{false};
+    bool FWholeDiskObject = false;
+    std::atomic<bool> Processing{false};
+    std::atomic<bool> FTerminated{false};
+    std::vector<TScanEntry*> ScannedFiles;  // records owned by this object, see newEntry
+    std::vector<TScanEntry*> FoundFiles;    // borrowed from ScannedFiles
+    std::vector<std::uint32_t> ScannedDirSectors;
+    std::unordered_map<std::uint64_t, std::uint8_t> FDelFilter;
+    bool FDelFilterBuilt = false;
+    bool FDelFilterOn = false;
+    bool DeepScan = false;
+    bool AdvMode = false;
+    // Geometry the advanced scan infers; the standard walks read it through the accessors.
+    std::int32_t SectorsPerClus = 0;
+    std::int32_t SectorsPerClus_NTFS = 0;
+    std::int32_t RootSectNum = 0;
+    std::int32_t RootDirSectNum = 0;
+    std::int32_t ExFatSectorsPerClus = 0;
+    std::int64_t ExFatHeapOffset = -1;
+    bool FAdvExFatGeoDone = false;
+    std::int64_t AdvRangeStart = 0;
+    std::int64_t AdvRangeEnd = -1;
+    // FAT folders finished before a checkpoint; the FAT walk skips them.
+    std::optional<std::unordered_set<std::uint32_t>> FResumeSkipClus;
+    std::unordered_set<std::uint32_t> FExFatVisited;
+
+    TOnEnumDir FOnEnumDir;
+    TOnScanCheckpoint FOnScanCheckpoint;
+    TOnRecover FOnRecover;
+    TOnRecoverProgress FOnRecoverProgress;
+
+private:
+    template <class E>
+    bool enumDir(E* Parent, bool Recurse, bool LabelOnly);
+    template <class E>
+    E* newEntry();
+    void ReadVolumeLabel();
+    void sortScannedFiles();
+    void rebuildScannedDirSectors();
+    void probeDevice();
+    void pump();
+    bool stopRequested() const;
+    std::uint32_t ParentClusterOf(const TScanEntry* e) const;
+    std::uint32_t exfatClusterSector(std::uint32_t c) const;
+    std::vector<std::uint32_t> exfatFolderClusters(const TMidEntry* folder, std::uint32_t first);
+
+    storage::TDevice* FDevice;
+    partitions::TPartition* FPartition;
+    storage::MessageSink* FUi;
+    std::string FVolumeLabel;
+    FatGeometry FGeo;
+    std::unique_ptr<VolumeReader> FReader;
+    std::unique_ptr<FatTable> FFat;
+    std::deque<TMidEntry> FMidEntries;      // FAT12/16 and exFAT records
+    std::deque<TMidEntry32> FMid32Entries;  // FAT32 records
+    std::vector<std::uint32_t> FPathClusters;       // folders on the current path of the walk
+    std::unordered_set<std::uint64_t> FWalkedDirs;  // (first cluster, deleted) of folders walked
+    std::unordered_set<std::uint32_t> FChainSeen;
+};
+
+}  // namespace brenvale::scan
