@@ -110,7 +110,15 @@ std::int64_t TUndelete::FindHiClusNum(const std::string& FileName, std::int64_t 
         const std::uint32_t bps = FGeo.bytesPerSector;
         if (bps < 512) return -1;
         std::vector<std::byte> sector(bps);
-        const std::int64_t lastHi = maxclusnum() >> 16;
+        // Clusters past the end of the volume cannot hold the folder; a boot sector that
+        // claims more sectors than the device has must not make every probe a wasted read.
+        std::uint64_t volumeSectors = static_cast<std::uint64_t>(partitions::PartitionSize(FPartition));
+        if (volumeSectors == 0) volumeSectors = FDevice->Sectors();
+        volumeSectors = volumeSectors * FDevice->BytesPerSector() / bps;
+        const std::uint64_t dataStart = std::uint64_t{b.NumberofFATs} * b.SectorsPerFAT32 + b.ReservedSectors;
+        if (b.SectorsPerCluster == 0 || volumeSectors <= dataStart) return -1;
+        const std::uint64_t lastCluster = (volumeSectors - dataStart) / b.SectorsPerCluster + 1;
+        const std::int64_t lastHi = std::min<std::int64_t>(maxclusnum() >> 16, static_cast<std::int64_t>(lastCluster >> 16));
         for (std::int64_t hi = std::max<std::int64_t>(HiClusNum, 0); hi <= lastHi; ++hi) {
             pump();
             if (FTerminated) return -1;

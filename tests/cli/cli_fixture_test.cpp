@@ -4,9 +4,8 @@
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
-#include <sstream>
 
-#include "cli/cli_app.h"
+#include "cli/run_cli.h"
 #include "platform/linux/linux_platform.h"
 #include "storage/device.h"
 #include "support/temp_dir.h"
@@ -14,21 +13,6 @@
 
 namespace brenvale::test {
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out, err;
-};
-
-Outcome RunCli(std::vector<std::string> args) {
-    static auto os = platform::makeLinuxPlatform();
-    args.insert(args.begin(), "brenvale-cli");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = cli::Run(static_cast<int>(argv.size()), argv.data(), *os, out, err);
-    return {code, out.str(), err.str()};
-}
 
 struct VolumeCase {
     const char* image;
