@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Makes the two volume images the fat_scan benchmark scans, once: fat32.img and exfat.img in
+# OUTDIR, each 1 GiB (sparse) with 4 KiB clusters and the same tree of 100,010 entries:
+#   10 folders, each with 10 folders, each with 9 folders of 110 small files
+# (file names mix lower- and upper-case 8.3 names with long ones), then 990 of the files and
+# one folder of 110 files deleted. An image that is already there is kept.
+# Needs root: the exFAT image is filled through a loop device and a FUSE mount.
+#   usage: bench/make-fat-scan-images.sh [OUTDIR]
+set -euo pipefail
+OUT=${1:-/tmp/brenvale-fat-scan}
+FAT="$OUT/fat32.img"
+EXFAT="$OUT/exfat.img"
+[[ -f $FAT && -f $EXFAT ]] && exit 0
+for tool in mkfs.vfat mcopy mdel mdeltree mkfs.exfat mount.exfat-fuse losetup; do
+    command -v "$tool" >/dev/null || { echo "$tool is not installed (apt-get install mtools dosfstools exfatprogs exfat-fuse)" >&2; exit 1; }
+done
+mkdir -p "$OUT"
+
+WORK=$(mktemp -d --tmpdir brenvale-fat-scan-XXXXXX)
+MNT=""
+LOOP=""
+cleanup() {
+    if [[ -n $MNT ]] && mountpoint -q "$MNT"; then umount "$MNT" || umount -l "$MNT" || true; fi
+    if [[ -n $LOOP ]]; then losetup -d "$LOOP" || true; fi
+    rm -rf "$WORK"
+    rm -f "$FAT.part" "$EXFAT.part"
+}
+trap cleanup EXIT
+
+# The tree, built once on the local file system. Sizes run from 1 byte to 4000 bytes, so every
+# file takes one cluster; the content is a cut of one fixed block, written with builtins only
+# (a process per file would take minutes).
+TREE="$WORK/tree"
+mkdir "$TREE"
+blob=""
+for ((i = 0; i < 80; ++i)); do blob+="brenvale fat scan benchmark line $(printf '%05d' "$i") 0123456789abcdef\n"; done
+blob=$(printf '%b' "$blob")
+top_name() { printf 'Top folder %02d' "$1"; }
+mid_name() { if (( $2 % 2 )); then printf 'SUB%d_%02d' "$1" "$2"; else printf 'Project archive %d-%02d (copy)' "$1" "$2"; fi; }
+leaf_name() { printf 'leaf%02d' "$1"; }
+file_name() {
+    local n=$1
+    case $((n % 5)) in
+        0) printf 'f%05d.txt' "$n" ;;
+        1) printf 'F%05d.BIN' "$n" ;;
+        2) printf 'Meeting notes from the quarterly review number %05d.txt' "$n" ;;
+        3) printf 'photo_%05d.jpeg' "$n" ;;
+        *) printf 'Mixed Case %05d.Dat' "$n" ;;
+    esac
+}
+n=0
+deleted_files=()
+for ((a = 0; a < 10; ++a)); do
+    ta=$(top_name "$a")
+    for ((b = 0; b < 10; ++b)); do
+        tb=$(mid_name "$a" "$b")
+        for ((c = 0; c < 9; ++c)); do
+            tc=$(leaf_name "$c")
+            dir="$ta/$tb/$tc"
+            mkdir -p "$TREE/$dir"
+            for ((f = 0; f < 110; ++f)); do
+                name=$(file_name "$n")
+                printf '%s' "${blob:0:$((n * 37 % 4000 + 1))}" >"$TREE/$dir/$name"
+                # Every tenth file of the first top folder goes.
+                if (( a == 0 && f % 10 == 3 )); then deleted_files+=("$dir/$name"); fi
+                n=$((n + 1))
+            done
+        done
+    done
+done
+deleted_dir="$(top_name 1)/$(mid_name 1 2)/$(leaf_name 4)"
+
+if [[ ! -f $FAT ]]; then
+    truncate -s 1G "$FAT.part"
+    mkfs.vfat -F 32 -S 512 -s 8 -n BRENVALE -i 0B5E1A7E "$FAT.part" >/dev/null
+    export MTOOLS_SKIP_CHECK=1
+    # One mcopy for the whole tree: a call per file would spend its time opening the image.
+    mcopy -s -i "$FAT.part" "$TREE"/* ::/
+    fat_paths=()
+    for p in "${deleted_files[@]}"; do fat_paths+=("::/$p"); done
+    mdel -i "$FAT.part" "${fat_paths[@]}"
+    mdeltree -i "$FAT.part" "::/$deleted_dir"
+    mv "$FAT.part" "$FAT"
+fi
+
+if [[ ! -f $EXFAT ]]; then
+    truncate -s 1G "$EXFAT.part"
+    mkfs.exfat -c 4K -L BRENVALE "$EXFAT.part" >/dev/null
+    LOOP=$(losetup -f --show "$EXFAT.part")
+    MNT="$WORK/mnt"
+    mkdir "$MNT"
+    mount.exfat-fuse "$LOOP" "$MNT"
+    cp -r "$TREE"/. "$MNT"/
+    (cd "$MNT" && rm -f -- "${deleted_files[@]}" && rm -rf -- "$deleted_dir")
+    umount "$MNT"
+    MNT=""
+    losetup -d "$LOOP"
+    LOOP=""
+    mv "$EXFAT.part" "$EXFAT"
+fi
