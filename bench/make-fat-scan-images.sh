@@ -35,31 +35,33 @@ mkdir "$TREE"
 blob=""
 for ((i = 0; i < 80; ++i)); do blob+="brenvale fat scan benchmark line $(printf '%05d' "$i") 0123456789abcdef\n"; done
 blob=$(printf '%b' "$blob")
-top_name() { printf 'Top folder %02d' "$1"; }
-mid_name() { if (( $2 % 2 )); then printf 'SUB%d_%02d' "$1" "$2"; else printf 'Project archive %d-%02d (copy)' "$1" "$2"; fi; }
-leaf_name() { printf 'leaf%02d' "$1"; }
+# Names are set with printf -v: a command substitution per file would fork 100,000 times.
+top_name() { printf -v "$1" 'Top folder %02d' "$2"; }
+mid_name() {
+    if (( $3 % 2 )); then printf -v "$1" 'SUB%d_%02d' "$2" "$3"; else printf -v "$1" 'Project archive %d-%02d (copy)' "$2" "$3"; fi
+}
+leaf_name() { printf -v "$1" 'leaf%02d' "$2"; }
 file_name() {
-    local n=$1
-    case $((n % 5)) in
-        0) printf 'f%05d.txt' "$n" ;;
-        1) printf 'F%05d.BIN' "$n" ;;
-        2) printf 'Meeting notes from the quarterly review number %05d.txt' "$n" ;;
-        3) printf 'photo_%05d.jpeg' "$n" ;;
-        *) printf 'Mixed Case %05d.Dat' "$n" ;;
+    case $(($2 % 5)) in
+        0) printf -v "$1" 'f%05d.txt' "$2" ;;
+        1) printf -v "$1" 'F%05d.BIN' "$2" ;;
+        2) printf -v "$1" 'Meeting notes from the quarterly review number %05d.txt' "$2" ;;
+        3) printf -v "$1" 'photo_%05d.jpeg' "$2" ;;
+        *) printf -v "$1" 'Mixed Case %05d.Dat' "$2" ;;
     esac
 }
 n=0
 deleted_files=()
 for ((a = 0; a < 10; ++a)); do
-    ta=$(top_name "$a")
+    top_name ta "$a"
     for ((b = 0; b < 10; ++b)); do
-        tb=$(mid_name "$a" "$b")
+        mid_name tb "$a" "$b"
         for ((c = 0; c < 9; ++c)); do
-            tc=$(leaf_name "$c")
+            leaf_name tc "$c"
             dir="$ta/$tb/$tc"
             mkdir -p "$TREE/$dir"
             for ((f = 0; f < 110; ++f)); do
-                name=$(file_name "$n")
+                file_name name "$n"
                 printf '%s' "${blob:0:$((n * 37 % 4000 + 1))}" >"$TREE/$dir/$name"
                 # Every tenth file of the first top folder goes.
                 if (( a == 0 && f % 10 == 3 )); then deleted_files+=("$dir/$name"); fi
@@ -68,7 +70,10 @@ for ((a = 0; a < 10; ++a)); do
         done
     done
 done
-deleted_dir="$(top_name 1)/$(mid_name 1 2)/$(leaf_name 4)"
+top_name ta 1
+mid_name tb 1 2
+leaf_name tc 4
+deleted_dir="$ta/$tb/$tc"
 
 if [[ ! -f $FAT ]]; then
     truncate -s 1G "$FAT.part"

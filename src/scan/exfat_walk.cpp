@@ -95,7 +95,7 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
         const std::uint32_t spc = ExFatSPC();
         const std::uint32_t s = FGeo.bytesPerSector;
         if (spc == 0 || s == 0) return false;
-        if (Parent && (c < 2 || std::uint64_t{c} > std::uint64_t{FGeo.clusterCount} + 1)) return false;
+        if (c < 2 || std::uint64_t{c} > std::uint64_t{FGeo.clusterCount} + 1) return false;
         const std::vector<std::uint32_t> chain = exfatFolderClusters(Parent, c);
         if (chain.empty()) return false;
 
