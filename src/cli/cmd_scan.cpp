@@ -31,14 +31,23 @@ struct Row {
 // The entries in folder order (each folder followed by its contents, folders by the scan's
 // sort), with their paths; with `deletedOnly` the deleted-only filter decides what shows.
 std::vector<Row> listRows(scan::TUndelete& scan, bool deletedOnly) {
-    std::unordered_map<const scan::TScanEntry*, std::vector<const scan::TScanEntry*>> children;
-    for (const scan::TScanEntry* e : scan.ScannedFiles) children[scan::DescribeEntry(scan, e).parent].push_back(e);
+    const auto& files = scan.ScannedFiles;
+    std::vector<scan::EntryFacts> facts;
+    facts.reserve(files.size());
+    std::unordered_map<const scan::TScanEntry*, std::vector<std::size_t>> children;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        facts.push_back(scan::DescribeEntry(scan, files[i]));
+        // An NTFS entry no folder chain reaches from the root (a cycle in damaged metadata)
+        // keeps no parent; it is not a top-level entry.
+        if (!facts[i].parent && scan.DelParentKeyOfEntry(files[i]) != scan.DelRootKey()) continue;
+        children[facts[i].parent].push_back(i);
+    }
 
     std::vector<Row> rows;
-    rows.reserve(scan.ScannedFiles.size());
-    // Parents are always created before their children, so following them cannot loop.
+    rows.reserve(files.size());
+    // Parents are always created before their children are linked, so this cannot loop.
     struct Frame {
-        const std::vector<const scan::TScanEntry*>* list;
+        const std::vector<std::size_t>* list;
         std::size_t next;
         std::string path;
         int depth;
@@ -51,12 +60,13 @@ std::vector<Row> listRows(scan::TUndelete& scan, bool deletedOnly) {
             stack.pop_back();
             continue;
         }
-        const scan::TScanEntry* e = (*f.list)[f.next++];
-        Row row{scan::DescribeEntry(scan, e), {}, f.depth};
-        row.path = f.path + "/" + row.facts.name;
-        const bool shown = !deletedOnly || (row.facts.folder ? scan.DelSubtreeHasDeleted(scan.DelKeyOfEntry(e))
-                                                             : scan.DelEntryIsDeleted(e));
+        const std::size_t i = (*f.list)[f.next++];
+        const scan::TScanEntry* e = files[i];
+        const bool shown = !deletedOnly || (facts[i].folder ? scan.DelSubtreeHasDeleted(scan.DelKeyOfEntry(e))
+                                                            : scan.DelEntryIsDeleted(e));
         if (!shown) continue;
+        Row row{std::move(facts[i]), f.path, f.depth};
+        row.path += "/" + row.facts.name;
         const std::string path = row.path;
         const int depth = row.depth + 1;
         rows.push_back(std::move(row));
@@ -73,15 +83,13 @@ const char* statusName(std::uint8_t status) {
     }
 }
 
-nlohmann::ordered_json jsonTime(std::uint16_t date, std::uint16_t time) {
-    const auto t = scan::DecodeDosDateTime(date, time);
-    return t ? nlohmann::ordered_json(scan::IsoDateTime(*t)) : nlohmann::ordered_json(nullptr);
+nlohmann::ordered_json jsonTime(const std::optional<std::string>& t) {
+    return t ? nlohmann::ordered_json(*t) : nlohmann::ordered_json(nullptr);
 }
 
-std::string textTime(std::uint16_t date, std::uint16_t time) {
-    const auto t = scan::DecodeDosDateTime(date, time);
+std::string textTime(const std::optional<std::string>& t) {
     if (!t) return "-";
-    std::string s = scan::IsoDateTime(*t);
+    std::string s = *t;
     s[10] = ' ';
     return s;
 }
@@ -96,15 +104,17 @@ int runScan(Context& ctx, const ScanArgs& a) {
         auto entries = nlohmann::ordered_json::array();
         for (const Row& r : rows) {
             const auto& f = r.facts;
-            entries.push_back({{"path", r.path},
-                               {"name", f.name},
-                               {"type", f.folder ? "dir" : "file"},
-                               {"status", statusName(f.status)},
-                               {"size", f.size},
-                               {"modified", jsonTime(f.updatedate, f.updatetime)},
-                               {"created", jsonTime(f.createdate, f.createtime)},
-                               {"accessed", jsonTime(f.accessdate, 0)},
-                               {"first_cluster", f.firstCluster}});
+            nlohmann::ordered_json e{{"path", r.path},
+                                     {"name", f.name},
+                                     {"type", f.folder ? "dir" : "file"},
+                                     {"status", statusName(f.status)},
+                                     {"size", f.size},
+                                     {"modified", jsonTime(f.modified)},
+                                     {"created", jsonTime(f.created)},
+                                     {"accessed", jsonTime(f.accessed)},
+                                     {"first_cluster", f.firstCluster}};
+            if (f.record) e["record"] = *f.record;
+            entries.push_back(std::move(e));
         }
         ctx.out << nlohmann::ordered_json{{"file_system", fsName},
                                           {"result", v.result},
@@ -122,7 +132,7 @@ int runScan(Context& ctx, const ScanArgs& a) {
             const auto& f = r.facts;
             std::string shown = a.tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + f.name : r.path;
             if (f.folder) shown += "/";
-            t.add({statusName(f.status), f.folder ? "" : storage::FormatSize(f.size), textTime(f.updatedate, f.updatetime),
+            t.add({statusName(f.status), f.folder ? "" : storage::FormatSize(f.size), textTime(f.modified),
                    shown});
         }
         t.print(ctx.out, {1});

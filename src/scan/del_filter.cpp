@@ -17,6 +17,7 @@ std::uint64_t TUndelete::DelKeyOfEntry(const TScanEntry* Entry) const {
         case storage::kFsFat16: return static_cast<const TMidEntry*>(Entry)->FDTEntry.firstclusternumber;
         case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->FDT32Entry.firstCluster();
         case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->DirClusNum;
+        case storage::kFsNtfs: return static_cast<std::uint64_t>(static_cast<const tntfsfilerecord*>(Entry)->recordnumber);
         default: return 0;
     }
 }
@@ -27,6 +28,7 @@ std::uint64_t TUndelete::DelParentKeyOfEntry(const TScanEntry* Entry) const {
         case storage::kFsFat16:
         case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->ClusNumber;
         case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->ClusNumber;
+        case storage::kFsNtfs: return ParentRecordOf(*static_cast<const tntfsfilerecord*>(Entry));
         default: return 0;
     }
 }
@@ -46,6 +48,7 @@ bool TUndelete::DelIsDeletedEntry(const TScanEntry* Entry) const {
         case storage::kFsFat16:
         case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->Status != kStatusLive;
         case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->Status != kStatusLive;
+        case storage::kFsNtfs: return IsDeleted(*static_cast<const tntfsfilerecord*>(Entry));
         default: return false;
     }
 }
@@ -56,6 +59,7 @@ bool TUndelete::DelEntryIsDir(const TScanEntry* Entry) const {
         case storage::kFsFat16:
         case storage::kFsExfat: return IsFolder(*static_cast<const TMidEntry*>(Entry));
         case storage::kFsFat32: return IsFolder(*static_cast<const TMidEntry32*>(Entry));
+        case storage::kFsNtfs: return IsFolder(*static_cast<const tntfsfilerecord*>(Entry));
         default: return false;
     }
 }
@@ -69,7 +73,7 @@ void TUndelete::BuildDelFilter() {
     FDelFilter.clear();
     FDelFilterBuilt = true;
     const std::uint8_t fs = FileSystem();
-    if (fs == storage::kFsFat12 || fs == storage::kFsFat16 || fs == storage::kFsFat32 || fs == storage::kFsExfat) {
+    if (fs <= storage::kFsExfat) {
         DelScanDir(DelRootKey(), false, false);
     }
 }

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <ctime>
+
 namespace brenvale::scan {
 
 namespace {
@@ -38,6 +40,17 @@ bool IsValidDosPair(std::uint16_t date, std::uint16_t time) {
 
 std::string IsoDateTime(const DosDateTime& t) {
     return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+std::optional<std::string> FileTimeIso(std::uint64_t fileTime) {
+    constexpr std::uint64_t kTicksPerSecond = 10000000;
+    constexpr std::int64_t kUnixEpochIn1601 = 11644473600;
+    if (fileTime == 0) return std::nullopt;
+    const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochIn1601);
+    std::tm tm{};
+    if (!localtime_r(&t, &tm) || tm.tm_year + 1900 > 9999) return std::nullopt;
+    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                       tm.tm_min, tm.tm_sec);
 }
 
 }  // namespace brenvale::scan

@@ -1,5 +1,5 @@
 #pragma once
-// DOS date and time words of FAT and exFAT entries (date: year - 1980 in bits 15-9, month
+// NTFS times, and the DOS date and time words of FAT and exFAT entries (date: year - 1980 in bits 15-9, month
 // 8-5, day 4-0; time: hour 15-11, minute 10-5, seconds / 2 in 4-0).
 
 #include <cstdint>
@@ -22,5 +22,9 @@ bool IsValidDosPair(std::uint16_t date, std::uint16_t time);
 
 // "YYYY-MM-DDTHH:MM:SS".
 std::string IsoDateTime(const DosDateTime& t);
+
+// An NTFS time (100-nanosecond steps since 1601-01-01 UTC) as local "YYYY-MM-DDTHH:MM:SS";
+// nullopt for 0 and for times outside what the calendar functions take.
+std::optional<std::string> FileTimeIso(std::uint64_t fileTime);
 
 }  // namespace brenvale::scan

@@ -1,10 +1,17 @@
 #include "scan/entry_facts.h"
 
+#include "scan/dos_time.h"
 #include "storage/fs_types.h"
 
 namespace brenvale::scan {
 
 namespace {
+
+std::optional<std::string> dosTime(std::uint16_t date, std::uint16_t time) {
+    const auto t = DecodeDosDateTime(date, time);
+    if (!t) return std::nullopt;
+    return IsoDateTime(*t);
+}
 
 template <class E, class R>
 EntryFacts describe(const E& e, const R& d) {
@@ -13,12 +20,27 @@ EntryFacts describe(const E& e, const R& d) {
     f.folder = IsFolder(e);
     f.status = e.Status;
     f.size = d.filesize;
-    f.createdate = d.createdate;
-    f.createtime = d.createtime;
-    f.updatedate = d.updatedate;
-    f.updatetime = d.updatetime;
-    f.accessdate = d.accessdate;
+    f.modified = dosTime(d.updatedate, d.updatetime);
+    f.created = dosTime(d.createdate, d.createtime);
+    f.accessed = dosTime(d.accessdate, 0);
     f.firstCluster = FirstCluster(e);
+    f.parent = e.Parent;
+    return f;
+}
+
+EntryFacts describeNtfs(const tntfsfilerecord& e) {
+    EntryFacts f;
+    f.name = e.filename;
+    f.folder = IsFolder(e);
+    bool deleted = IsDeleted(e);
+    for (const tntfsfilerecord* p = e.Parent; p && !deleted; p = p->Parent) deleted = IsDeleted(*p);
+    f.status = deleted ? kStatusDeleted : kStatusLive;
+    f.size = e.realsize;
+    const storage::TFileNameAttrHead h = e.head;
+    f.modified = FileTimeIso(h.FileAlteredTime);
+    f.created = FileTimeIso(h.FileCreateTime);
+    f.accessed = FileTimeIso(h.FileReadTime);
+    f.record = e.recordnumber;
     f.parent = e.Parent;
     return f;
 }
@@ -26,14 +48,19 @@ EntryFacts describe(const E& e, const R& d) {
 }  // namespace
 
 EntryFacts DescribeEntry(const TUndelete& scan, const TScanEntry* entry) {
-    if (scan.FileSystem() == storage::kFsFat32) {
-        const auto& e = *static_cast<const TMidEntry32*>(entry);
-        return describe(e, e.FDT32Entry);
+    switch (scan.FileSystem()) {
+        case storage::kFsNtfs: return describeNtfs(*static_cast<const tntfsfilerecord*>(entry));
+        case storage::kFsFat32: {
+            const auto& e = *static_cast<const TMidEntry32*>(entry);
+            return describe(e, e.FDT32Entry);
+        }
+        default: {
+            const auto& e = *static_cast<const TMidEntry*>(entry);
+            EntryFacts f = describe(e, e.FDTEntry);
+            if (scan.FileSystem() == storage::kFsExfat) f.firstCluster = e.DirClusNum;
+            return f;
+        }
     }
-    const auto& e = *static_cast<const TMidEntry*>(entry);
-    EntryFacts f = describe(e, e.FDTEntry);
-    if (scan.FileSystem() == storage::kFsExfat) f.firstCluster = e.DirClusNum;
-    return f;
 }
 
 }  // namespace brenvale::scan

@@ -365,6 +365,7 @@ bool TUndelete::GetFatBounds(const std::vector<TScanEntry*>& list, std::uint32_t
 bool TUndelete::GetDirBounds(std::uint32_t aDir, std::int32_t& first, std::int32_t& last) const {
     first = last = -1;
     const std::uint8_t fs = FileSystem();
+    if (fs == storage::kFsNtfs) return getntfsbounds(ScannedFiles, aDir, first, last);
     if (fs != storage::kFsFat12 && fs != storage::kFsFat16 && fs != storage::kFsFat32 && fs != storage::kFsExfat) {
         return false;
     }

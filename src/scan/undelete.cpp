@@ -3,15 +3,21 @@
 #include <algorithm>
 
 #include "scan/fat_table.h"
+#include "scan/ntfs_record.h"
 #include "scan/volume_reader.h"
 #include "storage/device_events.h"
 #include "storage/fs_types.h"
+#include "storage/utf.h"
 
 namespace brenvale::scan {
 
 std::atomic<bool> ShowOnlyDeleted{false};
 
 namespace {
+
+constexpr std::uint32_t kAttrVolumeName = 0x60;
+// The modification time the orphan folders show.
+constexpr storage::TNtfsTime kOrphanFolderTime = 0x01C2B3E89E384F50;
 
 bool isFatOrExfat(std::uint8_t fs) {
     return fs == storage::kFsFat12 || fs == storage::kFsFat16 || fs == storage::kFsFat32 || fs == storage::kFsExfat;
@@ -39,6 +45,20 @@ TUndelete::TUndelete(storage::TDevice& device, partitions::TPartition& Partition
         FFat = std::make_unique<FatTable>(*FReader, std::uint64_t{FGeo.reservedSectors} * FGeo.bytesPerSector,
                                           fatBits(FileSystem()));
     }
+    if (FileSystem() == storage::kFsNtfs) {
+        const auto b = FPartition->BootSector.NtfsBootSect();
+        FNtfsBps = b.BPB.BytesPerSector >= 256 && b.BPB.BytesPerSector <= 4096 ? b.BPB.BytesPerSector : FPartition->BytesPerSector;
+        // Values above 0x80 give clusters of 2^(256 - v) sectors (64 KiB clusters and up).
+        const std::uint8_t spc = b.BPB.SectorsPerCluster;
+        FNtfsSpc = spc <= 0x80 ? spc : (256 - spc < 31 ? 1u << (256 - spc) : 0);
+        FMftCluster = b.ExtBPB.MFTLogicalClusterNumber;
+        FNtfsRecordSize = GetNtfsRecordSize(FPartition->BootSector, FPartition->BytesPerSector);
+    }
+    // The folder that orphaned NTFS entries hang under, and the template of its subfolders.
+    RootUnChained.flag = storage::kFileRecordDirectory;
+    RootUnChained.recordnumber = 2;
+    RootUnChained.head.FileReferenceOfParentDir = storage::makeFileReference(1, 0);
+    RootUnChained.head.FileAlteredTime = kOrphanFolderTime;
     ReadVolumeLabel();
 }
 
@@ -61,6 +81,18 @@ void TUndelete::ReadVolumeLabel() {
             EnumExFatDir(nullptr, false, true);
         } else if (isFatOrExfat(fs)) {
             EnumDir(nullptr, false, true);
+        } else if (fs == storage::kFsNtfs && FNtfsSpc != 0) {
+            storage::TAttribute name;
+            if (readattribute(3, kAttrVolumeName, 0, name) && name.residenthead) {
+                std::u16string text;
+                const auto& body = name.attributebody;
+                for (std::size_t i = 0; i + 1 < body.size(); i += 2) {
+                    const char16_t u = storage::le16(body, i);
+                    if (u == 0) break;
+                    text.push_back(u);
+                }
+                FVolumeLabel = storage::Utf16ToUtf8(text);
+            }
         }
     } catch (...) {
         // A label is a nicety; a volume without a readable one simply has none.
@@ -88,6 +120,9 @@ void TUndelete::ClearResults() {
     ScannedDirSectors.clear();
     FMidEntries.clear();
     FMid32Entries.clear();
+    FNtfsEntries.clear();
+    RunTable.clear();
+    UnchainedFolders.clear();
     FExFatVisited.clear();
     FWalkedDirs.clear();
     FPathClusters.clear();
@@ -115,6 +150,18 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
     if (isFatOrExfat(fs)) {
         ScanFatVolume();
         result = FTerminated ? kScanStopped : kScanCompleted;
+    } else if (fs == storage::kFsNtfs) {
+        const auto bootBps = FPartition->BootSector.NtfsBootSect().BPB.BytesPerSector;
+        if ((FNtfsRecordSize == 1024 || FNtfsRecordSize == bootBps) && FNtfsSpc != 0) {
+            GetNtfsFilelist();
+            if (Mode == 1) {
+                AddAdditionalRecords();
+                LinkNtfsParents(nullptr);
+            }
+            result = FTerminated ? kScanStopped : kScanCompleted;
+        } else if (Mode == 1 && FUi) {
+            FUi->ShowMessage(storage::MessageKind::Error, kUnexpectedNtfsRecordLength, storage::kAppTitle);
+        }
     } else if (Mode == 1 && FUi) {
         FUi->ShowMessage(storage::MessageKind::Error, kUnsupportedFileSystem, storage::kAppTitle);
     }
@@ -126,6 +173,7 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
 
 std::string TUndelete::EntryDisplayName(const TScanEntry* entry) const {
     if (!entry) return {};
+    if (FileSystem() == storage::kFsNtfs) return static_cast<const tntfsfilerecord*>(entry)->filename;
     if (FileSystem() == storage::kFsFat32) return scan::EntryDisplayName(*static_cast<const TMidEntry32*>(entry));
     return scan::EntryDisplayName(*static_cast<const TMidEntry*>(entry));
 }

@@ -16,6 +16,7 @@
 #include "partitions/partition.h"
 #include "scan/fat_geometry.h"
 #include "scan/mid_entry.h"
+#include "scan/ntfs_entry.h"
 #include "storage/device.h"
 #include "storage/user_messages.h"
 
@@ -86,6 +87,28 @@ public:
     std::uint32_t ExFatSPC() const;
     std::uint64_t ExFatHeap() const;
 
+    // NTFS walk and its building blocks.
+    bool GetNtfsFilelist();
+    void GetUnchainedDirs();
+    void AddAdditionalRecords();
+    void LinkNtfsParents(tntfsfilerecord* Dir);
+    // The first attribute of AttrType (and AttrId when not 0) of record RecNum, read at ByteOfs
+    // when that is positive, else where the record locator puts it.
+    bool readattribute(std::int64_t RecNum, std::uint32_t AttrType, std::uint16_t AttrId, storage::TAttribute& Attr,
+                       std::int64_t ByteOfs = -1);
+    // Appends the runs of the unnamed data attribute through an attribute list; with Mode 1
+    // the data attribute read last is returned in Attr.
+    bool getrunlistext(std::span<const std::byte> AttrListBody, storage::TAttribute& Attr, int Mode,
+                       storage::trunlist& Runs);
+    // The bytes of the record's attribute list, resident or not; empty when it has none.
+    std::vector<std::byte> ReadAttributeList(std::span<const std::byte> rec);
+    bool getntfsbounds(const std::vector<TScanEntry*>& list, std::uint64_t reference, std::int32_t& first,
+                       std::int32_t& last) const;
+    std::int64_t NtfsRecordByteOfs(std::int64_t n) const;
+    std::uint32_t NtfsRecordSize() const { return FNtfsRecordSize; }
+    std::uint32_t NtfsBytesPerSector() const { return FNtfsBps; }
+    std::uint32_t NtfsSectorsPerCluster() const { return FNtfsSpc; }
+
     // The deleted-only filter.
     void BuildDelFilter();
     void InvalidateDelFilter();
@@ -129,6 +152,11 @@ public:
     // FAT folders finished before a checkpoint; the FAT walk skips them.
     std::optional<std::unordered_set<std::uint32_t>> FResumeSkipClus;
     std::unordered_set<std::uint32_t> FExFatVisited;
+    // NTFS: records up to this number were finished before a checkpoint.
+    std::int64_t FResumeSkipRecordNum = 0;
+    std::vector<TRunForTable> RunTable;
+    std::vector<std::uint32_t> UnchainedFolders;
+    tntfsfilerecord RootUnChained;
 
     TOnEnumDir FOnEnumDir;
     TOnScanCheckpoint FOnScanCheckpoint;
@@ -140,6 +168,11 @@ private:
     bool enumDir(E* Parent, bool Recurse, bool LabelOnly);
     template <class E>
     E* newEntry();
+    struct NtfsName;
+    std::optional<NtfsName> checkrecord(std::span<const std::byte> rec);
+    void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter);
+    bool readRecordAt(std::int64_t byteOfs, std::vector<std::byte>& rec);
+    void linkNtfsParents(tntfsfilerecord* Dir, std::vector<std::int64_t>& path);
     void ReadVolumeLabel();
     void sortScannedFiles();
     void rebuildScannedDirSectors();
@@ -159,6 +192,11 @@ private:
     std::unique_ptr<FatTable> FFat;
     std::deque<TMidEntry> FMidEntries;      // FAT12/16 and exFAT records
     std::deque<TMidEntry32> FMid32Entries;  // FAT32 records
+    std::deque<tntfsfilerecord> FNtfsEntries;
+    std::uint32_t FNtfsRecordSize = 1024;
+    std::uint32_t FNtfsBps = 512;
+    std::uint32_t FNtfsSpc = 0;
+    std::uint64_t FMftCluster = 0;
     std::vector<std::uint32_t> FPathClusters;       // folders on the current path of the walk
     std::unordered_set<std::uint64_t> FWalkedDirs;  // (first cluster, deleted) of folders walked
     std::unordered_set<std::uint32_t> FChainSeen;
