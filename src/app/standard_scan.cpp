@@ -24,7 +24,6 @@ int StandardScanCommand::Run(scan::TUndelete& scan, const std::string& nodePath)
     scan.FOnEnumDir = [this](std::uint8_t fs, const std::string& dir, std::uint32_t pos) {
         if (fs != 0) {
             FUi.Progress(static_cast<int>(pos));
-            FUi.StatusText(fmt::format(" {}%", pos));
         } else {
             FUi.StatusText(dir);
         }

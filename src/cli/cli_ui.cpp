@@ -42,12 +42,21 @@ std::optional<app::SectorRange> CliUi::ChooseRange(const app::SectorRange& propo
     return r;
 }
 
-void CliUi::Progress(int percent) { ctx_.progress.update(fmt::format("{}: {}%", progressLabel, percent)); }
+void CliUi::Progress(int percent) {
+    if (status_.empty()) {
+        ctx_.progress.update(fmt::format("{}: {}%", progressLabel, percent));
+    } else {
+        ctx_.progress.update(fmt::format("{} {}%", status_, percent));
+    }
+}
 
 }  // namespace brenvale::cli
 
 namespace brenvale::cli {
 
-void CliUi::StatusText(const std::string& text) { ctx_.progress.update(fmt::format("{}: {}", progressLabel, text)); }
+void CliUi::StatusText(const std::string& text) {
+    status_ = text;
+    ctx_.progress.update(fmt::format("{}: {}", progressLabel, text));
+}
 
 }  // namespace brenvale::cli

@@ -27,6 +27,7 @@ public:
 
 private:
     Context& ctx_;
+    std::string status_;  // the last status text: progress percentages follow it
 };
 
 // CR LF line breaks of the system's texts, as a terminal wants them.

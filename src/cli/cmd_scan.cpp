@@ -1,10 +1,13 @@
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <charconv>
 #include <nlohmann/json.hpp>
-#include <unordered_map>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/table.h"
+#include "cli/scan_rows.h"
 #include "cli/volume_scan.h"
 #include "scan/dos_time.h"
 #include "scan/entry_facts.h"
@@ -22,59 +25,6 @@ struct ScanArgs {
     bool tree = false;
 };
 
-struct Row {
-    scan::EntryFacts facts;
-    std::string path;
-    int depth = 0;
-};
-
-// The entries in folder order (each folder followed by its contents, folders by the scan's
-// sort), with their paths; with `deletedOnly` the deleted-only filter decides what shows.
-std::vector<Row> listRows(scan::TUndelete& scan, bool deletedOnly) {
-    const auto& files = scan.ScannedFiles;
-    std::vector<scan::EntryFacts> facts;
-    facts.reserve(files.size());
-    std::unordered_map<const scan::TScanEntry*, std::vector<std::size_t>> children;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        facts.push_back(scan::DescribeEntry(scan, files[i]));
-        // An NTFS entry no folder chain reaches from the root (a cycle in damaged metadata)
-        // keeps no parent; it is not a top-level entry.
-        if (!facts[i].parent && scan.DelParentKeyOfEntry(files[i]) != scan.DelRootKey()) continue;
-        children[facts[i].parent].push_back(i);
-    }
-
-    std::vector<Row> rows;
-    rows.reserve(files.size());
-    // Parents are always created before their children are linked, so this cannot loop.
-    struct Frame {
-        const std::vector<std::size_t>* list;
-        std::size_t next;
-        std::string path;
-        int depth;
-    };
-    std::vector<Frame> stack;
-    if (const auto it = children.find(nullptr); it != children.end()) stack.push_back({&it->second, 0, "", 0});
-    while (!stack.empty()) {
-        Frame& f = stack.back();
-        if (f.next >= f.list->size()) {
-            stack.pop_back();
-            continue;
-        }
-        const std::size_t i = (*f.list)[f.next++];
-        const scan::TScanEntry* e = files[i];
-        const bool shown = !deletedOnly || (facts[i].folder ? scan.DelSubtreeHasDeleted(scan.DelKeyOfEntry(e))
-                                                            : scan.DelEntryIsDeleted(e));
-        if (!shown) continue;
-        Row row{std::move(facts[i]), f.path, f.depth};
-        row.path += "/" + row.facts.name;
-        const std::string path = row.path;
-        const int depth = row.depth + 1;
-        rows.push_back(std::move(row));
-        if (const auto it = children.find(e); it != children.end()) stack.push_back({&it->second, 0, path, depth});
-    }
-    return rows;
-}
-
 const char* statusName(std::uint8_t status) {
     switch (status) {
         case scan::kStatusLive: return "live";
@@ -83,8 +33,101 @@ const char* statusName(std::uint8_t status) {
     }
 }
 
-nlohmann::ordered_json jsonTime(const std::optional<std::string>& t) {
-    return t ? nlohmann::ordered_json(*t) : nlohmann::ordered_json(nullptr);
+// The --json listing is written as it goes, in the very text dump(2) gives for the same
+// document: built as one json tree first, 100,000 entries took most of the run and a quarter
+// of a GiB.
+
+// Printable ASCII is copied as is; anything else goes through the library's own escaping, so
+// control characters, non-ASCII text and bad UTF-8 come out exactly as dump() writes them.
+void appendJsonString(std::string& out, std::string_view s) {
+    const bool plain = std::all_of(s.begin(), s.end(), [](char c) {
+        return c >= 0x20 && c < 0x7F && c != '"' && c != '\\';
+    });
+    if (!plain) {
+        out += nlohmann::json(std::string(s)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return;
+    }
+    out += '"';
+    out += s;
+    out += '"';
+}
+
+template <class T>
+void appendJsonNumber(std::string& out, T value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+void appendJsonTime(std::string& out, const std::optional<std::string>& t) {
+    if (t) {
+        appendJsonString(out, *t);
+    } else {
+        out += "null";
+    }
+}
+
+// Members of one object of "entries", at the depth dump(2) puts them.
+class JsonEntryWriter {
+public:
+    explicit JsonEntryWriter(std::string& out) : out_(out) {}
+    std::string& key(std::string_view name) {
+        out_ += first_ ? "    {\n      \"" : ",\n      \"";
+        first_ = false;
+        out_ += name;
+        out_ += "\": ";
+        return out_;
+    }
+    ~JsonEntryWriter() { out_ += "\n    }"; }
+
+private:
+    std::string& out_;
+    bool first_ = true;
+};
+
+void appendJsonEntry(std::string& out, const ScanRow& r) {
+    const auto& f = r.facts;
+    JsonEntryWriter w(out);
+    appendJsonString(w.key("path"), r.path);
+    appendJsonString(w.key("name"), f.name);
+    w.key("type") += f.folder ? "\"dir\"" : "\"file\"";
+    appendJsonString(w.key("status"), statusName(f.status));
+    appendJsonNumber(w.key("size"), f.size);
+    appendJsonTime(w.key("modified"), f.modified);
+    appendJsonTime(w.key("created"), f.created);
+    appendJsonTime(w.key("accessed"), f.accessed);
+    appendJsonNumber(w.key("first_cluster"), f.firstCluster);
+    if (f.record) appendJsonNumber(w.key("record"), *f.record);
+}
+
+void writeJsonListing(std::ostream& os, const std::string& fsName, int result,
+                      const std::string& label, const std::vector<ScanRow>& rows) {
+    constexpr std::size_t kFlushBytes = 64 * 1024;
+    std::string out;
+    out.reserve(kFlushBytes + 4096);
+    out += "{\n  \"file_system\": ";
+    appendJsonString(out, fsName);
+    out += ",\n  \"result\": ";
+    appendJsonNumber(out, result);
+    out += ",\n  \"label\": ";
+    appendJsonString(out, label);
+    out += ",\n  \"entries\": ";
+    if (rows.empty()) {
+        out += "[]";
+    } else {
+        out += "[\n";
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (i > 0) out += ",\n";
+            appendJsonEntry(out, rows[i]);
+            if (out.size() >= kFlushBytes) {
+                os.write(out.data(), static_cast<std::streamsize>(out.size()));
+                out.clear();
+            }
+        }
+        out += "\n  ]";
+    }
+    out += "\n}\n";
+    os.write(out.data(), static_cast<std::streamsize>(out.size()));
 }
 
 std::string textTime(const std::optional<std::string>& t) {
@@ -98,37 +141,17 @@ int runScan(Context& ctx, const ScanArgs& a) {
     auto v = ScanVolume(ctx, a.source, a.selector);
     auto& scan = *v.scan;
     const std::string fsName(storage::FileSystemName(scan.FileSystem()));
-    const auto rows = v.result == scan::kScanNotScannable ? std::vector<Row>{} : listRows(scan, a.deletedOnly);
+    const auto rows = v.result == scan::kScanNotScannable ? std::vector<ScanRow>{} : ListRows(scan, a.deletedOnly);
 
     if (ctx.json) {
-        auto entries = nlohmann::ordered_json::array();
-        for (const Row& r : rows) {
-            const auto& f = r.facts;
-            nlohmann::ordered_json e{{"path", r.path},
-                                     {"name", f.name},
-                                     {"type", f.folder ? "dir" : "file"},
-                                     {"status", statusName(f.status)},
-                                     {"size", f.size},
-                                     {"modified", jsonTime(f.modified)},
-                                     {"created", jsonTime(f.created)},
-                                     {"accessed", jsonTime(f.accessed)},
-                                     {"first_cluster", f.firstCluster}};
-            if (f.record) e["record"] = *f.record;
-            entries.push_back(std::move(e));
-        }
-        ctx.out << nlohmann::ordered_json{{"file_system", fsName},
-                                          {"result", v.result},
-                                          {"label", scan.VolumeLabel()},
-                                          {"entries", std::move(entries)}}
-                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                << '\n';
+        writeJsonListing(ctx.out, fsName, v.result, scan.VolumeLabel(), rows);
     } else {
         std::size_t deleted = 0;
-        for (const Row& r : rows) deleted += r.facts.status != scan::kStatusLive;
+        for (const ScanRow& r : rows) deleted += r.facts.status != scan::kStatusLive;
         ctx.out << fmt::format("{} volume \"{}\": {} entries, {} deleted or damaged{}\n", fsName, scan.VolumeLabel(),
                                rows.size(), deleted, a.deletedOnly ? " (deleted-only filter)" : "");
         TextTable t({"STATUS", "SIZE", "MODIFIED", a.tree ? "NAME" : "PATH"});
-        for (const Row& r : rows) {
+        for (const ScanRow& r : rows) {
             const auto& f = r.facts;
             std::string shown = a.tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + f.name : r.path;
             if (f.folder) shown += "/";

@@ -27,4 +27,8 @@ std::string IsoDateTime(const DosDateTime& t);
 // nullopt for 0 and for times outside what the calendar functions take.
 std::optional<std::string> FileTimeIso(std::uint64_t fileTime);
 
+// An NTFS time as the local DOS date and time recovery sets (two-second steps); nullopt for 0
+// and for a time the DOS form cannot hold (after 2050 or before 1980).
+std::optional<DosDateTime> FileTimeDos(std::uint64_t fileTime);
+
 }  // namespace brenvale::scan

@@ -57,7 +57,10 @@ EntryFacts DescribeEntry(const TUndelete& scan, const TScanEntry* entry) {
         default: {
             const auto& e = *static_cast<const TMidEntry*>(entry);
             EntryFacts f = describe(e, e.FDTEntry);
-            if (scan.FileSystem() == storage::kFsExfat) f.firstCluster = e.DirClusNum;
+            if (scan.FileSystem() == storage::kFsExfat) {
+                f.firstCluster = e.DirClusNum;
+                f.size = EntrySize(e);
+            }
             return f;
         }
     }

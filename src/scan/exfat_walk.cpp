@@ -140,7 +140,11 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
             if (FTerminated) return true;
             const std::uint8_t kind = type & 0x7F;
             if (kind == kKindLabel) {
-                if (FVolumeLabel.empty()) FVolumeLabel = storage::Utf16ToUtf8(wideText(data.subspan(off, 32), 2, 15));
+                // As the label-only pass reads it: a removed label (0x03) or one outside the
+                // root does not name the volume.
+                if (type == (kInUse | kKindLabel) && !Parent && FVolumeLabel.empty()) {
+                    FVolumeLabel = storage::Utf16ToUtf8(wideText(data.subspan(off, 32), 2, 15));
+                }
                 continue;
             }
             if (kind != kKindFile) continue;
@@ -172,6 +176,7 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
             auto& d = entry->FDTEntry;
             d.attribute = static_cast<std::uint8_t>(le16(file, 4) & 0xFF);
             d.filesize = static_cast<std::uint32_t>(length);
+            entry->SizeHigh = static_cast<std::uint32_t>(length >> 32);
             d.createtime = le16(file, 8);
             d.createdate = le16(file, 10);
             d.updatetime = le16(file, 12);

@@ -31,7 +31,13 @@ struct TMidEntry : TScanEntry {
     std::uint32_t DirClusNum = 0;    // exFAT: the entry's own first cluster
     bool RegularDir = false;
     bool NoFatChain = false;         // exFAT: contiguous data without a FAT chain
+    std::uint32_t SizeHigh = 0;      // exFAT: the high 32 bits of the data length
 };
+
+// The whole data length: exFAT files may pass 4 GiB.
+inline std::uint64_t EntrySize(const TMidEntry& e) {
+    return (std::uint64_t{e.SizeHigh} << 32) | e.FDTEntry.filesize;
+}
 
 // FAT32 entries: the copy's offset 20 holds the high word of the first cluster.
 struct TMidEntry32 : TScanEntry {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "partitions/partition.h"
+#include "platform/platform.h"
 #include "scan/fat_geometry.h"
 #include "scan/mid_entry.h"
 #include "scan/ntfs_entry.h"
@@ -41,6 +42,25 @@ inline constexpr std::int32_t kScanNotScannable = -1;
 
 inline constexpr char kUnsupportedFileSystem[] = "Unsupported file system type.";
 inline constexpr char kUnexpectedNtfsRecordLength[] = "Unexpected NTFS record length.";
+
+// Recovery status codes, reported through TOnRecover.
+inline constexpr std::int32_t kRecoverSuccessful = 0;
+inline constexpr std::int32_t kRecoverCreateError = 1;
+inline constexpr std::int32_t kRecoverStopped = 2;
+inline constexpr std::int32_t kRecoverWriteError = 3;
+inline constexpr std::int32_t kRecoverUnexpected = 4;
+inline constexpr std::int32_t kRecoverReadError = 5;
+inline constexpr std::int32_t kRecoverRunListError = 6;
+inline constexpr std::int32_t kRecoverNonrecoverable = 7;
+inline constexpr std::int32_t kRecoverStarting = 10;
+// "Successful", "Error Creating File", ...; empty for codes outside 0 to 7.
+std::string RecoverStatusText(std::int32_t code);
+
+// Where a file's bytes lie on the volume, in file order.
+struct DataExtent {
+    std::int64_t offset = -1;  // byte offset in the volume; -1 for a hole that reads as zeros
+    std::uint64_t length = 0;
+};
 
 // Process-wide copy of the "showonlydeleted" setting, read by every new scan object and reset.
 extern std::atomic<bool> ShowOnlyDeleted;
@@ -109,6 +129,23 @@ public:
     std::uint32_t NtfsBytesPerSector() const { return FNtfsBps; }
     std::uint32_t NtfsSectorsPerCluster() const { return FNtfsSpc; }
 
+    // Recovery. Files are written under a unique name in DestPath; the outcome goes to FOnRecover.
+    bool RecoverFile(const TScanEntry* aFile, const std::string& ErasedFileName, const std::string& DestPath);
+    bool RecoverDir(const TScanEntry* aDir, const std::string& ErasedDirName, const std::string& DestPath,
+                    bool OnlyDeleted);
+    // Recovers the children of aDir (null: the root folder) into DestFolder, which exists.
+    bool RecoverChildren(const TScanEntry* aDir, const std::string& DestFolder, bool OnlyDeleted);
+    // The first min(Size, file size) bytes (Size below 1: 65536), without callbacks.
+    bool RecoverFileToBuf(const TScanEntry* aFile, const std::string& ErasedFileName, std::vector<std::byte>& Buffer,
+                          std::int64_t Size);
+    // The last Size bytes; returns the file's size, 0 for a Size below 1 or a failure.
+    std::int64_t RecoverFileTailToBuf(const TScanEntry* aFile, const std::string& ErasedFileName,
+                                      std::vector<std::byte>& Buffer, std::int64_t Size);
+    // Whether DestPath lies on the disk area this object reads.
+    bool DestInsideScannedObject(platform::Platform& os, const std::string& DestPath) const;
+    // Size of a cluster in bytes, by file system.
+    std::uint64_t ClusterBytes() const;
+
     // The deleted-only filter.
     void BuildDelFilter();
     void InvalidateDelFilter();
@@ -169,6 +206,22 @@ private:
     template <class E>
     E* newEntry();
     struct NtfsName;
+    using DataSink = std::function<bool(std::span<const std::byte>)>;
+    // The bytes of a file from byte `from`, at most `limit` of them, into `sink`; a status code.
+    std::int32_t readFileData(const TScanEntry* e, const std::string& name, std::uint64_t from, std::uint64_t limit,
+                              bool interactive, const DataSink& sink);
+    std::int32_t fileExtents(const TScanEntry* e, const std::string& name, std::vector<DataExtent>& out,
+                             std::uint64_t& size);
+    std::int32_t ntfsExtents(const tntfsfilerecord& f, std::vector<DataExtent>& out, bool& compressed,
+                             std::vector<std::byte>& resident, bool& isResident);
+    std::int32_t copyExtents(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
+                             std::uint64_t limit, bool interactive, const DataSink& sink);
+    std::int32_t copyCompressed(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
+                                std::uint64_t limit, bool interactive, const DataSink& sink);
+    bool recoverDir(const TScanEntry* aDir, const std::string& name, const std::string& DestPath, bool OnlyDeleted,
+                    int depth);
+    bool recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth);
+    void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     std::optional<NtfsName> checkrecord(std::span<const std::byte> rec);
     void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter);
     bool readRecordAt(std::int64_t byteOfs, std::vector<std::byte>& rec);

@@ -1,0 +1,70 @@
+#pragma once
+// "Recover": copies chosen entries of a scanned volume to a destination folder on another
+// disk, with the counters and failure lines of the results dialog.
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/event_log.h"
+#include "app/user_interface.h"
+#include "platform/platform.h"
+#include "scan/undelete.h"
+
+namespace brenvale::app {
+
+inline constexpr char kRecoverEvent[] = "Recover";
+inline constexpr char kRecoverFailedFormat[] = "Recover \"{}\" failed due to \"{}\"";
+inline constexpr char kDestinationOnSourceCaption[] = "Warning";
+inline constexpr char kDestinationOnSource[] =
+    "The folder you selected is on the drive being recovered.\r\nRecovering to that drive can overwrite the files "
+    "you are trying to\r\nrecover. Please choose a folder on a different drive.";
+inline constexpr char kRecoverDeviceOffline[] =
+    "The device is offline - recovery cannot proceed.\r\nReconnect the device, then click \"Update Drive List\" to "
+    "refresh the device list.";
+inline constexpr char kRecoverWentOffline[] =
+    "The device went offline - recovery was aborted.\r\nFiles already recovered remain in the destination folder. "
+    "Reconnect the device, then click \"Update Drive List\" to refresh the device list.";
+inline constexpr char kSummaryTitle[] = "Recovery Summary";
+inline constexpr char kProcessedLabel[] = "Processed Files:";
+inline constexpr char kRecoveredLabel[] = "Recovered Files:";
+inline constexpr char kFailedLabel[] = "Failed Files:";
+
+// One thing to recover: a file or a folder entry (null with `folder` set: the whole volume).
+struct RecoveryTarget {
+    const scan::TScanEntry* entry = nullptr;
+    std::string name;
+    bool folder = false;
+};
+
+enum class RecoveryOutcome { Done, DestinationRefused, DeviceOffline, WentOffline, Stopped, Busy };
+
+struct RecoverySummary {
+    RecoveryOutcome outcome = RecoveryOutcome::Done;
+    int numProcessed = 0;
+    int numRecovered = 0;
+    int numFailed = 0;
+    std::vector<std::string> DetailsList;
+};
+
+class RecoverCommand {
+public:
+    RecoverCommand(UserInterface& ui, EventLog& log, platform::Platform& os) : FUi(ui), FLog(log), FOs(os) {}
+
+    // Refuses a destination on the scanned disk area and a device that is offline; otherwise
+    // recovers every target into `destination` (created when missing). With `onlyDeleted`
+    // folders keep only deleted entries and the folders that lead to them.
+    RecoverySummary Run(scan::TUndelete& scan, const std::vector<RecoveryTarget>& targets,
+                        const std::string& destination, bool onlyDeleted);
+    // Asks the running recovery to stop; safe from a signal handler.
+    void Stop();
+
+private:
+    UserInterface& FUi;
+    EventLog& FLog;
+    platform::Platform& FOs;
+    std::atomic<scan::TUndelete*> FCurrent{nullptr};
+    bool FActionInProgress = false;
+};
+
+}  // namespace brenvale::app

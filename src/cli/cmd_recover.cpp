@@ -1,0 +1,91 @@
+#include <fmt/format.h>
+
+#include <unordered_map>
+
+#include "app/recover_command.h"
+#include "cli/cli_ui.h"
+#include "cli/commands.h"
+#include "cli/scan_rows.h"
+#include "cli/volume_scan.h"
+#include "platform/terminal.h"
+
+namespace brenvale::cli {
+
+namespace {
+
+struct RecoverArgs {
+    std::string source;
+    VolumeSelector selector;
+    std::string destination;
+    bool deletedOnly = false;
+    std::vector<std::string> paths;
+};
+
+std::atomic<app::RecoverCommand*> gRecovering{nullptr};
+
+void stopRecovery() {
+    if (auto* c = gRecovering.load()) c->Stop();
+}
+
+// The entries PATHS name, as `scan` prints them; the whole volume when there are none.
+std::vector<app::RecoveryTarget> targetsOf(scan::TUndelete& scan, const std::vector<std::string>& paths) {
+    if (paths.empty()) return {{nullptr, "", true}};
+    std::unordered_map<std::string, const ScanRow*> byPath;
+    const auto rows = ListRows(scan, false);
+    for (const auto& r : rows) byPath.emplace(r.path, &r);
+    std::vector<app::RecoveryTarget> out;
+    for (std::string p : paths) {
+        if (p.size() > 1 && p.back() == '/') p.pop_back();
+        if (p == "/") {
+            out.push_back({nullptr, "", true});
+            continue;
+        }
+        if (!p.empty() && p.front() != '/') p.insert(0, "/");
+        const auto it = byPath.find(p);
+        if (it == byPath.end()) throw CliError(kExitUsage, p + ": no such entry in the scan (see 'brenvale-cli scan')");
+        out.push_back({it->second->entry, it->second->facts.name, it->second->facts.folder});
+    }
+    return out;
+}
+
+int runRecover(Context& ctx, const RecoverArgs& a) {
+    auto v = ScanVolume(ctx, a.source, a.selector);
+    if (v.result == scan::kScanNotScannable) throw CliError(kExitFailed, "the volume could not be scanned");
+    auto& scan = *v.scan;
+    const auto targets = targetsOf(scan, a.paths);
+
+    app::RecoverCommand run(*v.ui, ctx.log, ctx.os);
+    gRecovering = &run;
+    app::RecoverySummary s;
+    {
+        platform::InterruptGuard guard(stopRecovery);
+        s = run.Run(scan, targets, a.destination, a.deletedOnly);
+    }
+    gRecovering = nullptr;
+    ctx.progress.finish();
+
+    if (s.outcome == app::RecoveryOutcome::DestinationRefused) return kExitUsage;
+    for (const auto& line : s.DetailsList) ctx.err << line << '\n';
+    ctx.out << app::kSummaryTitle << '\n'
+            << app::kProcessedLabel << ' ' << s.numProcessed << '\n'
+            << app::kRecoveredLabel << ' ' << s.numRecovered << '\n'
+            << app::kFailedLabel << ' ' << s.numFailed << '\n';
+    if (s.outcome == app::RecoveryOutcome::Stopped) ctx.err << "brenvale-cli: recovery stopped\n";
+    const bool clean = s.outcome == app::RecoveryOutcome::Done && s.numFailed == 0;
+    return clean ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void RegisterRecover(CLI::App& app, Context& ctx) {
+    auto* cmd = app.add_subcommand("recover", "Copy files and folders found by the standard scan to another disk");
+    auto args = std::make_shared<RecoverArgs>();
+    cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
+    AddVolumeSelector(cmd, args->selector);
+    cmd->add_option("--to", args->destination, "Destination folder (not on the disk being read)")->required();
+    cmd->add_flag("--deleted-only", args->deletedOnly, "In folders, only deleted entries and the folders leading to them");
+    cmd->add_option("PATH", args->paths, "Files or folders as 'scan' prints them; the whole volume when none");
+    cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runRecover(ctx, *args); }); });
+}
+
+}  // namespace brenvale::cli

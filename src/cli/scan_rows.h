@@ -1,0 +1,23 @@
+#pragma once
+// The entries of a scanned volume as the commands print and address them: in folder order,
+// each with its path ("/" + display names joined by "/").
+
+#include <string>
+#include <vector>
+
+#include "scan/entry_facts.h"
+
+namespace brenvale::cli {
+
+struct ScanRow {
+    scan::EntryFacts facts;
+    std::string path;
+    int depth = 0;
+    const scan::TScanEntry* entry = nullptr;
+};
+
+// Each folder followed by its contents, entries of one folder in the scan's order; with
+// `deletedOnly` the deleted-only filter decides what shows.
+std::vector<ScanRow> ListRows(scan::TUndelete& scan, bool deletedOnly);
+
+}  // namespace brenvale::cli

@@ -1,0 +1,333 @@
+// Recovery of files and folders found by the standard scan: where a file's bytes lie (FAT
+// chains, exFAT runs, NTFS data runs), copying them into a new file under a unique name, and
+// the file's times.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+
+#include "platform/file_times.h"
+#include "scan/dest_names.h"
+#include "scan/dos_time.h"
+#include "scan/undelete.h"
+#include "scan/volume_reader.h"
+#include "storage/device_events.h"
+#include "storage/disk_extents.h"
+#include "storage/fs_types.h"
+
+namespace brenvale::scan {
+
+namespace {
+
+constexpr std::uint64_t kCopyPiece = 1 << 20;
+constexpr int kMaxRecoverDepth = 1000;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Local wall-clock DOS date and time as seconds since the epoch.
+std::int64_t localToUnix(const DosDateTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&tm));
+}
+
+// Appends `length` bytes at volume offset `offset` (-1: a hole), merging with the last extent
+// when they continue it.
+void addExtent(std::vector<DataExtent>& out, std::int64_t offset, std::uint64_t length) {
+    if (!out.empty()) {
+        auto& last = out.back();
+        const bool holes = last.offset < 0 && offset < 0;
+        const bool adjacent = last.offset >= 0 && offset >= 0 &&
+                              static_cast<std::uint64_t>(last.offset) + last.length == static_cast<std::uint64_t>(offset);
+        if (holes || adjacent) {
+            last.length += length;
+            return;
+        }
+    }
+    out.push_back({offset, length});
+}
+
+}  // namespace
+
+std::string RecoverStatusText(std::int32_t code) {
+    static constexpr const char* kTexts[] = {"Successful",        "Error Creating File", "User Terminated",
+                                             "Error Writing File", "Unexpected Error",    "Error Reading File",
+                                             "Error Reading Run List", "Nonrecoverable File"};
+    return code >= 0 && code < 8 ? kTexts[code] : "";
+}
+
+std::uint64_t TUndelete::ClusterBytes() const {
+    switch (FileSystem()) {
+        case storage::kFsNtfs: return std::uint64_t{FNtfsSpc} * FNtfsBps;
+        case storage::kFsExfat: return std::uint64_t{ExFatSPC()} * FGeo.bytesPerSector;
+        default: return FGeo.clusterBytes();
+    }
+}
+
+std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name, std::vector<DataExtent>& out,
+                                    std::uint64_t& size) {
+    out.clear();
+    const std::uint8_t fs = FileSystem();
+    const std::uint64_t cluster = ClusterBytes();
+    std::uint32_t first = 0;
+    bool contiguous = false;
+    if (fs == storage::kFsFat32) {
+        const auto& m = *static_cast<const TMidEntry32*>(e);
+        size = m.FDT32Entry.filesize;
+        first = m.FDT32Entry.firstCluster();
+        // A live entry's FAT chain is authoritative; only a deleted one may have lost its high word.
+        if (m.FDT32Entry.hi1stclusternumber == 0 && m.Status != kStatusLive) {
+            const std::int64_t hi = FindHiClusNum(name, 0, m.FDT32Entry.lo1stclusternumber);
+            if (hi > 0) first |= static_cast<std::uint32_t>(hi) << 16;
+        }
+    } else if (fs == storage::kFsExfat) {
+        const auto& m = *static_cast<const TMidEntry*>(e);
+        size = EntrySize(m);
+        first = m.DirClusNum;
+        contiguous = m.NoFatChain;
+    } else {
+        const auto& m = *static_cast<const TMidEntry*>(e);
+        size = m.FDTEntry.filesize;
+        first = m.FDTEntry.firstclusternumber;
+    }
+    if (size == 0) return kRecoverSuccessful;
+    if (cluster == 0) return kRecoverReadError;
+    const std::uint64_t clusters = (size + cluster - 1) / cluster;
+    TClusterBuf chain;
+    std::uint32_t count = 0;
+    if (contiguous) {
+        chain.assign(1, first);
+    } else if (!GetClusNumChain(first, chain, count) || chain.empty()) {
+        return kRecoverReadError;
+    }
+    // Past its chain (a deleted file whose FAT entries were cleared, or data without a chain)
+    // a file goes on in the clusters that follow its last one.
+    for (std::uint64_t i = 0; i < clusters; ++i) {
+        const std::uint64_t c = i < chain.size() ? chain[i] : std::uint64_t{chain.back()} + (i - chain.size() + 1);
+        if (c < 2 || c > 0xFFFFFFFFull) return kRecoverReadError;
+        std::uint64_t sector = 0;
+        if (fs == storage::kFsExfat) {
+            sector = (c - 2) * ExFatSPC() + ExFatHeap();
+        } else {
+            sector = *FGeo.clusterSector(static_cast<std::uint32_t>(c));
+        }
+        const std::uint64_t bytes = std::min(cluster, size - i * cluster);
+        addExtent(out, static_cast<std::int64_t>(sector * FGeo.bytesPerSector), bytes);
+    }
+    return kRecoverSuccessful;
+}
+
+std::int32_t TUndelete::copyExtents(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
+                                    std::uint64_t limit, bool interactive, const DataSink& sink) {
+    std::vector<std::byte> piece;
+    std::uint64_t pos = 0;  // file offset of the current extent
+    const std::uint64_t end = std::min(size, from + std::min(limit, size));
+    for (const auto& ext : extents) {
+        if (pos >= end) break;
+        const std::uint64_t extEnd = pos + ext.length;
+        std::uint64_t at = std::max(pos, from);
+        while (at < std::min(extEnd, end)) {
+            if (interactive) {
+                pump();
+                if (FTerminated) return kRecoverStopped;
+            }
+            const std::uint64_t n = std::min({kCopyPiece, extEnd - at, end - at});
+            piece.assign(static_cast<std::size_t>(n), std::byte{0});
+            if (ext.offset >= 0) {
+                const std::uint64_t volumeOffset = static_cast<std::uint64_t>(ext.offset) + (at - pos);
+                if (FReader->Read(volumeOffset, piece) == 0) return kRecoverReadError;
+            }
+            if (!sink(piece)) return kRecoverWriteError;
+            at += n;
+            if (interactive && FOnRecoverProgress && end > from) {
+                FOnRecoverProgress(static_cast<std::int32_t>(std::lround(double(at - from) / double(end - from) * 100.0)));
+            }
+        }
+        pos = extEnd;
+    }
+    return kRecoverSuccessful;
+}
+
+std::int32_t TUndelete::readFileData(const TScanEntry* e, const std::string& name, std::uint64_t from,
+                                     std::uint64_t limit, bool interactive, const DataSink& sink) {
+    std::vector<DataExtent> extents;
+    if (FileSystem() == storage::kFsNtfs) {
+        const auto& f = *static_cast<const tntfsfilerecord*>(e);
+        if (f.realsize == 0) return kRecoverSuccessful;
+        bool compressed = false, resident = false;
+        std::vector<std::byte> body;
+        const std::int32_t r = ntfsExtents(f, extents, compressed, body, resident);
+        if (r != kRecoverSuccessful) return r;
+        if (resident) {
+            const std::size_t start = static_cast<std::size_t>(std::min<std::uint64_t>(from, body.size()));
+            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(limit, body.size() - start));
+            return sink(std::span<const std::byte>(body).subspan(start, n)) ? kRecoverSuccessful : kRecoverWriteError;
+        }
+        if (compressed) return copyCompressed(extents, f.realsize, from, limit, interactive, sink);
+        return copyExtents(extents, f.realsize, from, limit, interactive, sink);
+    }
+    std::uint64_t size = 0;
+    const std::int32_t r = fileExtents(e, name, extents, size);
+    if (r != kRecoverSuccessful) return r;
+    return copyExtents(extents, size, from, limit, interactive, sink);
+}
+
+void TUndelete::setRecoveredTimes(const TScanEntry* e, const std::string& path) const {
+    std::optional<std::int64_t> modified;
+    if (FileSystem() == storage::kFsNtfs) {
+        const storage::TFileNameAttrHead h = static_cast<const tntfsfilerecord*>(e)->head;
+        if (const auto t = FileTimeDos(h.FileAlteredTime)) modified = localToUnix(*t);
+    } else {
+        const auto d = FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->FDT32Entry.updatedate
+                                                          : static_cast<const TMidEntry*>(e)->FDTEntry.updatedate;
+        const auto t = FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->FDT32Entry.updatetime
+                                                          : static_cast<const TMidEntry*>(e)->FDTEntry.updatetime;
+        // Only a real date: the unset pair (both words 0) would stand for 1899-12-30, which a
+        // recovered file is better off without.
+        if (IsValidDosPair(d, t)) {
+            if (const auto dt = DecodeDosDateTime(d, t)) modified = localToUnix(*dt);
+        }
+    }
+    if (modified) platform::SetFileModificationTime(path, *modified);
+}
+
+bool TUndelete::RecoverFile(const TScanEntry* aFile, const std::string& ErasedFileName, const std::string& DestPath) {
+    auto report = [&](std::int32_t code) {
+        if (FOnRecover) FOnRecover(ErasedFileName, code);
+        return code == kRecoverSuccessful;
+    };
+    try {
+        if (FOnRecover) FOnRecover(ErasedFileName, kRecoverStarting);
+        const std::string dest = UniqueDestName(ErasedFileName, DestPath);
+        // "x": never replace anything, even what appeared since the name was chosen.
+        FilePtr out(std::fopen(dest.c_str(), "wbx"));
+        if (!out) return report(kRecoverCreateError);
+        const std::int32_t code = readFileData(aFile, ErasedFileName, 0, UINT64_MAX, true, [&](std::span<const std::byte> b) {
+            return b.empty() || std::fwrite(b.data(), 1, b.size(), out.get()) == b.size();
+        });
+        const bool closed = std::fclose(out.release()) == 0;
+        if (code != kRecoverSuccessful) return report(code);
+        if (!closed) return report(kRecoverWriteError);
+        report(kRecoverSuccessful);
+        setRecoveredTimes(aFile, dest);
+        return true;
+    } catch (const std::exception& e) {
+        if (FUi) FUi->ShowMessage(storage::MessageKind::Error, e.what(), "Error");
+        return false;
+    }
+}
+
+bool TUndelete::RecoverDir(const TScanEntry* aDir, const std::string& ErasedDirName, const std::string& DestPath,
+                           bool OnlyDeleted) {
+    return recoverDir(aDir, ErasedDirName, DestPath, OnlyDeleted, 0);
+}
+
+bool TUndelete::recoverDir(const TScanEntry* aDir, const std::string& name, const std::string& DestPath,
+                           bool OnlyDeleted, int depth) {
+    const std::string folder = UniqueDestName(name, DestPath);
+    std::error_code ec;
+    if (!std::filesystem::create_directory(folder, ec)) return false;
+    return recoverChildren(aDir, folder, OnlyDeleted, depth);
+}
+
+bool TUndelete::RecoverChildren(const TScanEntry* aDir, const std::string& DestFolder, bool OnlyDeleted) {
+    return recoverChildren(aDir, DestFolder, OnlyDeleted, 0);
+}
+
+bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth) {
+    if (depth >= kMaxRecoverDepth) return false;
+    std::int32_t first = -1, last = -1;
+    const auto key = aDir ? DelKeyOfEntry(aDir) : DelRootKey();
+    if (!GetDirBounds(static_cast<std::uint32_t>(key), first, last)) return false;
+    const std::uint8_t fs = FileSystem();
+    for (std::int32_t i = first; i <= last; ++i) {
+        if (FTerminated || storage::DeviceAborted) return false;
+        const TScanEntry* child = ScannedFiles[static_cast<std::size_t>(i)];
+        // Entries of other folders can share the key (a cluster, a record number).
+        const TScanEntry* parent = fs == storage::kFsNtfs ? static_cast<const tntfsfilerecord*>(child)->Parent
+                                   : fs == storage::kFsFat32
+                                       ? static_cast<const TScanEntry*>(static_cast<const TMidEntry32*>(child)->Parent)
+                                       : static_cast<const TScanEntry*>(static_cast<const TMidEntry*>(child)->Parent);
+        if (parent != aDir) continue;
+        const bool isDir = DelEntryIsDir(child);
+        if (OnlyDeleted && !(isDir ? DelSubtreeHasDeleted(DelKeyOfEntry(child)) : DelEntryIsDeleted(child))) continue;
+        const std::string childName = EntryDisplayName(child);
+        if (isDir) {
+            recoverDir(child, childName, folder, OnlyDeleted, depth + 1);
+        } else {
+            RecoverFile(child, childName, folder);
+        }
+    }
+    return true;
+}
+
+bool TUndelete::RecoverFileToBuf(const TScanEntry* aFile, const std::string& ErasedFileName,
+                                 std::vector<std::byte>& Buffer, std::int64_t Size) {
+    try {
+        const std::uint64_t want = Size < 1 ? 65536 : static_cast<std::uint64_t>(Size);
+        Buffer.clear();
+        const std::int32_t code = readFileData(aFile, ErasedFileName, 0, want, false, [&](std::span<const std::byte> b) {
+            Buffer.insert(Buffer.end(), b.begin(), b.end());
+            return true;
+        });
+        return code == kRecoverSuccessful;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::int64_t TUndelete::RecoverFileTailToBuf(const TScanEntry* aFile, const std::string& ErasedFileName,
+                                             std::vector<std::byte>& Buffer, std::int64_t Size) {
+    Buffer.clear();
+    if (Size < 1) return 0;
+    try {
+        std::uint64_t size = 0;
+        switch (FileSystem()) {
+            case storage::kFsNtfs: size = static_cast<const tntfsfilerecord*>(aFile)->realsize; break;
+            case storage::kFsExfat: size = EntrySize(*static_cast<const TMidEntry*>(aFile)); break;
+            case storage::kFsFat32: size = static_cast<const TMidEntry32*>(aFile)->FDT32Entry.filesize; break;
+            default: size = static_cast<const TMidEntry*>(aFile)->FDTEntry.filesize; break;
+        }
+        const std::uint64_t from = size > static_cast<std::uint64_t>(Size) ? size - static_cast<std::uint64_t>(Size) : 0;
+        readFileData(aFile, ErasedFileName, from, static_cast<std::uint64_t>(Size), false, [&](std::span<const std::byte> b) {
+            Buffer.insert(Buffer.end(), b.begin(), b.end());
+            return true;
+        });
+        return static_cast<std::int64_t>(size);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+bool TUndelete::DestInsideScannedObject(platform::Platform& os, const std::string& DestPath) const {
+    if (FDevice->DeviceType() == storage::kDeviceImage) return false;
+    std::uint32_t disk = 0;
+    std::int64_t origin = 0;
+    if (!storage::DeviceDiskPosition(os, FDevice->Path(), disk, origin)) return false;
+    const auto s = static_cast<std::int64_t>(FDevice->BytesPerSector());
+    const std::int64_t start = FWholeDiskObject ? 0 : partitions::PartitionStart(FPartition);
+    const std::int64_t length = FWholeDiskObject ? static_cast<std::int64_t>(FDevice->Sectors())
+                                                 : partitions::PartitionSize(FPartition);
+    // A folder that does not exist yet will be made in the nearest one that does.
+    std::filesystem::path probe = std::filesystem::absolute(DestPath);
+    std::error_code ec;
+    while (!std::filesystem::exists(probe, ec) && probe.has_parent_path() && probe != probe.parent_path()) {
+        probe = probe.parent_path();
+    }
+    return storage::PathOverlapsDiskRange(os, probe.string(), static_cast<int>(disk), origin + start * s,
+                                          origin + (start + length) * s);
+}
+
+}  // namespace brenvale::scan

@@ -1,0 +1,116 @@
+// Where an NTFS file's data lies (its unnamed data attribute, through the attribute list when
+// it has one), and the reading of compressed streams unit by unit.
+
+#include <algorithm>
+#include <cmath>
+
+#include "scan/lznt1.h"
+#include "scan/ntfs_record.h"
+#include "scan/undelete.h"
+#include "scan/volume_reader.h"
+
+namespace brenvale::scan {
+
+namespace {
+
+constexpr std::uint64_t kUnitClusters = 16;
+constexpr std::uint16_t kFileAttrCompressed = 0x0800;
+constexpr std::uint16_t kAttrFlagCompressed = 0x0001;
+
+}  // namespace
+
+std::int32_t TUndelete::ntfsExtents(const tntfsfilerecord& f, std::vector<DataExtent>& out, bool& compressed,
+                                    std::vector<std::byte>& resident, bool& isResident) {
+    out.clear();
+    std::vector<std::byte> rec;
+    if (!readRecordAt(f.sectornumber * static_cast<std::int64_t>(FNtfsBps), rec)) return kRecoverRunListError;
+    storage::trunlist runs;
+    storage::TAttribute data;
+    bool found = false;
+    if (FindAttribute(rec, 0x20)) {
+        found = getrunlistext(ReadAttributeList(rec), data, 1, runs) && data.StdHead.AttributeType == storage::kAttrData;
+    }
+    if (!found) {
+        runs.clear();
+        const auto at = FindAttribute(rec, storage::kAttrData);
+        if (!at || !ParseAttribute(rec, *at, data)) return kRecoverRunListError;
+        if (data.nonresidenthead && !data.attributebody.empty()) {
+            getrunlist(data.attributebody, data.attributebody.size() - 1, runs);
+        }
+    }
+    if (data.StdHead.AttributeType != storage::kAttrData) return kRecoverRunListError;
+    if (!data.nonresidenthead) {
+        resident = data.attributebody;
+        isResident = true;
+        return kRecoverSuccessful;
+    }
+    compressed = (f.head.Flags & kFileAttrCompressed) != 0 || (data.StdHead.CompressedFlag & kAttrFlagCompressed) != 0;
+    const std::uint64_t cluster = ClusterBytes();
+    if (cluster == 0) return kRecoverReadError;
+    const std::uint64_t clusters = (f.realsize + cluster - 1) / cluster;
+    // The boot file really starts at cluster 0; anywhere else a run at 0 is a hole.
+    const bool bootFile = f.filename == "$Boot";
+    std::uint64_t covered = 0;
+    for (const auto& run : runs) {
+        if (covered >= clusters) break;
+        if (run.clusnum <= 0) continue;
+        const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.clusnum), clusters - covered);
+        if (run.offset == 0 && !bootFile) {
+            out.push_back({-1, n * cluster});
+        } else {
+            if (run.offset < 0 || static_cast<std::uint64_t>(run.offset) > INT64_MAX / cluster) return kRecoverReadError;
+            out.push_back({static_cast<std::int64_t>(static_cast<std::uint64_t>(run.offset) * cluster), n * cluster});
+        }
+        covered += n;
+    }
+    // Runs that stop short of the size leave part of the file unknown: not a recovery.
+    if (covered < clusters) return kRecoverRunListError;
+    return kRecoverSuccessful;
+}
+
+std::int32_t TUndelete::copyCompressed(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
+                                       std::uint64_t limit, bool interactive, const DataSink& sink) {
+    const std::uint64_t cluster = ClusterBytes();
+    const std::uint64_t unitBytes = kUnitClusters * cluster;
+    const std::uint64_t end = std::min(size, from + std::min(limit, size));
+    // Every cluster of the stream, in order: its volume offset or -1 for a hole.
+    std::vector<std::int64_t> map;
+    for (const auto& ext : extents) {
+        for (std::uint64_t i = 0; i < ext.length / cluster; ++i) {
+            map.push_back(ext.offset < 0 ? -1 : ext.offset + static_cast<std::int64_t>(i * cluster));
+        }
+    }
+    std::vector<std::byte> raw, plain;
+    for (std::uint64_t unitStart = 0, u = 0; unitStart < end; unitStart += unitBytes, ++u) {
+        if (unitStart + unitBytes <= from) continue;  // units decode on their own
+        if (interactive) {
+            pump();
+            if (FTerminated) return kRecoverStopped;
+        }
+        const std::size_t first = static_cast<std::size_t>(u * kUnitClusters);
+        const std::size_t count = first < map.size() ? std::min<std::size_t>(kUnitClusters, map.size() - first) : 0;
+        // A compressed unit keeps its data in its first clusters; the rest are holes.
+        std::size_t data = 0;
+        while (data < count && map[first + data] >= 0) ++data;
+        raw.assign(data * cluster, std::byte{0});
+        for (std::size_t i = 0; i < data; ++i) {
+            const auto dst = std::span(raw).subspan(i * cluster, cluster);
+            if (FReader->Read(static_cast<std::uint64_t>(map[first + i]), dst) != cluster) return kRecoverUnexpected;
+        }
+        plain.clear();
+        if (data == count) {
+            plain = raw;  // stored as is
+        } else if (data > 0) {
+            Lznt1DecodeUnit(raw, plain, unitBytes);
+        }
+        plain.resize(unitBytes, std::byte{0});
+        const std::uint64_t lo = std::max(unitStart, from), hi = std::min(unitStart + unitBytes, end);
+        if (!sink(std::span<const std::byte>(plain).subspan(lo - unitStart, hi - lo))) return kRecoverWriteError;
+        if (interactive && FOnRecoverProgress && end > from) {
+            FOnRecoverProgress(static_cast<std::int32_t>(std::min<double>(100.0, std::lround(double(hi - from) / double(end - from) * 100.0))));
+        }
+    }
+    return kRecoverSuccessful;
+}
+
+}  // namespace brenvale::scan
