@@ -48,13 +48,16 @@ std::int32_t TUndelete::ntfsExtents(const tntfsfilerecord& f, std::vector<DataEx
     const std::uint64_t cluster = ClusterBytes();
     if (cluster == 0) return kRecoverReadError;
     const std::uint64_t clusters = (f.realsize + cluster - 1) / cluster;
+    // A compressed stream is read in whole units: the holes after a unit's data say that it
+    // is compressed, also in the last unit.
+    const std::uint64_t wanted = compressed ? (clusters + kUnitClusters - 1) / kUnitClusters * kUnitClusters : clusters;
     // The boot file really starts at cluster 0; anywhere else a run at 0 is a hole.
     const bool bootFile = f.filename == "$Boot";
     std::uint64_t covered = 0;
     for (const auto& run : runs) {
-        if (covered >= clusters) break;
+        if (covered >= wanted) break;
         if (run.clusnum <= 0) continue;
-        const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.clusnum), clusters - covered);
+        const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.clusnum), wanted - covered);
         if (run.offset == 0 && !bootFile) {
             out.push_back({-1, n * cluster});
         } else {
