@@ -43,6 +43,7 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterFindPartitions(app, ctx);
     RegisterScan(app, ctx);
     RegisterRecover(app, ctx);
+    RegisterSearch(app, ctx);
     app.parse_complete_callback([&] { ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal()); });
 
     int code = kExitOk;

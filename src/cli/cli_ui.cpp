@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include <iostream>
 
 #include "platform/terminal.h"
@@ -10,6 +12,7 @@ namespace brenvale::cli {
 
 std::string ForTerminal(std::string text) {
     for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
+    std::replace(text.begin(), text.end(), '\r', '\n');
     return text;
 }
 

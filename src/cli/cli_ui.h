@@ -30,7 +30,7 @@ private:
     std::string status_;  // the last status text: progress percentages follow it
 };
 
-// CR LF line breaks of the system's texts, as a terminal wants them.
+// The line breaks of the system's texts (CR LF, or a lone CR), as a terminal wants them.
 std::string ForTerminal(std::string text);
 
 }  // namespace brenvale::cli

@@ -140,31 +140,34 @@ std::string textTime(const std::optional<std::string>& t) {
 int runScan(Context& ctx, const ScanArgs& a) {
     auto v = ScanVolume(ctx, a.source, a.selector);
     auto& scan = *v.scan;
-    const std::string fsName(storage::FileSystemName(scan.FileSystem()));
     const auto rows = v.result == scan::kScanNotScannable ? std::vector<ScanRow>{} : ListRows(scan, a.deletedOnly);
-
-    if (ctx.json) {
-        writeJsonListing(ctx.out, fsName, v.result, scan.VolumeLabel(), rows);
-    } else {
-        std::size_t deleted = 0;
-        for (const ScanRow& r : rows) deleted += r.facts.status != scan::kStatusLive;
-        ctx.out << fmt::format("{} volume \"{}\": {} entries, {} deleted or damaged{}\n", fsName, scan.VolumeLabel(),
-                               rows.size(), deleted, a.deletedOnly ? " (deleted-only filter)" : "");
-        TextTable t({"STATUS", "SIZE", "MODIFIED", a.tree ? "NAME" : "PATH"});
-        for (const ScanRow& r : rows) {
-            const auto& f = r.facts;
-            std::string shown = a.tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + f.name : r.path;
-            if (f.folder) shown += "/";
-            t.add({statusName(f.status), f.folder ? "" : storage::FormatSize(f.size), textTime(f.modified),
-                   shown});
-        }
-        t.print(ctx.out, {1});
-    }
+    PrintRows(ctx, scan, v.result, rows, a.tree, a.deletedOnly ? " (deleted-only filter)" : "");
     if (v.result == scan::kScanStopped) ctx.err << "brenvale-cli: the scan was stopped; the list holds what was found\n";
     return v.result == scan::kScanCompleted ? kExitOk : kExitFailed;
 }
 
 }  // namespace
+
+void PrintRows(Context& ctx, const scan::TUndelete& scan, int result, const std::vector<ScanRow>& rows, bool tree,
+               const std::string& note) {
+    const std::string fsName(storage::FileSystemName(scan.FileSystem()));
+    if (ctx.json) {
+        writeJsonListing(ctx.out, fsName, result, scan.VolumeLabel(), rows);
+        return;
+    }
+    std::size_t deleted = 0;
+    for (const ScanRow& r : rows) deleted += r.facts.status != scan::kStatusLive;
+    ctx.out << fmt::format("{} volume \"{}\": {} entries, {} deleted or damaged{}\n", fsName, scan.VolumeLabel(),
+                           rows.size(), deleted, note);
+    TextTable t({"STATUS", "SIZE", "MODIFIED", tree ? "NAME" : "PATH"});
+    for (const ScanRow& r : rows) {
+        const auto& f = r.facts;
+        std::string shown = tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + f.name : r.path;
+        if (f.folder) shown += "/";
+        t.add({statusName(f.status), f.folder ? "" : storage::FormatSize(f.size), textTime(f.modified), shown});
+    }
+    t.print(ctx.out, {1});
+}
 
 void RegisterScan(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("scan", "Standard scan of a volume: lists live and deleted files and folders");

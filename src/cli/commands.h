@@ -15,6 +15,7 @@ void RegisterPartitions(CLI::App& app, Context& ctx);
 void RegisterFindPartitions(CLI::App& app, Context& ctx);
 void RegisterScan(CLI::App& app, Context& ctx);
 void RegisterRecover(CLI::App& app, Context& ctx);
+void RegisterSearch(CLI::App& app, Context& ctx);
 
 // Runs `body`, turning a CliError into the exit code and a message on stderr.
 void RunCommand(Context& ctx, const std::function<int()>& body);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/context.h"
 #include "scan/entry_facts.h"
 
 namespace brenvale::cli {
@@ -19,5 +20,10 @@ struct ScanRow {
 // Each folder followed by its contents, entries of one folder in the scan's order; with
 // `deletedOnly` the deleted-only filter decides what shows.
 std::vector<ScanRow> ListRows(scan::TUndelete& scan, bool deletedOnly);
+
+// The rows as JSON ({"file_system", "result", "label", "entries"}) or as a table for people
+// (paths, or names indented by depth with `tree`); `note` follows the summary line.
+void PrintRows(Context& ctx, const scan::TUndelete& scan, int result, const std::vector<ScanRow>& rows, bool tree,
+               const std::string& note);
 
 }  // namespace brenvale::cli

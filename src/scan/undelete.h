@@ -42,6 +42,9 @@ inline constexpr std::int32_t kScanNotScannable = -1;
 
 inline constexpr char kUnsupportedFileSystem[] = "Unsupported file system type.";
 inline constexpr char kUnexpectedNtfsRecordLength[] = "Unexpected NTFS record length.";
+inline constexpr char kTooManySearchHits[] =
+    "There are too many records (>10000) match the search condition.\rSearch procedure has been terminated.";
+inline constexpr std::size_t kMaxSearchHits = 10000;
 
 // Recovery status codes, reported through TOnRecover.
 inline constexpr std::int32_t kRecoverSuccessful = 0;
@@ -61,6 +64,9 @@ struct DataExtent {
     std::int64_t offset = -1;  // byte offset in the volume; -1 for a hole that reads as zeros
     std::uint64_t length = 0;
 };
+
+// The day number the search's dates use (days since 1899-12-30) of a civil date.
+double SearchDayNumber(int year, int month, int day);
 
 // Process-wide copy of the "showonlydeleted" setting, read by every new scan object and reset.
 extern std::atomic<bool> ShowOnlyDeleted;
@@ -146,6 +152,15 @@ public:
     // Size of a cluster in bytes, by file system.
     std::uint64_t ClusterBytes() const;
 
+    // Search: entries of the folder aDir (null: the whole volume) whose name matches one of the
+    // comma-separated patterns of FName ("*" and "?"; all names when empty), whose date of
+    // DateType (0 created, 1 modified, 2 accessed) lies in [DateFrom, DateTo] (local time,
+    // days since 1899-12-30; DateFrom 0: any), whose size lies in [SizeMin, SizeMax] (negative:
+    // any) and, with IsOnlyDeleted, that are deleted; appended to FileList, at most 10000.
+    bool FindFiles(const std::string& FName, bool CaseSensi, int DateType, double DateFrom, double DateTo,
+                   std::int64_t SizeMin, std::int64_t SizeMax, const TScanEntry* aDir, bool IsOnlyDeleted,
+                   bool SearchSubDir, std::vector<TScanEntry*>& FileList);
+
     // The deleted-only filter.
     void BuildDelFilter();
     void InvalidateDelFilter();
@@ -222,6 +237,8 @@ private:
                     int depth);
     bool recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth);
     void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
+    struct SearchQuery;
+    bool findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth);
     std::optional<NtfsName> checkrecord(std::span<const std::byte> rec);
     void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter);
     bool readRecordAt(std::int64_t byteOfs, std::vector<std::byte>& rec);

@@ -1,0 +1,111 @@
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+
+#include "cli/commands.h"
+#include "cli/scan_rows.h"
+#include "cli/volume_scan.h"
+
+namespace brenvale::cli {
+
+namespace {
+
+struct SearchArgs {
+    std::string source;
+    VolumeSelector selector;
+    std::string names;
+    bool all = false;
+    bool deleted = false;
+    std::vector<std::string> date;  // KIND FROM TO
+    std::vector<std::int64_t> sizeKb;
+    bool noSubdirs = false;
+    std::string in;
+};
+
+// "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM[:SS]" as the search's day number (local time).
+double parseDate(const std::string& text) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    const int n = std::sscanf(text.c_str(), "%4d-%2d-%2d%*[T ]%2d:%2d:%2d", &y, &mo, &d, &h, &mi, &s);
+    if (n != 3 && n < 5) throw CliError(kExitUsage, "--date: " + text + " is not YYYY-MM-DD or YYYY-MM-DDTHH:MM[:SS]");
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59) {
+        throw CliError(kExitUsage, "--date: " + text + " is not a real date");
+    }
+    return scan::SearchDayNumber(y, mo, d) + (h * 3600 + mi * 60 + s) / 86400.0;
+}
+
+int runSearch(Context& ctx, const SearchArgs& a) {
+    int dateType = 0;
+    double from = 0, to = 0;
+    if (!a.date.empty()) {
+        static const std::unordered_map<std::string, int> kKinds{{"created", 0}, {"modified", 1}, {"accessed", 2}};
+        const auto kind = kKinds.find(a.date[0]);
+        if (kind == kKinds.end()) throw CliError(kExitUsage, "--date: the kind is created, modified or accessed");
+        dateType = kind->second;
+        double x = parseDate(a.date[1]), y = parseDate(a.date[2]);
+        if (x > y) std::swap(x, y);
+        // From the start of the earlier day to the midnight that ends the later one.
+        from = std::floor(x);
+        to = std::floor(y) + 1;
+    }
+    std::int64_t sizeMin = -1, sizeMax = -1;
+    if (!a.sizeKb.empty()) {
+        sizeMin = 1000 * std::min(a.sizeKb[0], a.sizeKb[1]);
+        sizeMax = 1000 * std::max(a.sizeKb[0], a.sizeKb[1]);
+        if (sizeMin < 0) throw CliError(kExitUsage, "--size-kb: sizes are not negative");
+    }
+
+    auto v = ScanVolume(ctx, a.source, a.selector);
+    auto& scan = *v.scan;
+    if (v.result == scan::kScanNotScannable) throw CliError(kExitFailed, "the volume could not be scanned");
+    const auto all = ListRows(scan, false);
+    const scan::TScanEntry* inDir = nullptr;
+    if (!a.in.empty() && a.in != "/") {
+        std::string want = a.in;
+        if (want.back() == '/') want.pop_back();
+        if (want.front() != '/') want.insert(0, "/");
+        for (const auto& r : all) {
+            if (r.path == want && r.facts.folder) inDir = r.entry;
+        }
+        if (!inDir) throw CliError(kExitUsage, "--in " + a.in + ": no such folder in the scan");
+    }
+    scan.FoundFiles.clear();
+    // The dialog's defaults: deleted files only, subfolders searched.
+    const bool onlyDeleted = !a.all || scan.FDelFilterOn;
+    scan.FindFiles(a.names, false, dateType, from, to, sizeMin, sizeMax, inDir, onlyDeleted, !a.noSubdirs,
+                   scan.FoundFiles);
+
+    std::unordered_map<const scan::TScanEntry*, const ScanRow*> rowOf;
+    for (const auto& r : all) rowOf.emplace(r.entry, &r);
+    std::vector<ScanRow> hits;
+    for (const scan::TScanEntry* e : scan.FoundFiles) {
+        if (const auto it = rowOf.find(e); it != rowOf.end()) {
+            hits.push_back(*it->second);
+            hits.back().depth = 0;
+        }
+    }
+    PrintRows(ctx, scan, v.result, hits, false, fmt::format(" ({} found)", hits.size()));
+    return kExitOk;
+}
+
+}  // namespace
+
+void RegisterSearch(CLI::App& app, Context& ctx) {
+    auto* cmd = app.add_subcommand("search", "Search the entries of a volume by name, date and size");
+    auto args = std::make_shared<SearchArgs>();
+    cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
+    AddVolumeSelector(cmd, args->selector);
+    cmd->add_option("--name", args->names, "Name patterns with * and ?, separated by \",\"");
+    auto* all = cmd->add_flag("--all", args->all, "All files, live and deleted");
+    auto* deleted = cmd->add_flag("--deleted", args->deleted, "Deleted files only (the default)");
+    all->excludes(deleted);
+    cmd->add_option("--date", args->date, "KIND FROM TO: created, modified or accessed between two dates (YYYY-MM-DD)")
+        ->expected(3);
+    cmd->add_option("--size-kb", args->sizeKb, "MIN MAX in KB (1000 bytes)")->expected(2);
+    cmd->add_flag("--no-subdirs", args->noSubdirs, "With --in, only that folder's own entries");
+    cmd->add_option("--in", args->in, "Folder to search, as 'scan' prints it (default: the whole volume)");
+    cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runSearch(ctx, *args); }); });
+}
+
+}  // namespace brenvale::cli
