@@ -320,13 +320,9 @@ bool TUndelete::DestInsideScannedObject(platform::Platform& os, const std::strin
     const std::int64_t start = FWholeDiskObject ? 0 : partitions::PartitionStart(FPartition);
     const std::int64_t length = FWholeDiskObject ? static_cast<std::int64_t>(FDevice->Sectors())
                                                  : partitions::PartitionSize(FPartition);
-    // A folder that does not exist yet will be made in the nearest one that does.
-    std::filesystem::path probe = std::filesystem::absolute(DestPath);
-    std::error_code ec;
-    while (!std::filesystem::exists(probe, ec) && probe.has_parent_path() && probe != probe.parent_path()) {
-        probe = probe.parent_path();
-    }
-    return storage::PathOverlapsDiskRange(os, probe.string(), static_cast<int>(disk), origin + start * s,
+    // A folder that does not exist yet is judged by the nearest one that does (the platform
+    // walks up to it).
+    return storage::PathOverlapsDiskRange(os, DestPath, static_cast<int>(disk), origin + start * s,
                                           origin + (start + length) * s);
 }
 
