@@ -76,8 +76,9 @@ std::uint64_t TUndelete::ClusterBytes() const {
     }
 }
 
-std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name, std::vector<DataExtent>& out,
-                                    std::uint64_t& size) {
+std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name, std::uint64_t from,
+                                    std::uint64_t limit, std::vector<DataExtent>& out, std::uint64_t& size,
+                                    std::uint64_t& listStart) {
     out.clear();
     const std::uint8_t fs = FileSystem();
     const std::uint64_t cluster = ClusterBytes();
@@ -102,9 +103,14 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
         size = m.FDTEntry.filesize;
         first = m.FDTEntry.firstclusternumber;
     }
+    listStart = 0;
     if (size == 0) return kRecoverSuccessful;
     if (cluster == 0) return kRecoverReadError;
     const std::uint64_t clusters = (size + cluster - 1) / cluster;
+    // Only the clusters of the bytes asked for: a preview of a large file reads its start.
+    const std::uint64_t firstIndex = std::min(from, size) / cluster;
+    const std::uint64_t endIndex = std::min(clusters, (std::min(size, from + std::min(limit, size)) + cluster - 1) / cluster);
+    listStart = firstIndex * cluster;
     TClusterBuf chain;
     std::uint32_t count = 0;
     if (contiguous) {
@@ -114,7 +120,7 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
     }
     // Past its chain (a deleted file whose FAT entries were cleared, or data without a chain)
     // a file goes on in the clusters that follow its last one.
-    for (std::uint64_t i = 0; i < clusters; ++i) {
+    for (std::uint64_t i = firstIndex; i < endIndex; ++i) {
         const std::uint64_t c = i < chain.size() ? chain[i] : std::uint64_t{chain.back()} + (i - chain.size() + 1);
         if (c < 2 || c > 0xFFFFFFFFull) return kRecoverReadError;
         std::uint64_t sector = 0;
@@ -129,10 +135,11 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
     return kRecoverSuccessful;
 }
 
-std::int32_t TUndelete::copyExtents(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
-                                    std::uint64_t limit, bool interactive, const DataSink& sink) {
+std::int32_t TUndelete::copyExtents(const std::vector<DataExtent>& extents, std::uint64_t listStart,
+                                    std::uint64_t size, std::uint64_t from, std::uint64_t limit, bool interactive,
+                                    const DataSink& sink) {
     std::vector<std::byte> piece;
-    std::uint64_t pos = 0;  // file offset of the current extent
+    std::uint64_t pos = listStart;  // file offset of the current extent
     const std::uint64_t end = std::min(size, from + std::min(limit, size));
     for (const auto& ext : extents) {
         if (pos >= end) break;
@@ -176,12 +183,13 @@ std::int32_t TUndelete::readFileData(const TScanEntry* e, const std::string& nam
             return sink(std::span<const std::byte>(body).subspan(start, n)) ? kRecoverSuccessful : kRecoverWriteError;
         }
         if (compressed) return copyCompressed(extents, f.realsize, from, limit, interactive, sink);
-        return copyExtents(extents, f.realsize, from, limit, interactive, sink);
+        return copyExtents(extents, 0, f.realsize, from, limit, interactive, sink);
     }
     std::uint64_t size = 0;
-    const std::int32_t r = fileExtents(e, name, extents, size);
+    std::uint64_t listStart = 0;
+    const std::int32_t r = fileExtents(e, name, from, limit, extents, size, listStart);
     if (r != kRecoverSuccessful) return r;
-    return copyExtents(extents, size, from, limit, interactive, sink);
+    return copyExtents(extents, listStart, size, from, limit, interactive, sink);
 }
 
 void TUndelete::setRecoveredTimes(const TScanEntry* e, const std::string& path) const {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "scan/lznt1.h"
 #include "scan/ntfs_record.h"
@@ -76,29 +77,42 @@ std::int32_t TUndelete::copyCompressed(const std::vector<DataExtent>& extents, s
     const std::uint64_t cluster = ClusterBytes();
     const std::uint64_t unitBytes = kUnitClusters * cluster;
     const std::uint64_t end = std::min(size, from + std::min(limit, size));
-    // Every cluster of the stream, in order: its volume offset or -1 for a hole.
-    std::vector<std::int64_t> map;
-    for (const auto& ext : extents) {
-        for (std::uint64_t i = 0; i < ext.length / cluster; ++i) {
-            map.push_back(ext.offset < 0 ? -1 : ext.offset + static_cast<std::int64_t>(i * cluster));
+    // A cursor over the extents hands out the clusters of one unit at a time: a damaged run
+    // list may claim billions of clusters, which must not all be held at once.
+    std::size_t ext = 0;
+    std::uint64_t inExt = 0;  // clusters of extents[ext] already handed out
+    auto nextCluster = [&]() -> std::optional<std::int64_t> {
+        while (ext < extents.size() && inExt >= extents[ext].length / cluster) {
+            ++ext;
+            inExt = 0;
         }
-    }
+        if (ext >= extents.size()) return std::nullopt;
+        const auto& e = extents[ext];
+        const std::uint64_t i = inExt++;
+        return e.offset < 0 ? -1 : e.offset + static_cast<std::int64_t>(i * cluster);
+    };
+    std::vector<std::int64_t> unit;
     std::vector<std::byte> raw, plain;
-    for (std::uint64_t unitStart = 0, u = 0; unitStart < end; unitStart += unitBytes, ++u) {
+    for (std::uint64_t unitStart = 0; unitStart < end; unitStart += unitBytes) {
+        unit.clear();
+        for (std::uint64_t i = 0; i < kUnitClusters; ++i) {
+            const auto c = nextCluster();
+            if (!c) break;
+            unit.push_back(*c);
+        }
         if (unitStart + unitBytes <= from) continue;  // units decode on their own
         if (interactive) {
             pump();
             if (FTerminated) return kRecoverStopped;
         }
-        const std::size_t first = static_cast<std::size_t>(u * kUnitClusters);
-        const std::size_t count = first < map.size() ? std::min<std::size_t>(kUnitClusters, map.size() - first) : 0;
+        const std::size_t count = unit.size();
         // A compressed unit keeps its data in its first clusters; the rest are holes.
         std::size_t data = 0;
-        while (data < count && map[first + data] >= 0) ++data;
+        while (data < count && unit[data] >= 0) ++data;
         raw.assign(data * cluster, std::byte{0});
         for (std::size_t i = 0; i < data; ++i) {
             const auto dst = std::span(raw).subspan(i * cluster, cluster);
-            if (FReader->Read(static_cast<std::uint64_t>(map[first + i]), dst) != cluster) return kRecoverUnexpected;
+            if (FReader->Read(static_cast<std::uint64_t>(unit[i]), dst) != cluster) return kRecoverUnexpected;
         }
         plain.clear();
         if (data == count) {

@@ -225,12 +225,14 @@ private:
     // The bytes of a file from byte `from`, at most `limit` of them, into `sink`; a status code.
     std::int32_t readFileData(const TScanEntry* e, const std::string& name, std::uint64_t from, std::uint64_t limit,
                               bool interactive, const DataSink& sink);
-    std::int32_t fileExtents(const TScanEntry* e, const std::string& name, std::vector<DataExtent>& out,
-                             std::uint64_t& size);
+    // FAT and exFAT: the extents of the file's bytes [from, from + limit), which start at file
+    // offset `listStart`.
+    std::int32_t fileExtents(const TScanEntry* e, const std::string& name, std::uint64_t from, std::uint64_t limit,
+                             std::vector<DataExtent>& out, std::uint64_t& size, std::uint64_t& listStart);
     std::int32_t ntfsExtents(const tntfsfilerecord& f, std::vector<DataExtent>& out, bool& compressed,
                              std::vector<std::byte>& resident, bool& isResident);
-    std::int32_t copyExtents(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
-                             std::uint64_t limit, bool interactive, const DataSink& sink);
+    std::int32_t copyExtents(const std::vector<DataExtent>& extents, std::uint64_t listStart, std::uint64_t size,
+                             std::uint64_t from, std::uint64_t limit, bool interactive, const DataSink& sink);
     std::int32_t copyCompressed(const std::vector<DataExtent>& extents, std::uint64_t size, std::uint64_t from,
                                 std::uint64_t limit, bool interactive, const DataSink& sink);
     bool recoverDir(const TScanEntry* aDir, const std::string& name, const std::string& DestPath, bool OnlyDeleted,
