@@ -39,6 +39,11 @@ std::u16string wideText(std::span<const std::byte> e, std::size_t off, std::size
     return out;
 }
 
+// A volume label entry's text: its character count (at most 11) units, up to a zero unit.
+std::string labelText(std::span<const std::byte> entry) {
+    return storage::Utf16ToUtf8(wideText(entry, 2, std::min<std::size_t>(u8(entry, 1), 11)));
+}
+
 }  // namespace
 
 std::uint32_t TUndelete::ExFatSPC() const {
@@ -127,7 +132,7 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
         if (LabelOnly) {
             for (std::size_t off = 0; off + 32 <= data.size() && u8(data, off) != 0; off += 32) {
                 if (u8(data, off) == (kInUse | kKindLabel)) {
-                    FVolumeLabel = storage::Utf16ToUtf8(wideText(data.subspan(off, 32), 2, 15));
+                    FVolumeLabel = labelText(data.subspan(off, 32));
                     return true;
                 }
             }
@@ -143,7 +148,7 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
                 // As the label-only pass reads it: a removed label (0x03) or one outside the
                 // root does not name the volume.
                 if (type == (kInUse | kKindLabel) && !Parent && FVolumeLabel.empty()) {
-                    FVolumeLabel = storage::Utf16ToUtf8(wideText(data.subspan(off, 32), 2, 15));
+                    FVolumeLabel = labelText(data.subspan(off, 32));
                 }
                 continue;
             }

@@ -118,7 +118,8 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
         if (!fixedRoot) {
             c = Parent ? FirstCluster(*Parent) : FGeo.rootCluster;
             const auto first = FGeo.clusterSector(c);
-            if (!first || *first > FGeo.totalSectors) return false;
+            // A folder starting at the volume's end would be read from whatever follows it.
+            if (!first || *first >= FGeo.totalSectors) return false;
             std::uint32_t count = 0;
             GetClusNumChain(c, chain, count);
             if (chain.empty()) return false;

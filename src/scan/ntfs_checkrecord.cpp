@@ -73,7 +73,8 @@ std::vector<std::byte> TUndelete::ReadAttributeList(std::span<const std::byte> r
     storage::trunlist runs;
     if (attr.attributebody.empty()) return {};
     getrunlist(attr.attributebody, attr.attributebody.size() - 1, runs);
-    const std::uint64_t size = std::min<std::uint64_t>(attr.nonresidenthead->RealSizeOfTheAttribute, kMaxAttributeList);
+    const std::uint64_t claimed = attr.nonresidenthead->RealSizeOfTheAttribute;
+    const std::uint64_t size = std::min<std::uint64_t>(claimed, kMaxAttributeList);
     const std::uint64_t cluster = std::uint64_t{FNtfsSpc} * FNtfsBps;
     std::vector<std::byte> out(static_cast<std::size_t>(size));
     std::size_t at = 0;

@@ -4,30 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "scan/scan_harness.h"
 #include "scan/volume_builder.h"
+#include "storage/fat_dir_entry.h"
 #include "storage/fs_types.h"
 
 namespace brenvale::test {
 namespace {
-
-// n files "<prefix>00.TXT", "<prefix>01.TXT", ..., each with a cluster and one byte.
-std::vector<RawEntry> Files(char prefix, std::size_t n) {
-    std::vector<RawEntry> out;
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::string name = std::string(1, prefix) + char('0' + i / 10) + char('0' + i % 10) + ".TXT";
-        out.push_back(FileEntry(name, static_cast<std::uint32_t>(300 + i), 1));
-    }
-    return out;
-}
-
-std::string FileName(char prefix, std::size_t i) {
-    return std::string(1, prefix) + char('0' + i / 10) + char('0' + i % 10) + ".TXT";
-}
 
 TEST(FatDamage, LoopingFolderChainListsEachEntryOnce) {
     for (const Fs fs : {Fs::Fat12, Fs::Fat16, Fs::Fat32}) {
@@ -38,14 +26,14 @@ TEST(FatDamage, LoopingFolderChainListsEachEntryOnce) {
         v.setFat(11, 10);
         v.makeFolder(10, v.root());
         // Both clusters full, so only the chain can end the folder.
-        v.put(10, 2, Files('A', 14));
-        v.put(10, 16, Files('B', 16));
+        v.put(10, 2, NumberedFiles('A', 0, 14));
+        v.put(10, 16, NumberedFiles('B', 0, 16));
         ScanHarness h(std::move(v.bytes()));
 
         ASSERT_EQ(h.scan().NormalScan(1), scan::kScanCompleted);
         EXPECT_EQ(h.childrenOf(h.one("LOOP")).size(), 30u);
-        for (std::size_t i = 0; i < 14; ++i) EXPECT_EQ(h.count(FileName('A', i)), 1u) << FileName('A', i);
-        for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(h.count(FileName('B', i)), 1u) << FileName('B', i);
+        for (std::size_t i = 0; i < 14; ++i) EXPECT_EQ(h.count(NumberedName('A', i)), 1u) << NumberedName('A', i);
+        for (std::size_t i = 0; i < 16; ++i) EXPECT_EQ(h.count(NumberedName('B', i)), 1u) << NumberedName('B', i);
         EXPECT_EQ(h.scan().ScannedFiles.size(), 31u);
     }
 }
@@ -72,7 +60,7 @@ TEST(FatDamage, ChainLeavingTheVolumeEndsTheFolder) {
         if (c.next != 0) {
             v.makeFolder(c.firstCluster, v.root());
             v.setFat(c.firstCluster, c.next);
-            v.put(c.firstCluster, 2, Files('A', 14));
+            v.put(c.firstCluster, 2, NumberedFiles('A', 0, 14));
         }
         ScanHarness h(std::move(v.bytes()));
 

@@ -58,6 +58,18 @@ RawEntry FileEntry(std::string_view name, std::uint32_t cluster, std::uint32_t s
 
 RawEntry FolderEntry(std::string_view name, std::uint32_t cluster) { return ShortEntry(name, 0x10, cluster, 0); }
 
+std::string NumberedName(char prefix, std::size_t i) {
+    return std::string(1, prefix) + char('0' + i / 10 % 10) + char('0' + i % 10) + ".TXT";
+}
+
+std::vector<RawEntry> NumberedFiles(char prefix, std::size_t first, std::size_t n) {
+    std::vector<RawEntry> out;
+    for (std::size_t i = first; i < first + n; ++i) {
+        out.push_back(FileEntry(NumberedName(prefix, i), static_cast<std::uint32_t>(300 + i), 1));
+    }
+    return out;
+}
+
 RawEntry Deleted(RawEntry e) {
     e[0] = std::byte{0xE5};
     return e;

@@ -24,6 +24,10 @@ RawEntry ShortEntry(std::string_view name, std::uint8_t attr, std::uint32_t clus
                     std::uint8_t caseByte = 0);
 RawEntry FileEntry(std::string_view name, std::uint32_t cluster, std::uint32_t size);
 RawEntry FolderEntry(std::string_view name, std::uint32_t cluster);
+// "<prefix>00.TXT", "<prefix>01.TXT", ...: file i of a numbered run.
+std::string NumberedName(char prefix, std::size_t i);
+// Files NumberedName(prefix, first) onward, each with a cluster of its own and one byte.
+std::vector<RawEntry> NumberedFiles(char prefix, std::size_t first, std::size_t n);
 // The entry with its first byte replaced by the deleted mark.
 RawEntry Deleted(RawEntry e);
 // The checksum long-name entries carry of their 8.3 entry's name.
@@ -75,6 +79,7 @@ public:
 
     std::span<std::byte> bootSector() { return std::span(data_).first(kSectorBytes); }
     std::span<std::byte> cluster(std::uint32_t c);
+    std::uint64_t clusterSector(std::uint32_t c) const { return firstData_ + c - 2; }
     // Writes entries from slot `slot` of the folder whose first cluster is `folder` (0: the
     // fixed root), following the FAT from cluster to cluster. Returns the slot after the last.
     std::size_t put(std::uint32_t folder, std::size_t slot, const std::vector<RawEntry>& entries);
