@@ -14,6 +14,10 @@ EXFAT="$OUT/exfat.img"
 for tool in mkfs.vfat mcopy mdel mdeltree mkfs.exfat mount.exfat-fuse losetup; do
     command -v "$tool" >/dev/null || { echo "$tool is not installed (apt-get install mtools dosfstools exfatprogs exfat-fuse)" >&2; exit 1; }
 done
+if [[ ! -f $EXFAT && $EUID -ne 0 ]]; then
+    echo "the exFAT image is filled through a loop device and a FUSE mount: run as root" >&2
+    exit 1
+fi
 mkdir -p "$OUT"
 
 WORK=$(mktemp -d --tmpdir brenvale-fat-scan-XXXXXX)
@@ -51,6 +55,7 @@ file_name() {
     esac
 }
 n=0
+ta="" tb="" tc="" name=""
 deleted_files=()
 for ((a = 0; a < 10; ++a)); do
     top_name ta "$a"
