@@ -175,7 +175,9 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                 const auto raw = data.subspan(off, 32);
                 auto rec = *storage::readRecord<storage::TFDT32Entry>(raw, 0);
                 const std::string name8 = TrimmedShortName(rec.filename);
-                if (name8 == "." || name8 == "..") continue;
+                // Only a real entry can be "." or "..": the first part of a long name such as
+                // ".config backup" reads that way too (its sequence byte trims away).
+                if ((name8 == "." || name8 == "..") && rec.attribute != storage::kFatAttrLongName) continue;
 
                 if (rec.attribute == storage::kFatAttrLongName) {
                     const int checksum = storage::u8(raw, 13);
