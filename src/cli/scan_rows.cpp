@@ -2,23 +2,35 @@
 
 #include <unordered_map>
 
+#include "storage/fs_types.h"
+
 namespace brenvale::cli {
 
-std::vector<ScanRow> ListRows(scan::TUndelete& scan, bool deletedOnly) {
+namespace {
+
+// Only the folder link is needed to place an entry; its facts (times, status) are worked out
+// when it is listed, so a whole volume's worth of them is never held at once.
+const scan::TScanEntry* parentOf(const scan::TUndelete& scan, const scan::TScanEntry* e) {
+    switch (scan.FileSystem()) {
+        case storage::kFsNtfs: return static_cast<const scan::tntfsfilerecord*>(e)->Parent;
+        case storage::kFsFat32: return static_cast<const scan::TMidEntry32*>(e)->Parent;
+        default: return static_cast<const scan::TMidEntry*>(e)->Parent;
+    }
+}
+
+}  // namespace
+
+void ForEachRow(scan::TUndelete& scan, bool deletedOnly, const std::function<void(ScanRow&)>& visit) {
     const auto& files = scan.ScannedFiles;
-    std::vector<scan::EntryFacts> facts;
-    facts.reserve(files.size());
     std::unordered_map<const scan::TScanEntry*, std::vector<std::size_t>> children;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        facts.push_back(scan::DescribeEntry(scan, files[i]));
+        const scan::TScanEntry* parent = parentOf(scan, files[i]);
         // An NTFS entry no folder chain reaches from the root (a cycle in damaged metadata)
         // keeps no parent; it is not a top-level entry.
-        if (!facts[i].parent && scan.DelParentKeyOfEntry(files[i]) != scan.DelRootKey()) continue;
-        children[facts[i].parent].push_back(i);
+        if (!parent && scan.DelParentKeyOfEntry(files[i]) != scan.DelRootKey()) continue;
+        children[parent].push_back(i);
     }
 
-    std::vector<ScanRow> rows;
-    rows.reserve(files.size());
     // Parents are always created before their children are linked, so this cannot loop.
     struct Frame {
         const std::vector<std::size_t>* list;
@@ -36,16 +48,26 @@ std::vector<ScanRow> ListRows(scan::TUndelete& scan, bool deletedOnly) {
         }
         const std::size_t i = (*f.list)[f.next++];
         const scan::TScanEntry* e = files[i];
-        const bool shown = !deletedOnly || (facts[i].folder ? scan.DelSubtreeHasDeleted(scan.DelKeyOfEntry(e))
-                                                            : scan.DelEntryIsDeleted(e));
+        scan::EntryFacts facts = scan::DescribeEntry(scan, e);
+        const bool shown = !deletedOnly || (facts.folder ? scan.DelSubtreeHasDeleted(scan.DelKeyOfEntry(e))
+                                                         : scan.DelEntryIsDeleted(e));
         if (!shown) continue;
-        ScanRow row{std::move(facts[i]), f.path, f.depth, e};
-        row.path += "/" + row.facts.name;
-        const std::string path = row.path;
-        const int depth = row.depth + 1;
-        rows.push_back(std::move(row));
-        if (const auto it = children.find(e); it != children.end()) stack.push_back({&it->second, 0, path, depth});
+        ScanRow row{std::move(facts), {}, f.depth, e};
+        row.path.reserve(f.path.size() + 1 + row.facts.name.size());
+        row.path += f.path;
+        row.path += '/';
+        row.path += row.facts.name;
+        const auto it = children.find(e);
+        // The frame is pushed before the row is handed on, which may move from it.
+        if (it != children.end()) stack.push_back({&it->second, 0, row.path, row.depth + 1});
+        visit(row);
     }
+}
+
+std::vector<ScanRow> ListRows(scan::TUndelete& scan, bool deletedOnly) {
+    std::vector<ScanRow> rows;
+    rows.reserve(scan.ScannedFiles.size());
+    ForEachRow(scan, deletedOnly, [&rows](ScanRow& r) { rows.push_back(std::move(r)); });
     return rows;
 }
 

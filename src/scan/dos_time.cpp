@@ -68,8 +68,8 @@ std::optional<std::string> FileTimeIso(std::uint64_t fileTime) {
     const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochIn1601);
     std::tm tm{};
     if (!localtime_r(&t, &tm) || tm.tm_year + 1900 > 9999) return std::nullopt;
-    return fmt::format("{:04}-{:02}-{:02}T{:02}:{:02}:{:02}", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                       tm.tm_min, tm.tm_sec);
+    // The same digits as the DOS times: a format call per time was a quarter of an NTFS listing.
+    return IsoDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
 }
 
 std::optional<DosDateTime> FileTimeDos(std::uint64_t fileTime) {

@@ -32,10 +32,11 @@ bool usableNameValue(std::span<const std::byte> v) {
            v.size() >= storage::kFileNameOffset + 2 * std::size_t{u8(v, 64)};
 }
 
+// Sized once: grown a character at a time, a long name was copied three times over.
 std::u16string nameOf(std::span<const std::byte> v) {
-    std::u16string out;
     const std::size_t n = u8(v, 64);
-    for (std::size_t i = 0; i < n; ++i) out.push_back(le16(v, storage::kFileNameOffset + 2 * i));
+    std::u16string out(n, u'\0');
+    for (std::size_t i = 0; i < n; ++i) out[i] = le16(v, storage::kFileNameOffset + 2 * i);
     return out;
 }
 
