@@ -9,12 +9,12 @@
 # Needs root: the volume is filled through a loop device and a FUSE mount.
 #   usage: bench/make-recover-image.sh [OUTDIR]
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 OUT=${1:-/tmp/brenvale-recover}
 IMG="$OUT/recover.img"
 [[ -f $IMG ]] && exit 0
-for tool in mkntfs ntfs-3g losetup mountpoint head; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed (apt-get install ntfs-3g util-linux)" >&2; exit 1; }
-done
+require_tools "apt-get install ntfs-3g util-linux" mkntfs ntfs-3g losetup mountpoint head
 if [[ $EUID -ne 0 ]]; then
     echo "the NTFS image is filled through a loop device and a FUSE mount: run as root" >&2
     exit 1
@@ -43,10 +43,7 @@ LOOP=$(losetup -f --show "$IMG.part")
 MNT="$WORK/mnt"
 mkdir "$MNT"
 # In the foreground, as a child: the image is only complete once the process has ended.
-ntfs-3g -o no_detach "$LOOP" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
-FUSE_PID=$!
-for ((i = 0; i < 100; ++i)); do mountpoint -q "$MNT" && break; sleep 0.1; done
-mountpoint -q "$MNT" || { cat "$WORK/ntfs-3g.log" >&2; echo "ntfs-3g did not mount $LOOP" >&2; exit 1; }
+mount_ntfs "$LOOP" "$MNT" "$WORK/ntfs-3g.log"
 
 # Sizes follow from the file's number, so every image holds the same layout; the bytes are
 # random, so nothing compresses or deduplicates along the way.

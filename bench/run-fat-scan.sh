@@ -7,11 +7,10 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${1:-$ROOT/build}
-for tool in hyperfine fls /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed (apt-get install hyperfine sleuthkit time)" >&2; exit 1; }
-done
-cmake --build "$BUILD" --target brenvale-cli >/dev/null
-CLI="$BUILD/brenvale-cli"
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$ROOT/bench/lib.sh"
+require_tools "apt-get install hyperfine sleuthkit time" hyperfine fls /usr/bin/time
+build_cli "$BUILD"
 IMAGES="$BUILD/fat-scan-images"
 "$ROOT/bench/make-fat-scan-images.sh" "$IMAGES"
 OUT=$(mktemp -d --tmpdir brenvale-fat-scan-out-XXXXXX)

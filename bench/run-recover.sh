@@ -14,15 +14,15 @@
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${1:-$ROOT/build}
-for tool in hyperfine ntfs-3g losetup mountpoint mkfs.ext4 sha256sum /usr/bin/time; do
-    command -v "$tool" >/dev/null || { echo "$tool is not installed (apt-get install hyperfine ntfs-3g e2fsprogs time)" >&2; exit 1; }
-done
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$ROOT/bench/lib.sh"
+require_tools "apt-get install hyperfine ntfs-3g e2fsprogs time" hyperfine ntfs-3g losetup mountpoint mkfs.ext4 \
+    sha256sum /usr/bin/time
 if [[ $EUID -ne 0 ]]; then
     echo "the image is mounted through a loop device and FUSE: run as root" >&2
     exit 1
 fi
-cmake --build "$BUILD" --target brenvale-cli >/dev/null
-CLI="$BUILD/brenvale-cli"
+build_cli "$BUILD"
 IMAGES="$BUILD/recover-image"
 "$ROOT/bench/make-recover-image.sh" "$IMAGES"
 IMG="$IMAGES/recover.img"
@@ -61,10 +61,7 @@ mount "$DEST_LOOP" "$DEST"
 LOOP=$(losetup -r -f --show "$IMG")
 MNT="$WORK/mnt"
 mkdir "$MNT"
-ntfs-3g -o ro,no_detach "$LOOP" "$MNT" >"$WORK/ntfs-3g.log" 2>&1 &
-FUSE_PID=$!
-for ((i = 0; i < 100; ++i)); do mountpoint -q "$MNT" && break; sleep 0.1; done
-mountpoint -q "$MNT" || { cat "$WORK/ntfs-3g.log" >&2; echo "ntfs-3g did not mount $LOOP" >&2; exit 1; }
+mount_ntfs "$LOOP" "$MNT" "$WORK/ntfs-3g.log" ro,no_detach
 if [[ ! -d $PLAIN ]]; then
     rm -rf "$PLAIN.part"
     mkdir "$PLAIN.part"
