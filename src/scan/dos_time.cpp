@@ -61,27 +61,28 @@ std::string IsoDateTime(const DosDateTime& t) {
     return s;
 }
 
-std::optional<std::string> FileTimeIso(std::uint64_t fileTime) {
+std::optional<DosDateTime> FileTimeLocal(std::uint64_t fileTime) {
     constexpr std::uint64_t kTicksPerSecond = 10000000;
     constexpr std::int64_t kUnixEpochIn1601 = 11644473600;
     if (fileTime == 0) return std::nullopt;
     const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochIn1601);
     std::tm tm{};
-    if (!localtime_r(&t, &tm) || tm.tm_year + 1900 > 9999) return std::nullopt;
+    if (!localtime_r(&t, &tm)) return std::nullopt;
+    return DosDateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::optional<std::string> FileTimeIso(std::uint64_t fileTime) {
+    const auto t = FileTimeLocal(fileTime);
+    if (!t || t->year > 9999) return std::nullopt;
     // The same digits as the DOS times: a format call per time was a quarter of an NTFS listing.
-    return IsoDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
+    return IsoDateTime(*t);
 }
 
 std::optional<DosDateTime> FileTimeDos(std::uint64_t fileTime) {
-    constexpr std::uint64_t kTicksPerSecond = 10000000;
-    constexpr std::int64_t kUnixEpochIn1601 = 11644473600;
-    if (fileTime == 0) return std::nullopt;
-    const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochIn1601);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm) || tm.tm_year + 1900 < 1980) return std::nullopt;
-    const int year = tm.tm_year + 1900 - 1980;
-    const auto date = static_cast<std::uint32_t>((year << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-    const auto time = static_cast<std::uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+    const auto t = FileTimeLocal(fileTime);
+    if (!t || t->year < 1980) return std::nullopt;
+    const auto date = static_cast<std::uint32_t>(((t->year - 1980) << 9) | (t->month << 5) | t->day);
+    const auto time = static_cast<std::uint32_t>((t->hour << 11) | (t->minute << 5) | (t->second / 2));
     if (date > 0x8DFF || time >= 0xC800) return std::nullopt;
     return DecodeDosDateTime(static_cast<std::uint16_t>(date), static_cast<std::uint16_t>(time));
 }

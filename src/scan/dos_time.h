@@ -23,7 +23,11 @@ bool IsValidDosPair(std::uint16_t date, std::uint16_t time);
 // "YYYY-MM-DDTHH:MM:SS".
 std::string IsoDateTime(const DosDateTime& t);
 
-// An NTFS time (100-nanosecond steps since 1601-01-01 UTC) as local "YYYY-MM-DDTHH:MM:SS";
+// An NTFS time (100-nanosecond steps since 1601-01-01 UTC) in local time, to the second;
+// nullopt for 0 and for times the calendar functions do not take.
+std::optional<DosDateTime> FileTimeLocal(std::uint64_t fileTime);
+
+// An NTFS time as local "YYYY-MM-DDTHH:MM:SS";
 // nullopt for 0 and for times outside what the calendar functions take.
 std::optional<std::string> FileTimeIso(std::uint64_t fileTime);
 

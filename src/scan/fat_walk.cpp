@@ -36,13 +36,6 @@ struct PathGuard {
     ~PathGuard() { path.pop_back(); }
 };
 
-// Characters up to the space trimmed from both ends, as for the 8.3 fields.
-std::u16string_view trimWide(std::u16string_view s) {
-    while (!s.empty() && s.front() <= 0x20) s.remove_prefix(1);
-    while (!s.empty() && s.back() <= 0x20) s.remove_suffix(1);
-    return s;
-}
-
 // The 13 UTF-16 units of a long-name entry (5 + 6 + 2), each part up to its first U+0000.
 std::u16string longNamePart(std::span<const std::byte> e) {
     std::u16string out;
@@ -234,7 +227,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                 auto& copy = dirRecord(*entry);
                 std::memcpy(&copy, &rec, sizeof rec);
 
-                const auto wide = trimWide(pending);
+                const auto wide = TrimmedWide(pending);
                 if (!wide.empty()) {
                     auto cut = pending.find_first_of(u"\u0000\uFFFF", 0, 2);
                     entry->LongFileName = storage::Utf16ToUtf8(std::u16string_view(pending).substr(0, cut));

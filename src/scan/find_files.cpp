@@ -31,14 +31,10 @@ double toDateTime(const DosDateTime& t) {
 
 // An NTFS time as local time in two-second steps; nullopt for 0.
 std::optional<double> ntfsDate(std::uint64_t fileTime) {
-    constexpr std::uint64_t kTicksPerSecond = 10000000;
-    constexpr std::int64_t kUnixEpochIn1601 = 11644473600;
-    if (fileTime == 0) return std::nullopt;
-    const std::time_t t = static_cast<std::time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kUnixEpochIn1601);
-    std::tm tm{};
-    if (!localtime_r(&t, &tm)) return std::nullopt;
-    const DosDateTime d{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec / 2 * 2};
-    return toDateTime(d);
+    auto t = FileTimeLocal(fileTime);
+    if (!t) return std::nullopt;
+    t->second = t->second / 2 * 2;
+    return toDateTime(*t);
 }
 
 }  // namespace
@@ -65,10 +61,7 @@ bool TUndelete::findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector
             break;
         }
         TScanEntry* e = ScannedFiles[static_cast<std::size_t>(i)];
-        const TScanEntry* parent = fs == storage::kFsNtfs   ? static_cast<const tntfsfilerecord*>(e)->Parent
-                                   : fs == storage::kFsFat32 ? static_cast<const TScanEntry*>(static_cast<const TMidEntry32*>(e)->Parent)
-                                                            : static_cast<const TScanEntry*>(static_cast<const TMidEntry*>(e)->Parent);
-        if (aDir && parent != aDir) continue;
+        if (aDir && EntryParent(e) != aDir) continue;
 
         bool pass = true;
         if (q.dateFrom != 0) {
@@ -94,13 +87,7 @@ bool TUndelete::findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector
             pass = v >= q.dateFrom && v <= q.dateTo;
         }
         if (pass && q.sizeMin >= 0 && q.sizeMax >= 0) {
-            std::uint64_t size = 0;
-            switch (fs) {
-                case storage::kFsNtfs: size = static_cast<const tntfsfilerecord*>(e)->realsize; break;
-                case storage::kFsFat32: size = static_cast<const TMidEntry32*>(e)->FDT32Entry.filesize; break;
-                case storage::kFsExfat: size = EntrySize(*static_cast<const TMidEntry*>(e)); break;
-                default: size = static_cast<const TMidEntry*>(e)->FDTEntry.filesize; break;
-            }
+            const std::uint64_t size = EntryDataSize(e);
             pass = size >= static_cast<std::uint64_t>(q.sizeMin) && size <= static_cast<std::uint64_t>(q.sizeMax);
         }
         if (pass && q.onlyDeleted) pass = DelEntryIsDeleted(e);

@@ -60,6 +60,12 @@ std::string displayName(const E& e, const storage::TArray8& name, const std::arr
 
 }  // namespace
 
+std::u16string_view TrimmedWide(std::u16string_view s) {
+    while (!s.empty() && s.front() <= 0x20) s.remove_prefix(1);
+    while (!s.empty() && s.back() <= 0x20) s.remove_suffix(1);
+    return s;
+}
+
 std::string TrimmedShortName(const storage::TArray8& name) { return trimmedField(name); }
 
 std::string TrimmedShortExt(const std::array<char, 3>& ext) { return trimmedField(ext); }

@@ -61,6 +61,9 @@ using TLongFileName = std::u16string;
 // up to the space trimmed from both ends; code-page bytes above 0x7F become UTF-8.
 std::string TrimmedShortName(const storage::TArray8& name);
 std::string TrimmedShortExt(const std::array<char, 3>& ext);
+// UTF-16 text with the characters up to the space trimmed from both ends, as long names are.
+std::u16string_view TrimmedWide(std::u16string_view s);
+
 // A volume label entry's 11 bytes as one trimmed text.
 std::string TrimmedLabel(const storage::TArray8& name, const std::array<char, 3>& ext);
 // "NAME.EXT", or "NAME" when the extension is empty.

@@ -26,12 +26,6 @@ constexpr std::uint64_t kBatchBytes = 512000;
 constexpr std::uint8_t kDosNamespace = 2;
 constexpr std::size_t kPumpEvery = 16384;
 
-std::u16string_view trimWide(std::u16string_view s) {
-    while (!s.empty() && s.front() <= 0x20) s.remove_prefix(1);
-    while (!s.empty() && s.back() <= 0x20) s.remove_suffix(1);
-    return s;
-}
-
 storage::TFileNameAttrHead headOf(std::span<const std::byte> value) {
     return storage::readRecord<storage::TFileNameAttrHead>(value, 0).value_or(storage::TFileNameAttrHead{});
 }
@@ -157,8 +151,8 @@ void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slot
     main->realsize = info->real;
     main->flag = info->flags;
     main->head = headOf(info->value);
-    std::u16string_view name = trimWide(info->name);
-    const std::u16string_view longName = trimWide(info->longName);
+    std::u16string_view name = TrimmedWide(info->name);
+    const std::u16string_view longName = TrimmedWide(info->longName);
     if (!longName.empty() && 2 * longName.size() + 2 >= name.size()) name = longName;
     if (name.empty()) {
         FNtfsEntries.pop_back();
@@ -176,7 +170,7 @@ void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slot
         const std::uint64_t p = parentOf(head);
         std::u16string n(head.LengthOfFileName, u'\0');
         for (std::size_t i = 0; i < head.LengthOfFileName; ++i) n[i] = le16(value, storage::kFileNameOffset + 2 * i);
-        const std::u16string_view trimmed = trimWide(n);
+        const std::u16string_view trimmed = TrimmedWide(n);
         if (trimmed.empty()) return;
         if (main->head.FileNameSpace == kDosNamespace && head.FileNameSpace != kDosNamespace && p == mainParent) {
             main->filename = storage::Utf16ToUtf8(trimmed);

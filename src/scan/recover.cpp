@@ -259,16 +259,11 @@ bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folde
     std::int32_t first = -1, last = -1;
     const auto key = aDir ? DelKeyOfEntry(aDir) : DelRootKey();
     if (!GetDirBounds(static_cast<std::uint32_t>(key), first, last)) return false;
-    const std::uint8_t fs = FileSystem();
     for (std::int32_t i = first; i <= last; ++i) {
         if (FTerminated || storage::DeviceAborted) return false;
         const TScanEntry* child = ScannedFiles[static_cast<std::size_t>(i)];
         // Entries of other folders can share the key (a cluster, a record number).
-        const TScanEntry* parent = fs == storage::kFsNtfs ? static_cast<const tntfsfilerecord*>(child)->Parent
-                                   : fs == storage::kFsFat32
-                                       ? static_cast<const TScanEntry*>(static_cast<const TMidEntry32*>(child)->Parent)
-                                       : static_cast<const TScanEntry*>(static_cast<const TMidEntry*>(child)->Parent);
-        if (parent != aDir) continue;
+        if (EntryParent(child) != aDir) continue;
         const bool isDir = DelEntryIsDir(child);
         if (OnlyDeleted && !(isDir ? DelSubtreeHasDeleted(DelKeyOfEntry(child)) : DelEntryIsDeleted(child))) continue;
         const std::string childName = EntryDisplayName(child);
@@ -301,13 +296,7 @@ std::int64_t TUndelete::RecoverFileTailToBuf(const TScanEntry* aFile, const std:
     Buffer.clear();
     if (Size < 1) return 0;
     try {
-        std::uint64_t size = 0;
-        switch (FileSystem()) {
-            case storage::kFsNtfs: size = static_cast<const tntfsfilerecord*>(aFile)->realsize; break;
-            case storage::kFsExfat: size = EntrySize(*static_cast<const TMidEntry*>(aFile)); break;
-            case storage::kFsFat32: size = static_cast<const TMidEntry32*>(aFile)->FDT32Entry.filesize; break;
-            default: size = static_cast<const TMidEntry*>(aFile)->FDTEntry.filesize; break;
-        }
+        const std::uint64_t size = EntryDataSize(aFile);
         const std::uint64_t from = size > static_cast<std::uint64_t>(Size) ? size - static_cast<std::uint64_t>(Size) : 0;
         readFileData(aFile, ErasedFileName, from, static_cast<std::uint64_t>(Size), false, [&](std::span<const std::byte> b) {
             Buffer.insert(Buffer.end(), b.begin(), b.end());

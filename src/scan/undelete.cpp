@@ -171,6 +171,23 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
     return result;
 }
 
+const TScanEntry* TUndelete::EntryParent(const TScanEntry* entry) const {
+    switch (FileSystem()) {
+        case storage::kFsNtfs: return static_cast<const tntfsfilerecord*>(entry)->Parent;
+        case storage::kFsFat32: return static_cast<const TMidEntry32*>(entry)->Parent;
+        default: return static_cast<const TMidEntry*>(entry)->Parent;
+    }
+}
+
+std::uint64_t TUndelete::EntryDataSize(const TScanEntry* entry) const {
+    switch (FileSystem()) {
+        case storage::kFsNtfs: return static_cast<const tntfsfilerecord*>(entry)->realsize;
+        case storage::kFsFat32: return static_cast<const TMidEntry32*>(entry)->FDT32Entry.filesize;
+        case storage::kFsExfat: return EntrySize(*static_cast<const TMidEntry*>(entry));
+        default: return static_cast<const TMidEntry*>(entry)->FDTEntry.filesize;
+    }
+}
+
 std::string TUndelete::EntryDisplayName(const TScanEntry* entry) const {
     if (!entry) return {};
     if (FileSystem() == storage::kFsNtfs) return static_cast<const tntfsfilerecord*>(entry)->filename;

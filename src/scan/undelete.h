@@ -95,6 +95,9 @@ public:
                       std::int32_t& last) const;
 
     std::string EntryDisplayName(const TScanEntry* entry) const;
+    // The folder entry an entry hangs under (null at the top), and the size of its data.
+    const TScanEntry* EntryParent(const TScanEntry* entry) const;
+    std::uint64_t EntryDataSize(const TScanEntry* entry) const;
     // The volume's file-system code (of the partition's boot-sector copy).
     std::uint8_t FileSystem() const { return FPartition->BootSector.FileSystemType; }
     storage::TDevice& Device() const { return *FDevice; }
