@@ -140,10 +140,7 @@ int PartitionScanCommand::Run(partitions::TPhysicalDrv& drv, const PartitionScan
     }
 
     FUi.Progress(0);
-    drv.FOnScan = [this](int percent) {
-        FUi.Progress(percent);
-        FUi.StatusText(fmt::format(" {}%", percent));
-    };
+    drv.FOnScan = [this](int percent) { FUi.Progress(percent); };
     drv.FOnPump = [this] { FUi.Pump(); };
     drv.FOnError = [this](const std::string& message) { FUi.ShowMessage(MessageKind::Error, message, "DetectLostParti"); };
     const int result = drv.DetectLostParti(&drv.Partition, range.First, range.Count, false);

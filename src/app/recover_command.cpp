@@ -9,6 +9,17 @@
 
 namespace brenvale::app {
 
+bool RecoverCommand::DeviceOnline(scan::TUndelete& scan) {
+    storage::DeviceAborted = false;
+    scan.Device().PrepareForNewOperation();
+    std::vector<std::byte> probe(std::max<std::uint32_t>(scan.Device().BytesPerSector(), 512));
+    scan.Device().Read(static_cast<std::uint64_t>(partitions::PartitionStart(&scan.Partition())), 1, probe);
+    if (!storage::DeviceAborted) return true;
+    storage::DeviceAborted = false;
+    FUi.ShowMessage(MessageKind::Warning, kRecoverDeviceOffline, kAppTitle);
+    return false;
+}
+
 RecoverySummary RecoverCommand::Run(scan::TUndelete& scan, const std::vector<RecoveryTarget>& targets,
                                     const std::string& destination, bool onlyDeleted) {
     RecoverySummary summary;
@@ -23,13 +34,7 @@ RecoverySummary RecoverCommand::Run(scan::TUndelete& scan, const std::vector<Rec
         summary.outcome = RecoveryOutcome::DestinationRefused;
         return summary;
     }
-    storage::DeviceAborted = false;
-    scan.Device().PrepareForNewOperation();
-    std::vector<std::byte> probe(std::max<std::uint32_t>(scan.Device().BytesPerSector(), 512));
-    scan.Device().Read(static_cast<std::uint64_t>(partitions::PartitionStart(&scan.Partition())), 1, probe);
-    if (storage::DeviceAborted) {
-        storage::DeviceAborted = false;
-        FUi.ShowMessage(MessageKind::Warning, kRecoverDeviceOffline, kAppTitle);
+    if (!DeviceOnline(scan)) {
         summary.outcome = RecoveryOutcome::DeviceOffline;
         return summary;
     }

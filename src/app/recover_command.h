@@ -56,6 +56,9 @@ public:
     // folders keep only deleted entries and the folders that lead to them.
     RecoverySummary Run(scan::TUndelete& scan, const std::vector<RecoveryTarget>& targets,
                         const std::string& destination, bool onlyDeleted);
+    // Reads the volume's first sector; false, after the offline warning, when the device
+    // does not answer.
+    bool DeviceOnline(scan::TUndelete& scan);
     // Asks the running recovery to stop; safe from a signal handler.
     void Stop();
 

@@ -4,8 +4,31 @@
 
 #include "cli/commands.h"
 #include "platform/terminal.h"
+#include "scan/undelete.h"
 
 namespace brenvale::cli {
+
+namespace {
+
+// Reads the --config file, or else the program's own file when there is one; without either
+// the run keeps the defaults. A file read only in part leaves the rest at their defaults, as
+// the desktop program does; only a file the user named is worth a warning.
+void loadConfiguration(Context& ctx) {
+    ctx.config = app::Config{};
+    ctx.configDoc = app::ConfigDocument{};
+    const bool named = !ctx.configFile.empty();
+    const std::string path = named ? ctx.configFile : app::ConfigFilePath();
+    std::error_code ec;
+    if (named || std::filesystem::is_regular_file(path, ec)) {
+        if ((!ctx.configDoc.Open(path) || !ctx.configDoc.Load(ctx.config)) && named) {
+            ctx.err << "brenvale-cli: warning: configuration " << path << " not fully read (" << ctx.configDoc.Error()
+                    << "); the settings after that point keep their defaults\n";
+        }
+    }
+    scan::ShowOnlyDeleted = ctx.config.ShowOnlyDeleted;
+}
+
+}  // namespace
 
 void RunCommand(Context& ctx, const std::function<int()>& body) {
     try {
@@ -44,7 +67,10 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterScan(app, ctx);
     RegisterRecover(app, ctx);
     RegisterSearch(app, ctx);
-    app.parse_complete_callback([&] { ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal()); });
+    app.parse_complete_callback([&] {
+        ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal());
+        loadConfiguration(ctx);
+    });
 
     int code = kExitOk;
     try {

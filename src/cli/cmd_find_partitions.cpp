@@ -51,7 +51,9 @@ int findPartitions(Context& ctx, const FindArgs& a) {
         ui.range = app::SectorRange{from, count};
     }
 
-    std::string checkpointPath = a.checkpoint;
+    // Without --checkpoint the search uses, and updates, the configured checkpoint path.
+    const bool configuredPath = a.checkpoint.empty();
+    std::string checkpointPath = configuredPath ? ctx.config.PartiCheckpointPath : a.checkpoint;
     app::PartitionScanCommand command(ui, ctx.log, checkpointPath, platform::DataDirectory());
     gSearching = &drv;
     int result = 0;
@@ -61,6 +63,11 @@ int findPartitions(Context& ctx, const FindArgs& a) {
     }
     gSearching = nullptr;
     ctx.progress.finish();
+    if (configuredPath && checkpointPath != ctx.config.PartiCheckpointPath) {
+        ctx.config.PartiCheckpointPath = checkpointPath;
+        // Like every save of the configuration, a failure here is not reported.
+        if (ctx.configDoc.HasFileName()) (void)ctx.configDoc.Save(ctx.config);
+    }
 
     PrintLostPartitions(ctx, drv);
     if (result == partitions::kSearchStopped && drv.ResumeCurrLBA > 0) {

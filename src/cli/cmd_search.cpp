@@ -1,9 +1,9 @@
 #include <fmt/format.h>
 
-#include <cmath>
 #include <cstdio>
 #include <unordered_map>
 
+#include "app/search_command.h"
 #include "cli/commands.h"
 #include "cli/scan_rows.h"
 #include "cli/volume_scan.h"
@@ -36,24 +36,31 @@ double parseDate(const std::string& text) {
 }
 
 int runSearch(Context& ctx, const SearchArgs& a) {
-    int dateType = 0;
-    double from = 0, to = 0;
+    // The search dialog's values, as the flags give them.
+    app::SearchCriteria criteria;
+    criteria.Name = a.names;
     if (!a.date.empty()) {
         static const std::unordered_map<std::string, int> kKinds{{"created", 0}, {"modified", 1}, {"accessed", 2}};
         const auto kind = kKinds.find(a.date[0]);
         if (kind == kKinds.end()) throw CliError(kExitUsage, "--date: the kind is created, modified or accessed");
-        dateType = kind->second;
-        double x = parseDate(a.date[1]), y = parseDate(a.date[2]);
-        if (x > y) std::swap(x, y);
-        // From the start of the earlier day to the midnight that ends the later one.
-        from = std::floor(x);
-        to = std::floor(y) + 1;
+        criteria.DateEnabled = true;
+        criteria.DateKind = kind->second;
+        criteria.DateFrom = parseDate(a.date[1]);
+        criteria.DateTo = parseDate(a.date[2]);
     }
-    std::int64_t sizeMin = -1, sizeMax = -1;
     if (!a.sizeKb.empty()) {
-        sizeMin = 1000 * std::min(a.sizeKb[0], a.sizeKb[1]);
-        sizeMax = 1000 * std::max(a.sizeKb[0], a.sizeKb[1]);
-        if (sizeMin < 0) throw CliError(kExitUsage, "--size-kb: sizes are not negative");
+        if (a.sizeKb[0] < 0 || a.sizeKb[1] < 0) throw CliError(kExitUsage, "--size-kb: sizes are not negative");
+        criteria.SizeEnabled = true;
+        criteria.SizeMin = std::to_string(a.sizeKb[0]);
+        criteria.SizeMax = std::to_string(a.sizeKb[1]);
+    }
+    criteria.DeletedOnly = !a.all;
+    criteria.SubFolders = !a.noSubdirs;
+    app::SearchQuery query;
+    try {
+        query = app::ToSearchQuery(criteria);
+    } catch (const std::invalid_argument& e) {
+        throw CliError(kExitUsage, std::string("--size-kb: ") + e.what());
     }
 
     auto v = ScanVolume(ctx, a.source, a.selector);
@@ -70,12 +77,7 @@ int runSearch(Context& ctx, const SearchArgs& a) {
         }
         if (!inDir) throw CliError(kExitUsage, "--in " + a.in + ": no such folder in the scan");
     }
-    scan.FoundFiles.clear();
-    // The dialog's defaults: deleted files only, subfolders searched.
-    const bool onlyDeleted = !a.all || scan.FDelFilterOn;
-    scan.FindFiles(a.names, false, dateType, from, to, sizeMin, sizeMax, inDir, onlyDeleted, !a.noSubdirs,
-                   scan.FoundFiles);
-
+    app::RunSearch(scan, inDir, query, scan.FDelFilterOn);
     std::unordered_map<const scan::TScanEntry*, const ScanRow*> rowOf;
     for (const auto& r : all) rowOf.emplace(r.entry, &r);
     std::vector<ScanRow> hits;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/config.h"
 #include "app/event_log.h"
 #include "cli/progress.h"
 #include "platform/platform.h"
@@ -41,6 +42,8 @@ struct Context {
     bool quiet = false;
     std::uint32_t sectorSize = 0;  // raw images: 0 means 512
     std::string configFile;
+    app::Config config;           // the settings in force for this run
+    app::ConfigDocument configDoc;  // has a file name when a configuration file was read
     std::string eventLogFile;
     app::EventLog log;
     Progress progress;

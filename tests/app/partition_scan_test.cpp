@@ -70,7 +70,7 @@ TEST_F(PartitionScanTest, CompletedScanFindsTheVolumes) {
     EXPECT_THAT(Lines(), ElementsAre("Starting scan \"Disk 0\"", "Scan progress completed"));
     EXPECT_THAT(ui.proposedRanges, ::testing::SizeIs(1));
     EXPECT_EQ(ui.progress.front(), 0);
-    EXPECT_EQ(ui.statusTexts.back(), " 90%");
+    EXPECT_EQ(ui.progress.back(), 90);
     EXPECT_FALSE(command.ActionInProgress());
 }
 

@@ -1,0 +1,211 @@
+#include "app/properties.h"
+
+#include <fmt/format.h>
+
+#include <cstdint>
+#include <limits>
+
+#include "app/date_texts.h"
+#include "app/health_texts.h"
+#include "app/volume_texts.h"
+#include "storage/format_size.h"
+
+namespace brenvale::app {
+
+namespace {
+
+inline constexpr char kFieldName[] = "Name";
+inline constexpr char kFieldDeviceName[] = "Device Name";
+inline constexpr char kFieldDeviceType[] = "Device Type";
+inline constexpr char kFieldHealth[] = "Health";
+inline constexpr char kFieldCapacity[] = "Capacity";
+inline constexpr char kFieldHeads[] = "Heads";
+inline constexpr char kFieldTracksPerHead[] = "Tracks/Head";
+inline constexpr char kFieldSectorsPerTrack[] = "Sectors/Track";
+inline constexpr char kFieldBytesPerSector[] = "Bytes/Sector";
+inline constexpr char kFieldTotalSectors[] = "Total Sectors";
+inline constexpr char kFieldDriveName[] = "Drive Name";
+inline constexpr char kFieldDriveType[] = "Drive Type";
+inline constexpr char kFieldSerial[] = "Serial";
+inline constexpr char kFieldFileSystem[] = "File System";
+inline constexpr char kFieldTrim[] = "TRIM";
+inline constexpr char kFieldType[] = "Type";
+inline constexpr char kFieldCreated[] = "Created";
+inline constexpr char kFieldModified[] = "Modified";
+inline constexpr char kFieldAccessed[] = "Accessed";
+inline constexpr char kFieldAttributes[] = "Attributes";
+inline constexpr char kFieldSize[] = "Size";
+
+inline constexpr char kDriveNameFormat[] = "{} ({})";
+inline constexpr char kClaimedCapacityFormat[] = "{} in image of {} claimed";
+inline constexpr char kNoLabel[] = "---";
+inline constexpr char kNoVolumePath[] = " ";
+
+// Attribute letters in the order shown; NTFS adds the compressed flag.
+struct AttributeLetter {
+    std::uint32_t bit;
+    char letter;
+};
+constexpr AttributeLetter kAttributeLetters[] = {{0x01, 'R'}, {0x04, 'S'}, {0x20, 'A'}, {0x02, 'H'}};
+constexpr AttributeLetter kNtfsCompressed{0x800, 'C'};
+
+using Rows = std::vector<PropertyRow>;
+
+void blank(Rows& rows) { rows.push_back({}); }
+
+// Sectors times sector size, held at the largest size the text can show.
+std::int64_t bytesOf(std::uint64_t sectors, std::uint32_t sectorSize) {
+    constexpr auto kMost = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    if (sectorSize != 0 && sectors > kMost / sectorSize) return std::numeric_limits<std::int64_t>::max();
+    return static_cast<std::int64_t>(sectors * sectorSize);
+}
+
+std::string attributeText(std::uint32_t flags, bool ntfs) {
+    std::string s;
+    for (const AttributeLetter& a : kAttributeLetters) {
+        if (flags & a.bit) s += a.letter;
+    }
+    if (ntfs && (flags & kNtfsCompressed.bit)) s += kNtfsCompressed.letter;
+    return s;
+}
+
+Rows computerRows() { return {{kFieldName, kMyComputerText}}; }
+
+// A physical drive, or with `image` a drive image named by the node's text.
+Rows driveRows(const TreeNode& node, bool image) {
+    if (!node.Drive || !node.Drive->Device) return {};
+    const storage::TDevice& d = *node.Drive->Device;
+    const storage::TDriveParams p = d.DeviceParam();
+    Rows rows;
+    rows.push_back({kFieldDeviceName, image ? node.Text : d.Model});
+    rows.push_back({kFieldDeviceType, std::string(image ? std::string_view(kDriveImageFileText) : DiskTypeText(d))});
+    blank(rows);
+    if (!image) rows.push_back({kFieldHealth, HealthText(d.DeviceNum())});
+    rows.push_back({kFieldCapacity, storage::FormatSize(bytesOf(p.TotalPhysSec, d.BytesPerSector()))});
+    // The geometry query keeps the head count in TracksPerHead and the cylinders in Heads.
+    rows.push_back({kFieldHeads, std::to_string(p.TracksPerHead)});
+    rows.push_back({kFieldTracksPerHead, std::to_string(p.Heads)});
+    rows.push_back({kFieldSectorsPerTrack, std::to_string(p.SectorsPerTrack)});
+    rows.push_back({kFieldBytesPerSector, std::to_string(p.BytesPerSector)});
+    rows.push_back({kFieldTotalSectors, std::to_string(p.TotalPhysSec)});
+    return rows;
+}
+
+std::string capacityText(const partitions::TPartition& p) {
+    const std::string size =
+        storage::FormatSize(bytesOf(static_cast<std::uint64_t>(partitions::PartitionSize(&p)), p.BytesPerSector));
+    if (p.ClaimedSectCount <= 0) return size;
+    const std::string claimed =
+        storage::FormatSize(bytesOf(static_cast<std::uint64_t>(p.ClaimedSectCount), p.BytesPerSector));
+    return fmt::format(kClaimedCapacityFormat, size, claimed);
+}
+
+// A volume, partition, free-space or whole-disk node.
+Rows volumeRows(const TreeNode& node) {
+    const scan::TUndelete* s = ScanOf(&node);
+    if (!s) return {};
+    const partitions::TPartition& p = s->Partition();
+    const bool whole = s->FWholeDiskObject;
+    const std::string& label = s->VolumeLabel();
+    Rows rows;
+    rows.push_back({kFieldDriveName, fmt::format(kDriveNameFormat, label.empty() ? kNoLabel : label,
+                                                 p.VolumePath.empty() ? kNoVolumePath : p.VolumePath)});
+    rows.push_back({kFieldDriveType, std::string(VolumeTypeText(node.ImageIndex, *s))});
+    blank(rows);
+    rows.push_back({kFieldCapacity, capacityText(p)});
+    rows.push_back({kFieldSerial, whole ? std::string{} : VolumeSerialText(p.BootSector)});
+    rows.push_back(
+        {kFieldFileSystem, whole ? std::string{} : std::string(FileSystemName(p.BootSector.FileSystemType))});
+    blank(rows);
+    rows.push_back({kFieldTrim, TrimText(*s)});
+    return rows;
+}
+
+// FAT12/16, FAT32 and exFAT entries keep their times and attributes at the same places in
+// both readings of the directory entry.
+template <class Record>
+void dosEntryRows(const Record& d, Rows& rows) {
+    rows.push_back({kFieldCreated, DosDateTimeText(d.createdate, d.createtime)});
+    rows.push_back({kFieldModified, DosDateTimeText(d.updatedate, d.updatetime)});
+    rows.push_back({kFieldAccessed, DosDateText(d.accessdate)});
+    rows.push_back({kFieldAttributes, attributeText(d.attribute, false)});
+}
+
+// Times, attributes and, for a file, the size of one entry of the scan.
+void entryRows(const scan::TUndelete& s, const scan::TScanEntry* e, bool file, Rows& rows) {
+    switch (s.FileSystem()) {
+        case storage::kFsNtfs: {
+            const storage::TFileNameAttrHead h = static_cast<const scan::tntfsfilerecord*>(e)->head;
+            rows.push_back({kFieldCreated, FileTimeText(h.FileCreateTime)});
+            rows.push_back({kFieldModified, FileTimeText(h.FileAlteredTime)});
+            rows.push_back({kFieldAccessed, FileTimeText(h.FileReadTime)});
+            rows.push_back({kFieldAttributes, attributeText(h.Flags, true)});
+            break;
+        }
+        case storage::kFsFat32: {
+            const storage::TFDT32Entry d = static_cast<const scan::TMidEntry32*>(e)->FDT32Entry;
+            dosEntryRows(d, rows);
+            break;
+        }
+        default: {
+            const storage::TFDTEntry d = static_cast<const scan::TMidEntry*>(e)->FDTEntry;
+            dosEntryRows(d, rows);
+            break;
+        }
+    }
+    if (file) {
+        blank(rows);
+        rows.push_back({kFieldSize, std::to_string(s.EntryDataSize(e))});
+    }
+}
+
+Rows folderNodeRows(const TreeNode& node, TypeNames& types) {
+    Rows rows{{kFieldName, node.Text}, {kFieldType, types.TypeNameOf(node.Text, true)}};
+    blank(rows);
+    if (const scan::TUndelete* s = ScanOf(&node); s && node.Entry) entryRows(*s, node.Entry, false, rows);
+    return rows;
+}
+
+}  // namespace
+
+std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types) {
+    switch (node.ImageIndex) {
+        case kIconComputer: return computerRows();
+        case kIconDisk: return driveRows(node, false);
+        case kIconImage: return driveRows(node, true);
+        case kIconFloppy:
+        case kIconVolume:
+        case kIconWholeDisk: return volumeRows(node);
+        case kIconFolder:
+        case kIconDeletedFolder:
+        case kIconDamagedFolder: return folderNodeRows(node, types);
+        default: return {};  // "Lost Partitions" and the result nodes describe nothing
+    }
+}
+
+std::vector<PropertyRow> RowProperties(const TreeNode& listedNode, const ListRow& row, TypeNames& types) {
+    if (listedNode.ImageIndex >= kIconComputer && listedNode.ImageIndex <= kIconImage) {
+        // The device list: each row stands for a child node.
+        const auto* child = static_cast<const TreeNode*>(row.Data);
+        return child ? NodeProperties(*child, types) : Rows{};
+    }
+    const scan::TUndelete* s = ScanOf(&listedNode);
+    return s ? EntryProperties(*s, row) : Rows{};
+}
+
+std::vector<PropertyRow> EntryProperties(const scan::TUndelete& scan, const ListRow& row) {
+    // Only rows of the standard scan carry its records; the origin must match the volume's
+    // file system, or the record would be read as the wrong kind.
+    const bool ntfs = scan.FileSystem() == storage::kFsNtfs;
+    const bool standard = (row.StateIndex == kOriginStandardNtfs && ntfs) || (row.StateIndex == kOriginStandardFat && !ntfs);
+    if (!row.Data || !standard) return {};
+    constexpr std::size_t kTypeItem = kColType - 1;
+    Rows rows{{kFieldName, row.Caption},
+              {kFieldType, row.SubItems.size() > kTypeItem ? row.SubItems[kTypeItem] : std::string{}}};
+    blank(rows);
+    const bool file = row.ImageIndex == kIconFile || row.ImageIndex == kIconDeletedFile;
+    entryRows(scan, static_cast<const scan::TScanEntry*>(row.Data), file, rows);
+    return rows;
+}
+
+}  // namespace brenvale::app

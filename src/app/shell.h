@@ -1,0 +1,184 @@
+#pragma once
+// The main window without widgets: the drive tree, the selected node and list, the busy flag,
+// the status bar, and every command of the window. The desktop window draws this state and
+// forwards clicks; tests drive it through a scripted UserInterface.
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/config.h"
+#include "app/drive_tree.h"
+#include "app/event_log.h"
+#include "app/folder_view.h"
+#include "app/list_filter.h"
+#include "app/path_bar.h"
+#include "app/properties.h"
+#include "app/recover_command.h"
+#include "app/type_names.h"
+#include "app/user_interface.h"
+
+namespace brenvale::app {
+
+// One choice of the "Select Scan Mode" dialog.
+struct ScanModeChoice {
+    int Result = 0;
+    const char* Title = "";
+    const char* Description = "";
+    bool Enabled = false;
+};
+
+inline constexpr char kScanModeCaption[] = "Select Scan Mode";
+inline constexpr char kLoadImageTitle[] = "Load Drive Image";
+inline constexpr char kCreateImageTitle[] = "Create Drive Image";
+inline constexpr char kImageFilter[] = "Drive image file (*.dif)|*.dif";
+inline constexpr char kRawImageFilter[] = "Raw disk image (*.img *.dd *.raw *.bin)|*.img;*.dd;*.raw;*.bin";
+inline constexpr char kRecoverTitle[] = "Select the folder to recover to";
+// The advanced scan and raw recovery are not part of this program yet; their commands stay off.
+inline constexpr bool kAdvancedScanBuilt = false;
+// "Open Directory" follows at most this many folders (a damaged tree may loop).
+inline constexpr std::size_t kMaxOpenDepth = 1000;
+
+// Which commands can run for the selected item.
+struct CommandState {
+    bool SimpleScan = false;
+    bool AdvancedScan = false;  // also "Resume Advanced Scan"
+    bool PartiScan = false;
+    bool CreateImage = false;
+    bool Recover = false;
+    bool RawRecovery = false;
+    bool ScanButton = false;
+    bool Preview = false;
+    bool Adjust = false;
+    bool Stop = false;
+    bool Search = false;
+};
+
+enum class Focus { Tree, List };
+
+class Shell {
+public:
+    Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& config);
+    ~Shell();
+    Shell(const Shell&) = delete;
+    Shell& operator=(const Shell&) = delete;
+
+    // Builds the tree from the system's volumes and drives (the window's creation) and
+    // selects "My Computer".
+    void Start();
+    // The same from given lists (tests, and a program that only opens images).
+    void Start(const std::vector<storage::VolumeInfo>& volumes, const std::vector<std::uint8_t>& drives);
+
+    DriveTree& Tree() { return *FTree; }
+    TreeNode* Selected() const { return FSelected; }
+    bool ActionInProgress() const { return FActionInProgress; }
+    const std::vector<ListRow>& Rows() const { return FRows; }
+    const std::vector<std::size_t>& SelectedRows() const { return FSelectedRows; }
+    std::vector<std::string> ColumnCaptions() const;
+    const std::array<std::string, 4>& StatusPanels() const { return FStatus.Panels; }
+    bool FilterBarVisible() const { return FFilterBarVisible; }
+    const std::vector<TreeNode*>& PathNodes() const { return FPath; }
+    const std::string& FilterText() const { return FFilterText; }
+    int SortColumn() const { return FFilter.SortColumn(); }
+    bool SortAscending() const { return FFilter.SortAscending(); }
+    const RecoverySummary& LastRecovery() const { return FLastRecovery; }
+    TreeNode* SearchedNode() const { return FSearchedNode; }
+
+    // Selection and focus. Both refuse (false) while an operation runs.
+    bool SelectNode(TreeNode* node);
+    bool SelectRows(const std::vector<std::size_t>& rows);
+    void SetFocus(Focus f) { FFocus = f; }
+    Focus CurrentFocus() const { return FFocus; }
+    // The first expansion of a volume or folder node builds the level below its children.
+    void ExpandNode(TreeNode* node);
+    // Whether the deleted-only filter applies to what a node shows.
+    bool DelFilterApplies(const TreeNode* node) const;
+
+    CommandState Commands() const;
+    std::vector<ScanModeChoice> ScanModes() const;
+    std::vector<PropertyRow> Properties();
+
+    // The commands.
+    void btnScan();
+    void acNormalScan();
+    void acRecover();
+    void acStop();
+    void acPartiScan();
+    void acCreateImg();
+    void acLoadImg();
+    // Opens an image file as "Load Drive Image" does; false (after an error box) when it cannot.
+    bool LoadImageFile(const std::string& path);
+    void acSearch();
+    void acRefresh();
+    void acUp();
+    void acOpenDirectory();
+    void DoubleClickNode(TreeNode* node);
+    void DoubleClickRow(std::size_t row);
+    // A click on a column header: descending first, then toggling.
+    void ColumnClick(int column);
+    // The filter box's text; the caller applies it after the filter delay.
+    void SetFilterText(const std::string& text);
+
+    // Called after a command changed a setting of the configuration (the window saves it).
+    std::function<void()> OnConfigChanged;
+
+private:
+    // Brackets a long command: the busy flag and the progress bar, undone on every path.
+    struct Busy {
+        explicit Busy(Shell& s);
+        ~Busy();
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+        Shell& shell;
+    };
+    void listNode(TreeNode* node);
+    void showRows(std::vector<ListRow> rows, bool searchList);
+    void refreshStatusBar();
+    // Shows the snapshot's rows that the filter text keeps, in the sorted column's order.
+    void applyFilter();
+    TreeNode* targetNode();  // the selected node, or the child its selected list row stands for
+    TreeNode* childForData(TreeNode* node, const void* data) const;
+    bool openFolderRow(const ListRow& row);
+    // Builds the folder nodes one level below the node's children, once.
+    void ensureLevels(TreeNode* node);
+    // Drops references into a subtree about to be rebuilt.
+    void forgetBelow(const TreeNode* node, bool includingNode);
+    RowLess sortComparison(int column) const;
+    bool qualifiesForScanDialog(const TreeNode* node) const;
+    ViewProgress listProgress();
+
+    platform::Platform& FOs;
+    UserInterface& FUi;
+    EventLog& FLog;
+    Config& FConfig;
+    std::unique_ptr<DriveTree> FTree;
+    TypeNames FTypes;
+    ListFilter FFilter;
+
+    TreeNode* FSelected = nullptr;
+    Focus FFocus = Focus::Tree;
+    std::vector<ListRow> FRows;                // the visible rows
+    std::vector<std::size_t> FSelectedRows;    // indexes into FRows, in list order
+    bool FSearchList = false;
+    bool FFilterBarVisible = false;
+    std::string FFilterText;
+    std::vector<TreeNode*> FPath;
+    StatusBarTexts FStatus;
+    bool FOpening = false;
+
+    bool FActionInProgress = false;
+    std::atomic<scan::TUndelete*> FCurrentScan{nullptr};
+    std::atomic<partitions::TPhysicalDrv*> FCurrentDrive{nullptr};
+    std::atomic<storage::TDevice*> FCurrentDevice{nullptr};
+    std::int32_t FStopSaveMode = 0;
+    RecoverySummary FLastRecovery;
+    TreeNode* FSearchedNode = nullptr;
+    bool FSearchUnderLost = false;
+    std::string FLastRecoverFolder;
+};
+
+}  // namespace brenvale::app

@@ -1,0 +1,301 @@
+// The window's long commands: scans, recovery, partition search, images and search.
+
+#include <stdexcept>
+
+#include "app/create_image.h"
+#include "app/partition_scan.h"
+#include "app/search_command.h"
+#include "app/shell.h"
+#include "app/standard_scan.h"
+#include "platform/paths.h"
+#include "storage/fs_types.h"
+
+namespace brenvale::app {
+
+namespace {
+
+// The message of an exception that ended a command, for the error box.
+void ShowFailure(UserInterface& ui, const std::exception& e) { ui.ShowMessage(MessageKind::Error, e.what(), kAppTitle); }
+
+}  // namespace
+
+void Shell::btnScan() {
+    if (FActionInProgress) return;
+    const auto choices = ScanModes();
+    const int result = FUi.ChooseScanMode(choices);
+    if (FActionInProgress) return;
+    for (const auto& c : choices) {
+        if (c.Result != result || !c.Enabled) continue;
+        if (result == kScanModeNormal) acNormalScan();
+        if (result == kScanModePartitions) acPartiScan();
+        // The advanced scan and its resume arrive with the advanced scan itself.
+    }
+}
+
+void Shell::acNormalScan() {
+    if (FActionInProgress) return;
+    TreeNode* node = targetNode();
+    if (!node || !node->Scan || !node->ScanCapable() || node->ImageIndex == kIconWholeDisk) return;
+    scan::TUndelete& s = *node->Scan;
+    {
+        Busy busy(*this);
+        try {
+            node->SetState(kStateScanStarted);
+            FCurrentScan = &s;
+            FCurrentDrive = nullptr;
+            FUi.ProgressVisible(s.FileSystem() == storage::kFsNtfs);
+            StandardScanCommand command(FUi, FLog);
+            command.Run(s, NodePath(node));
+            FCurrentScan = nullptr;
+
+            // The old folder nodes point into the entries the scan just replaced.
+            forgetBelow(node, false);
+            node->ClearChildren();
+            FUi.ProgressVisible(false);
+            FillFolderLevels(*node, DelFilterApplies(node), listProgress());
+            node->SetState(kStateFoldersBuilt);
+            node->Expanded = true;
+        } catch (const std::exception& e) {
+            FCurrentScan = nullptr;
+            ShowFailure(FUi, e);
+        }
+    }
+    FFocus = Focus::Tree;
+    SelectNode(node);
+}
+
+void Shell::acStop() {
+    FStopSaveMode = 0;
+    if (auto* dev = FCurrentDevice.load()) {
+        dev->TerminateProgress();
+    } else if (auto* drv = FCurrentDrive.load()) {
+        drv->TerminateProgress();
+    } else if (auto* s = FCurrentScan.load()) {
+        s->TerminateProcess();
+    }
+}
+
+void Shell::acRecover() {
+    if (FActionInProgress || !FSelected || !Commands().Recover) return;
+    TreeNode* node = FSelected;
+    scan::TUndelete* s = ScanOf(node);
+    if (!s) return;
+
+    // What to recover, taken before any dialog: the selected rows, or the selected folder.
+    std::vector<RecoveryTarget> targets;
+    if (FFocus == Focus::List) {
+        for (std::size_t r : FSelectedRows) {
+            const ListRow& row = FRows[r];
+            if (!row.Data || row.StateIndex < 0) continue;  // device rows are not entries
+            targets.push_back({static_cast<const scan::TScanEntry*>(row.Data), row.Caption,
+                               row.ImageIndex >= kIconFolder && row.ImageIndex <= kIconDamagedFolder});
+        }
+    } else {
+        targets.push_back({node->Entry, node->Text, true});
+    }
+    if (targets.empty()) return;
+
+    RecoverCommand command(FUi, FLog, FOs);
+    try {
+        if (!command.DeviceOnline(*s)) return;
+        std::string initialDir = FLastRecoverFolder;
+        std::string destination;
+        for (;;) {
+            const auto chosen = FUi.ChooseFolder(kRecoverTitle, initialDir);
+            if (!chosen) return;
+            if (!s->DestInsideScannedObject(FOs, *chosen)) {
+                destination = *chosen;
+                break;
+            }
+            initialDir = *chosen;
+            FUi.ShowMessage(MessageKind::Warning, kDestinationOnSource, kDestinationOnSourceCaption);
+        }
+        FLastRecoverFolder = destination;
+
+        Busy busy(*this);
+        FUi.Progress(0);
+        FUi.ProgressVisible(true);
+        FCurrentScan = s;
+        FLastRecovery = command.Run(*s, targets, destination, DelFilterApplies(node));
+        FCurrentScan = nullptr;
+    } catch (const std::exception& e) {
+        FCurrentScan = nullptr;
+        ShowFailure(FUi, e);
+        return;
+    }
+    refreshStatusBar();
+    const RecoveryOutcome o = FLastRecovery.outcome;
+    if (o == RecoveryOutcome::Done || o == RecoveryOutcome::Stopped) FUi.ShowRecoverySummary(FLastRecovery);
+}
+
+void Shell::acPartiScan() {
+    if (FActionInProgress) return;
+    TreeNode* node = targetNode();
+    TreeNode* driveNode = DriveNodeOf(node);
+    if (!node || !driveNode || !driveNode->Drive || !driveNode->Drive->Device) return;
+    partitions::TPhysicalDrv& drv = *driveNode->Drive;
+
+    PartitionScanTarget target{node->Text, {}};
+    if (node == driveNode) {
+        target.Proposed = {0, static_cast<std::int64_t>(drv.Device->Sectors())};
+    } else if (const partitions::TPartition* p = PartitionOf(node); p && node->ImageIndex != kIconLostPartitions) {
+        target.Proposed = {partitions::PartitionStart(p), partitions::PartitionSize(p)};
+    }
+
+    int result = 0;
+    const std::string checkpointBefore = FConfig.PartiCheckpointPath;
+    {
+        Busy busy(*this);
+        FUi.ProgressVisible(true);
+        FCurrentDrive = &drv;
+        try {
+            PartitionScanCommand command(FUi, FLog, FConfig.PartiCheckpointPath, platform::DataDirectory());
+            result = command.Run(drv, target);
+        } catch (const std::exception& e) {
+            result = kPartitionScanCancelled;
+            ShowFailure(FUi, e);
+        }
+        FCurrentDrive = nullptr;
+    }
+    if (FConfig.PartiCheckpointPath != checkpointBefore && OnConfigChanged) OnConfigChanged();
+    if (result != partitions::kSearchDone && result != partitions::kSearchStopped) return;
+
+    // The lost partitions are rebuilt from scratch: nothing may point into the old ones.
+    for (auto& child : driveNode->Children) {
+        if (child->ImageIndex == kIconLostPartitions) forgetBelow(child.get(), false);
+    }
+    FTree->RebuildLostPartitions(driveNode);
+    driveNode->Expanded = true;
+    for (auto& child : driveNode->Children) {
+        if (child->ImageIndex == kIconLostPartitions) child->Expanded = true;
+    }
+    SelectNode(FSelected);
+}
+
+void Shell::acCreateImg() {
+    if (FActionInProgress) return;
+    TreeNode* node = targetNode();
+    if (!node) return;
+
+    storage::TDevice* dev = nullptr;
+    ImagePlan plan;
+    try {
+        if (node->Drive && node->Drive->Device) {
+            dev = node->Drive->Device.get();
+            plan = ProposeImagePlan(*dev);
+        } else if (node->Scan) {
+            dev = &node->Scan->Device();
+            const partitions::TPartition* p = PartitionOf(node);
+            if (node->OwnedDevice) {
+                plan = ProposeImagePlan(*dev);  // a volume of the system: the whole of it
+            } else if (node->ImageIndex == kIconWholeDisk && node->Text == kWholeDiskText) {
+                plan = {0, dev->Sectors(), 0, 0, 0};
+            } else if (p) {
+                plan = VolumePlan(*dev, static_cast<std::uint64_t>(partitions::PartitionStart(p)),
+                                  static_cast<std::uint64_t>(partitions::PartitionSize(p)));
+            }
+        }
+        if (!dev || dev->Sectors() == 0 || plan.Blocks == 0) return;
+
+        const auto range = FUi.ChooseRange({static_cast<std::int64_t>(plan.LBA), static_cast<std::int64_t>(plan.Blocks)},
+                                           dev->BytesPerSector(), dev->Sectors());
+        if (!range || range->First < 0 || range->Count <= 0 ||
+            static_cast<std::uint64_t>(range->First) >= dev->Sectors()) {
+            return;
+        }
+        const auto first = static_cast<std::uint64_t>(range->First);
+        const auto count = std::min(static_cast<std::uint64_t>(range->Count), dev->Sectors() - first);
+        if (plan.ImgType != 0) {
+            plan = VolumePlan(*dev, first, count);
+        } else {
+            plan.LBA = first;
+            plan.Blocks = count;
+        }
+
+        Busy busy(*this);
+        std::string fileName;
+        for (;;) {
+            const auto chosen = FUi.ChooseSaveFile(kCreateImageTitle, kImageFilter, "dif");
+            if (!chosen) return;
+            if (!ImageTargetOnSource(FOs, *dev, *chosen, plan.LBA, plan.Blocks)) {
+                fileName = *chosen;
+                break;
+            }
+            FUi.ShowMessage(MessageKind::Warning, kImageOnSourceDisk, kDestinationOnSourceCaption);
+        }
+        FUi.Progress(0);
+        FUi.ProgressVisible(true);
+        dev->FOnCreateImg = [this](int percent) {
+            FUi.Progress(percent);
+            FUi.Pump();
+        };
+        FCurrentDevice = dev;
+        struct Detach {
+            Shell& shell;
+            storage::TDevice& dev;
+            ~Detach() {
+                shell.FCurrentDevice = nullptr;
+                dev.FOnCreateImg = nullptr;
+            }
+        } detach{*this, *dev};
+        RunCreateImage(*dev, FLog, fileName, plan);
+    } catch (const std::exception& e) {
+        ShowFailure(FUi, e);
+    }
+}
+
+void Shell::acLoadImg() {
+    if (FActionInProgress) return;
+    const auto path = FUi.ChooseOpenFile(kLoadImageTitle, std::string(kImageFilter) + "|" + kRawImageFilter);
+    if (path) LoadImageFile(*path);
+}
+
+bool Shell::LoadImageFile(const std::string& path) {
+    if (FActionInProgress) return false;
+    try {
+        Busy busy(*this);
+        FTree->LoadImage(path);
+    } catch (const std::exception& e) {
+        ShowFailure(FUi, e);
+        return false;
+    }
+    if (FSelected == FTree->Root()) SelectNode(FSelected);
+    return true;
+}
+
+void Shell::acSearch() {
+    if (FActionInProgress || !FSelected) return;
+    TreeNode* node = FSelected;
+    scan::TUndelete* s = ScanOf(node);
+    if (!s || node->ImageIndex < kIconFloppy || node->ImageIndex > kIconDamagedFolder) return;
+    const auto criteria = FUi.AskSearch();
+    if (!criteria) return;
+    SearchQuery query;
+    try {
+        query = ToSearchQuery(*criteria);
+    } catch (const std::invalid_argument& e) {
+        FUi.ShowMessage(MessageKind::Error, e.what(), kAppTitle);
+        return;
+    }
+    FSearchedNode = node;
+    FSearchUnderLost = UnderLostPartitions(node);
+    {
+        Busy busy(*this);
+        RunSearch(*s, node->Entry, query, DelFilterApplies(node));
+    }
+    if (s->ScannedFiles.empty()) return;
+    SelectNode(FTree->SearchResultsNode());
+}
+
+void Shell::acRefresh() {
+    if (FActionInProgress) return;
+    if (!FTree->Refresh(FActionInProgress)) return;
+    // Every node below the root was replaced; nothing may keep pointing into the old ones.
+    FSelected = nullptr;
+    FSearchedNode = nullptr;
+    FPath.clear();
+    showRows({}, false);
+    SelectNode(FTree->Root());
+}
+
+}  // namespace brenvale::app

@@ -1,0 +1,53 @@
+#pragma once
+// Texts the device list and the properties panel share: drive kinds, volume serial numbers and
+// file-system names.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "storage/boot_sectors.h"
+#include "storage/fs_types.h"
+
+namespace brenvale::storage {
+class TDevice;
+}
+namespace brenvale::scan {
+class TUndelete;
+}
+
+namespace brenvale::app {
+
+inline constexpr char kFloppyDriveText[] = "Floppy Drive";
+inline constexpr char kRemovableDriveText[] = "Removable Drive";
+inline constexpr char kFixedDriveText[] = "Fixed Drive";
+inline constexpr char kWholeDiskTypeText[] = "Whole Disk";
+inline constexpr char kPhysicalDriveText[] = "Physical Drive";
+inline constexpr char kDriveImageText[] = "Drive Image";            // the device list's type
+inline constexpr char kDriveImageFileText[] = "Drive Image File";   // the properties panel's
+inline constexpr char kLostFreeSpaceText[] = "Lost/Free Space";
+inline constexpr char kNoSerialText[] = "-";
+
+// "FAT12", "FAT16", "FAT32", "NTFS", "exFAT"; "Unknown" for any other code.
+using storage::FileSystemName;
+
+// The 32-bit volume serial number of a boot-sector copy, read where its file system keeps it;
+// nullopt when the file system is not one of the five.
+std::optional<std::uint32_t> VolumeSerial(const storage::TBootSector& boot);
+// At least four upper-case hexadecimal digits, with " - " after the fourth when there are more:
+// 0x1A2B3C4D gives "1A2B - 3C4D", 0 gives "0000".
+std::string SerialText(std::uint32_t serial);
+// SerialText of the copy's serial; "-" when it has none.
+std::string VolumeSerialText(const storage::TBootSector& boot);
+
+// A drive's kind: "Removable Drive" for removable media, else "Physical Drive".
+std::string_view DiskTypeText(const storage::TDevice& device);
+// A volume's kind as the properties panel names it (`icon` is the node kind): "Whole Disk" for a
+// whole-disk object, "Floppy Drive" for a floppy node, "Removable Drive" on removable media,
+// else "Fixed Drive". Volume and partition rows of the device list use it too.
+std::string_view VolumeTypeText(int icon, const scan::TUndelete& scan);
+// A whole-disk or free-space row of the device list: "Whole Disk" or "Lost/Free Space".
+std::string_view StretchTypeText(const scan::TUndelete& scan);
+
+}  // namespace brenvale::app

@@ -1,0 +1,553 @@
+// The main window without widgets, driven like a user would: images loaded, nodes selected,
+// scans, recovery, search, filter and sort, checked against the images the real tools made.
+
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include <fmt/format.h>
+
+#include "app/create_image.h"
+#include "app/partition_scan.h"
+#include "app/scripted_ui.h"
+#include "app/shell.h"
+#include "app/standard_scan.h"
+#include "partitions/disk_builder.h"
+#include "platform/fake/fake_platform.h"
+#include "platform/linux/linux_platform.h"
+#include "storage/device_events.h"
+#include "storage/device_test_util.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+namespace brenvale::test {
+namespace {
+
+using app::TreeNode;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+TreeNode* Child(TreeNode* node, const std::string& text) {
+    if (!node) return nullptr;
+    for (const auto& c : node->Children) {
+        if (c->Text == text) return c.get();
+    }
+    ADD_FAILURE() << "no child \"" << text << "\" under \"" << node->Text << "\"";
+    return nullptr;
+}
+
+std::vector<std::string> Texts(const TreeNode* node) {
+    std::vector<std::string> out;
+    for (const auto& c : node->Children) out.push_back(c->Text);
+    return out;
+}
+
+std::string FileSha(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return sha256Hex(std::as_bytes(std::span(bytes)));
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        storage::DeviceAborted = false;
+        shell.Start({}, {});
+    }
+    void TearDown() override {
+        storage::DeviceAborted = false;
+        scan::ShowOnlyDeleted = false;
+    }
+
+    // Loads a fixture image and returns its node; null (after a skip message) when not built.
+    TreeNode* Load(const char* name) {
+        const auto path = fixture(name);
+        if (!path) return nullptr;
+        EXPECT_TRUE(shell.LoadImageFile(path->string()));
+        return Child(shell.Tree().Root(), name);
+    }
+    // Selects a node and runs "Standard Scan" through the scan-method dialog.
+    void Scan(TreeNode* node) {
+        ASSERT_TRUE(node);
+        ASSERT_TRUE(shell.SelectNode(node));
+        shell.SetFocus(app::Focus::Tree);
+        ui.scanMode = app::kScanModeNormal;
+        shell.btnScan();
+        ui.scanMode = 0;
+    }
+    std::vector<std::string> Captions() const {
+        std::vector<std::string> out;
+        for (const auto& r : shell.Rows()) out.push_back(r.Caption);
+        return out;
+    }
+    std::size_t RowOf(const std::string& caption) const {
+        const auto& rows = shell.Rows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].Caption == caption) return i;
+        }
+        ADD_FAILURE() << "no row \"" << caption << "\"";
+        return rows.size();
+    }
+    // The row with that caption; a blank row (after a failure) when there is none.
+    const app::ListRow& Row(const std::string& caption) const {
+        static const app::ListRow missing{{}, -1, -1, nullptr, std::vector<std::string>(5)};
+        const std::size_t i = RowOf(caption);
+        return i < shell.Rows().size() ? shell.Rows()[i] : missing;
+    }
+    void SelectRow(const std::string& caption) {
+        shell.SetFocus(app::Focus::List);
+        ASSERT_TRUE(shell.SelectRows({RowOf(caption)}));
+    }
+    std::vector<std::string> Lines(const std::string& kind) const {
+        std::vector<std::string> out;
+        for (const auto& e : log.Entries()) {
+            if (e.Event == kind) out.push_back(e.Description);
+        }
+        return out;
+    }
+    std::map<std::string, std::string> ManifestShas(const char* manifest, const std::string& folder) {
+        std::map<std::string, std::string> out;
+        const auto path = fixture(manifest);
+        if (!path) return out;
+        for (const auto& row : loadManifest(*path)) {
+            if (row.type == "file" && row.path.rfind(folder + "/", 0) == 0) out[row.path.substr(folder.size() + 1)] = row.sha256;
+        }
+        return out;
+    }
+
+    std::unique_ptr<platform::Platform> os = platform::makeLinuxPlatform();
+    ScriptedUi ui;
+    app::EventLog log;
+    app::Config config;
+    app::Shell shell{*os, ui, log, config};
+    TempDir tmp;
+};
+
+#define REQUIRE_IMAGE(var, name)                                              \
+    TreeNode* var = Load(name);                                               \
+    if (!var) GTEST_SKIP() << "fixture " << (name) << " not built"
+
+TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    Scan(photos);
+
+    ASSERT_EQ(ui.scanModeDialogs.size(), 1u);
+    const auto& choices = ui.scanModeDialogs[0];
+    ASSERT_EQ(choices.size(), 4u);
+    EXPECT_STREQ(choices[0].Title, "Standard Scan:");
+    EXPECT_TRUE(choices[0].Enabled);
+    EXPECT_TRUE(choices[2].Enabled);  // a partition of a disk image
+    EXPECT_THAT(Lines(app::kStandardScanEvent),
+                ElementsAre("Starting scan \"demo.img\\PHOTOS ( )\"", "Scan progress completed"));
+
+    // Live folders first, then the deleted one; two levels are built at once.
+    EXPECT_THAT(Texts(photos), ElementsAre("DCIM", "Documents", "Old Backups"));
+    EXPECT_EQ(photos->Children[2]->ImageIndex, app::kIconDeletedFolder);
+    EXPECT_EQ(photos->Children[2]->SelectedIndex, app::kIconDeletedFolderOpen);
+    EXPECT_THAT(Texts(photos->Children[0].get()), ElementsAre("100MEDIA"));
+    EXPECT_TRUE(photos->HasState(app::kStateScanStarted));
+    EXPECT_TRUE(photos->HasState(app::kStateFoldersBuilt));
+    EXPECT_TRUE(photos->Expanded);
+
+    EXPECT_EQ(shell.Selected(), photos);
+    EXPECT_FALSE(shell.ActionInProgress());
+    EXPECT_TRUE(shell.FilterBarVisible());
+    EXPECT_THAT(Captions(), ElementsAre("DCIM", "Documents", "Old Backups"));
+    const auto& panels = shell.StatusPanels();
+    EXPECT_EQ(panels[1], "PHOTOS ( )");
+    EXPECT_EQ(panels[2], "Current 3 entries");
+    EXPECT_EQ(panels[3], fmt::format("Total {} records", photos->Scan->ScannedFiles.size()));
+    EXPECT_EQ(ui.statusBar, panels);
+    EXPECT_TRUE(shell.Commands().Search);
+
+    // A scanned node no longer offers the dialog on a double-click.
+    shell.DoubleClickNode(photos);
+    EXPECT_EQ(ui.scanModeDialogs.size(), 1u);
+}
+
+TEST_F(ShellTest, OpeningAFolderFromTheListAndGoingUp) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    Scan(photos);
+    shell.DoubleClickRow(RowOf("DCIM"));
+    ASSERT_EQ(shell.Selected(), Child(photos, "DCIM"));
+    EXPECT_EQ(shell.StatusPanels()[1], "DCIM");
+    shell.DoubleClickRow(RowOf("100MEDIA"));
+    ASSERT_EQ(shell.Selected()->Text, "100MEDIA");
+    EXPECT_THAT(Captions(), ElementsAre("IMG_0001.JPG", "IMG_0002.JPG", "IMG_0004.JPG", "_MG_0003.JPG", "_MG_0005.JPG"));
+    const auto& deleted = Row("_MG_0003.JPG");
+    EXPECT_EQ(deleted.ImageIndex, app::kIconDeletedFile);
+    EXPECT_EQ(deleted.SubItems[app::kColStatus - 1], "Deleted");
+    EXPECT_EQ(Row("IMG_0001.JPG").ImageIndex, app::kIconFile);
+    std::vector<std::string> path;
+    for (const TreeNode* n : shell.PathNodes()) path.push_back(n->Text);
+    EXPECT_THAT(path, ElementsAre("My Computer", "demo.img", "PHOTOS ( )", "DCIM", "100MEDIA"));
+
+    shell.acUp();
+    EXPECT_EQ(shell.Selected(), Child(photos, "DCIM"));
+    shell.acUp();
+    EXPECT_EQ(shell.Selected(), photos);
+    shell.DoubleClickRow(RowOf("Old Backups"));
+    EXPECT_EQ(shell.Selected(), Child(photos, "Old Backups"));
+    // A lower-case short name keeps no long name, so the deleted one lost its first letter.
+    EXPECT_THAT(Captions(), ElementsAre("_ontacts.csv", "Profile Picture.jpg"));
+}
+
+TEST_F(ShellTest, StoppedScanLogsUserTerminatedAndStillBuildsTheTree) {
+    REQUIRE_IMAGE(disk, "fat32.img");
+    TreeNode* volume = nullptr;
+    for (auto& c : disk->Children) {
+        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+    }
+    ASSERT_TRUE(volume);
+    // Stopped while the third folder is read: the root and the first folders were found.
+    int folders = 0;
+    bool busyRefused = false;
+    ui.onStatus = [&](const std::string&) {
+        if (++folders != 3) return;
+        // While the scan runs every other command is refused.
+        busyRefused = !shell.SelectNode(shell.Tree().Root()) && shell.ActionInProgress() && shell.Commands().Stop &&
+                      !shell.Commands().SimpleScan;
+        shell.acStop();
+    };
+    Scan(volume);
+    ui.onStatus = nullptr;
+    EXPECT_TRUE(busyRefused);
+    EXPECT_THAT(Lines(app::kStandardScanEvent),
+                Contains("Scan progress finished with return code \"User Terminated\""));
+    EXPECT_FALSE(shell.ActionInProgress());
+    EXPECT_FALSE(shell.Commands().Stop);
+    EXPECT_EQ(shell.Selected(), volume);
+    EXPECT_FALSE(shell.Rows().empty());
+    EXPECT_FALSE(volume->Children.empty());
+    EXPECT_FALSE(volume->Scan->FTerminated);
+}
+
+TEST_F(ShellTest, PartialAndMissingPartitionsAndAnUnsupportedFileSystem) {
+    REQUIRE_IMAGE(truncated, "truncated.img");
+    EXPECT_THAT(Texts(truncated), Contains("--- ( ) [partial]"));
+    // A partition the image does not hold at all can do nothing.
+    ASSERT_TRUE(shell.SelectNode(Child(truncated, "--- ( ) [not in image]")));
+    const auto off = shell.Commands();
+    EXPECT_FALSE(off.SimpleScan || off.CreateImage || off.PartiScan || off.ScanButton || off.Recover);
+
+    REQUIRE_IMAGE(gpt, "gpt.img");
+    TreeNode* linux = nullptr;
+    for (auto& c : gpt->Children) {
+        if (c->Text == "Linux ( )") linux = c.get();
+    }
+    ASSERT_TRUE(linux);
+    ASSERT_TRUE(shell.SelectNode(linux));
+    shell.acNormalScan();
+    EXPECT_THAT(Lines(app::kStandardScanEvent), ElementsAre("Starting scan \"gpt.img\\Linux ( )\"",
+                                                            "Scan progress abnormal finished"));
+    EXPECT_TRUE(shell.Rows().empty());
+}
+
+TEST_F(ShellTest, RecoveringADeletedFolderGivesTheOriginalBytes) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS ( )"));
+    SelectRow("Old Backups");
+    ASSERT_TRUE(shell.Commands().Recover);
+    const auto dest = tmp.file("out");
+    ui.folders = {dest};
+    shell.acRecover();
+
+    ASSERT_EQ(ui.summaries.size(), 1u);
+    const auto& s = ui.summaries[0];
+    EXPECT_EQ(s.numProcessed, 2);
+    EXPECT_EQ(s.numRecovered, 2);
+    EXPECT_EQ(s.numFailed, 0);
+    std::map<std::string, std::string> expected = ManifestShas("demo.p1.manifest.tsv", "/Old Backups");
+    ASSERT_EQ(expected.size(), 2u);
+    expected["_ontacts.csv"] = expected["contacts.csv"];
+    expected.erase("contacts.csv");
+    for (const auto& [name, sha] : expected) {
+        EXPECT_EQ(FileSha(std::filesystem::path(dest) / "Old Backups" / name), sha) << name;
+    }
+    EXPECT_FALSE(shell.ActionInProgress());
+}
+
+TEST_F(ShellTest, RecoveryWhereEveryFileFailsShowsZeroRecoveredAndOneLinePerFile) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS ( )"));
+    shell.DoubleClickRow(RowOf("DCIM"));
+    shell.DoubleClickRow(RowOf("100MEDIA"));
+    shell.SetFocus(app::Focus::List);
+    ASSERT_TRUE(shell.SelectRows({0, 1, 2}));
+    ui.folders = {"/proc/brenvale-no-such-folder"};
+    shell.acRecover();
+    ASSERT_EQ(ui.summaries.size(), 1u);
+    const auto& s = ui.summaries[0];
+    EXPECT_EQ(s.numProcessed, 3);
+    EXPECT_EQ(s.numRecovered, 0);
+    EXPECT_EQ(s.numFailed, 3);
+    ASSERT_EQ(s.DetailsList.size(), 3u);
+    EXPECT_THAT(s.DetailsList[0], StartsWith("Recover \"IMG_0001.JPG\" failed due to \""));
+}
+
+TEST_F(ShellTest, RecoverNeedsASelectionWhenTheListHasTheFocus) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS ( )"));
+    shell.SetFocus(app::Focus::List);
+    EXPECT_FALSE(shell.Commands().Recover);
+    shell.acRecover();
+    EXPECT_TRUE(ui.folderInitialDirs.empty());
+    // The selected folder node itself can be recovered from the tree.
+    shell.DoubleClickRow(RowOf("Documents"));
+    shell.SetFocus(app::Focus::Tree);
+    EXPECT_TRUE(shell.Commands().Recover);
+    // Cancelling the folder picker ends the command without a summary.
+    shell.acRecover();
+    EXPECT_EQ(ui.folderInitialDirs.size(), 1u);
+    EXPECT_TRUE(ui.summaries.empty());
+}
+
+TEST_F(ShellTest, NtfsFolderNotInUseShowsItsDescendantsAsDeleted) {
+    REQUIRE_IMAGE(disk, "ntfs.img");
+    TreeNode* volume = nullptr;
+    for (auto& c : disk->Children) {
+        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+    }
+    Scan(volume);
+    TreeNode* trash = Child(volume, "Trash Folder");
+    ASSERT_TRUE(trash);
+    EXPECT_EQ(trash->ImageIndex, app::kIconDeletedFolder);
+    shell.DoubleClickRow(RowOf("Trash Folder"));
+    ASSERT_EQ(shell.Selected(), trash);
+    ASSERT_FALSE(shell.Rows().empty());
+    for (const auto& row : shell.Rows()) {
+        EXPECT_EQ(row.SubItems[app::kColStatus - 1], "Deleted") << row.Caption;
+        EXPECT_THAT(row.ImageIndex, ::testing::AnyOf(app::kIconDeletedFolder, app::kIconDeletedFile)) << row.Caption;
+    }
+}
+
+TEST_F(ShellTest, CommandStateFollowsTheKindOfTheSelectedItem) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    struct Case {
+        TreeNode* node;
+        bool simple, parti, image, scanButton, recover;
+    };
+    TreeNode* root = shell.Tree().Root();
+    const Case cases[] = {
+        {root, false, false, false, false, false},
+        {disk, false, true, true, true, false},
+        {Child(disk, "Total Disk Space"), false, true, true, true, false},
+        {Child(disk, "PHOTOS ( )"), true, true, true, true, false},
+        {Child(disk, "Lost Partitions"), false, false, false, false, false},
+        {shell.Tree().SearchResultsNode(), false, false, false, false, false},
+        {shell.Tree().FileTypesNode(), false, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.node->Text);
+        ASSERT_TRUE(shell.SelectNode(c.node));
+        shell.SetFocus(app::Focus::Tree);
+        const auto s = shell.Commands();
+        EXPECT_EQ(s.SimpleScan, c.simple);
+        EXPECT_EQ(s.PartiScan, c.parti);
+        EXPECT_EQ(s.CreateImage, c.image);
+        EXPECT_EQ(s.ScanButton, c.scanButton);
+        EXPECT_EQ(s.Recover, c.recover);
+        EXPECT_FALSE(s.AdvancedScan);
+        EXPECT_FALSE(s.Stop);
+    }
+}
+
+TEST_F(ShellTest, DeviceListsAndTheScanDialogOfARow) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    ASSERT_TRUE(shell.SelectNode(shell.Tree().Root()));
+    EXPECT_FALSE(shell.FilterBarVisible());
+    ASSERT_THAT(Captions(), Contains("demo.img"));
+    EXPECT_EQ(Row("demo.img").SubItems[0], "Drive Image");
+
+    ASSERT_TRUE(shell.SelectNode(disk));
+    const auto captions = shell.ColumnCaptions();
+    ASSERT_EQ(captions.size(), 6u);
+    EXPECT_EQ(captions[4], "Serial");
+    EXPECT_EQ(captions[5], "File System");
+    const auto& photos = Row("PHOTOS ( )");
+    EXPECT_EQ(photos.SubItems[0], "Removable Drive");  // raw images are read like removable media
+    EXPECT_EQ(photos.SubItems[1], "Ready");
+    EXPECT_EQ(photos.SubItems[4], "FAT32");
+    EXPECT_EQ(Row("Total Disk Space").SubItems[0], "Whole Disk");
+
+    // A double-click on an unscanned partition opens it and offers the scan methods once.
+    shell.DoubleClickRow(RowOf("CAMERA ( )"));
+    EXPECT_EQ(shell.Selected(), Child(disk, "CAMERA ( )"));
+    EXPECT_EQ(ui.scanModeDialogs.size(), 1u);
+    EXPECT_TRUE(Lines(app::kStandardScanEvent).empty());  // the dialog was cancelled
+}
+
+TEST_F(ShellTest, SearchListsHitsWithTheirFolderAndOpenDirectoryGoesThere) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    Scan(photos);
+
+    app::SearchCriteria bad;
+    bad.SizeEnabled = true;
+    bad.SizeMin = "lots";
+    ui.search = bad;
+    shell.acSearch();
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back().first, app::MessageKind::Error);
+    EXPECT_EQ(shell.Selected(), photos);
+
+    app::SearchCriteria c;
+    c.Name = "*.jpg";
+    ui.search = c;
+    shell.acSearch();
+    ASSERT_EQ(shell.Selected(), shell.Tree().SearchResultsNode());
+    EXPECT_EQ(shell.SearchedNode(), photos);
+    EXPECT_THAT(Captions(), ::testing::UnorderedElementsAre("_MG_0003.JPG", "_MG_0005.JPG", "Profile Picture.jpg"));
+    EXPECT_EQ(shell.ColumnCaptions()[5], "Directory");
+    EXPECT_EQ(Row("_MG_0005.JPG").SubItems[4], "\\DCIM\\100MEDIA");
+    EXPECT_EQ(shell.StatusPanels()[1], "Search results in \"demo.img\\PHOTOS ( )\"");
+
+    SelectRow("_MG_0005.JPG");
+    shell.acOpenDirectory();
+    ASSERT_EQ(shell.Selected()->Text, "100MEDIA");
+    EXPECT_EQ(shell.Selected()->Parent->Text, "DCIM");
+    ASSERT_EQ(shell.SelectedRows().size(), 1u);
+    EXPECT_EQ(shell.Rows()[shell.SelectedRows()[0]].Caption, "_MG_0005.JPG");
+}
+
+TEST_F(ShellTest, FilterKeepsTheSelectionAndColumnClicksSort) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS ( )"));
+    shell.DoubleClickRow(RowOf("DCIM"));
+    shell.DoubleClickRow(RowOf("100MEDIA"));
+    SelectRow("_MG_0005.JPG");
+
+    shell.SetFilterText("*3.jpg,*5.JPG");
+    EXPECT_THAT(Captions(), ElementsAre("_MG_0003.JPG", "_MG_0005.JPG"));
+    ASSERT_EQ(shell.SelectedRows().size(), 1u);
+    EXPECT_EQ(shell.Rows()[shell.SelectedRows()[0]].Caption, "_MG_0005.JPG");
+    EXPECT_EQ(shell.StatusPanels()[2], "Current 2 entries");
+    shell.SetFilterText("");
+    EXPECT_EQ(shell.Rows().size(), 5u);
+
+    // Sizes 184347, 245787, 215067, 163867, 307227: the first click sorts descending.
+    shell.ColumnClick(app::kColSize);
+    EXPECT_THAT(Captions(), ElementsAre("_MG_0005.JPG", "IMG_0002.JPG", "_MG_0003.JPG", "IMG_0001.JPG", "IMG_0004.JPG"));
+    EXPECT_FALSE(shell.SortAscending());
+    EXPECT_EQ(shell.ColumnCaptions()[app::kColSize], std::string("Size") + app::kSortDownMark);
+    shell.ColumnClick(app::kColSize);
+    EXPECT_EQ(Captions().front(), "IMG_0004.JPG");
+    EXPECT_EQ(shell.ColumnCaptions()[app::kColSize], std::string("Size") + app::kSortUpMark);
+    // The filter keeps the sorted order.
+    shell.SetFilterText("IMG_000");
+    EXPECT_EQ(Captions().front(), "IMG_0004.JPG");
+}
+
+TEST_F(ShellTest, ImageOfAPartitionCanBeCreatedLoadedAndScanned) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    ASSERT_TRUE(shell.SelectNode(Child(disk, "PHOTOS ( )")));
+    shell.SetFocus(app::Focus::Tree);
+    const auto file = tmp.file("photos.dif");
+    ui.saveFiles = {file};
+    shell.acCreateImg();
+    ASSERT_EQ(ui.proposedRanges.size(), 1u);
+    EXPECT_EQ(ui.proposedRanges[0].First, 2048);
+    EXPECT_EQ(ui.proposedRanges[0].Count, 163840);
+    EXPECT_THAT(Lines(app::kCreateImageEvent), Contains(HasSubstr("Image creation completed")));
+    EXPECT_FALSE(shell.ActionInProgress());
+
+    ASSERT_TRUE(shell.LoadImageFile(file));
+    TreeNode* image = Child(shell.Tree().Root(), "photos.dif");
+    ASSERT_TRUE(image);
+    TreeNode* volume = nullptr;
+    for (auto& c : image->Children) {
+        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+    }
+    Scan(volume);
+    EXPECT_THAT(Texts(volume), ElementsAre("DCIM", "Documents", "Old Backups"));
+}
+
+TEST_F(ShellTest, PartitionScanFillsTheLostPartitionsNode) {
+    REQUIRE_IMAGE(disk, "lost.img");
+    ASSERT_TRUE(shell.SelectNode(disk));
+    shell.SetFocus(app::Focus::Tree);
+    config.PartiCheckpointPath = tmp.file("parti_scan.prc");
+    shell.acPartiScan();
+    EXPECT_THAT(Lines(app::kPartitionScanEvent), Contains("Scan progress completed"));
+    TreeNode* lost = Child(disk, "Lost Partitions");
+    ASSERT_TRUE(lost);
+    EXPECT_GE(lost->Children.size(), 3u);  // the three partitions the table no longer lists
+    EXPECT_TRUE(lost->Expanded);
+    EXPECT_FALSE(shell.ActionInProgress());
+}
+
+TEST_F(ShellTest, ImageThatCannotBeOpenedShowsTheErrorAndChangesNothing) {
+    const auto before = shell.Tree().Root()->Children.size();
+    EXPECT_FALSE(shell.LoadImageFile(tmp.file("missing.img")));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].first, app::MessageKind::Error);
+    EXPECT_EQ(shell.Tree().Root()->Children.size(), before);
+    ui.openFiles = {tmp.file("missing.dif")};
+    shell.acLoadImg();
+    EXPECT_EQ(ui.messages.size(), 2u);
+}
+
+// A recovery destination on the disk being read is refused, and the picker opens again
+// where the refused folder was, until a folder elsewhere is chosen.
+TEST(ShellDestination, DestinationOnTheSourceIsRefusedUntilAnotherIsPicked) {
+    const auto image = fixture("fat16.img");
+    if (!image) GTEST_SKIP() << "fixture fat16.img not built";
+    TempDir tmp;
+    platform::fake::FakePlatform os;
+    // The volume as the first partition of a disk; the folder "mounted" lies on that partition.
+    const auto volume_bytes = ReadWholeFile(*image);
+    const std::uint64_t sectors = volume_bytes.size() / 512;
+    DiskBuilder builder(2048 + sectors);
+    builder.entry(0, 0, 0x06, 2048, static_cast<std::uint32_t>(sectors));
+    std::copy(volume_bytes.begin(), volume_bytes.end(), builder.bytes().begin() + 2048 * 512);
+    os.addDisk("/dev/sda", std::move(builder.bytes()));
+    os.whole = {BlockDevice("sda")};
+    os.extents[tmp.file("mounted")] = {{0, 2048 * 512, sectors * 512}};
+    ScriptedUi ui;
+    app::EventLog log;
+    app::Config config;
+    app::Shell shell(os, ui, log, config);
+    shell.Start({}, {0x80});
+    TreeNode* disk = nullptr;
+    for (auto& c : shell.Tree().Root()->Children) {
+        if (c->ImageIndex == app::kIconDisk) disk = c.get();
+    }
+    ASSERT_TRUE(disk);
+    TreeNode* volume = nullptr;
+    for (auto& c : disk->Children) {
+        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+    }
+    ASSERT_TRUE(volume);
+    ASSERT_TRUE(shell.SelectNode(volume));
+    shell.acNormalScan();
+    ASSERT_FALSE(shell.Rows().empty());
+
+    shell.SetFocus(app::Focus::List);
+    std::size_t deleted = shell.Rows().size();
+    for (std::size_t i = 0; i < shell.Rows().size(); ++i) {
+        if (shell.Rows()[i].ImageIndex == app::kIconDeletedFile) deleted = i;
+    }
+    ASSERT_LT(deleted, shell.Rows().size());
+    ASSERT_TRUE(shell.SelectRows({deleted}));
+    const auto onSource = tmp.file("mounted/out");
+    const auto elsewhere = tmp.file("elsewhere");
+    ui.folders = {onSource, onSource, elsewhere};
+    shell.acRecover();
+
+    EXPECT_THAT(ui.folderInitialDirs, ElementsAre("", onSource, onSource));
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_THAT(ui.messages[0].second, StartsWith("The folder you selected is on the drive being recovered."));
+    EXPECT_FALSE(std::filesystem::exists(tmp.file("mounted")));
+    ASSERT_EQ(ui.summaries.size(), 1u);
+    EXPECT_EQ(ui.summaries[0].numRecovered, 1);
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(elsewhere) / shell.Rows()[deleted].Caption));
+}
+
+}  // namespace
+}  // namespace brenvale::test
