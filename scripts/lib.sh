@@ -8,6 +8,9 @@ LOGDIR="$ROOT/build/logs"
 BASE_PACKAGES=(g++ cmake ninja-build pkg-config python3 liburing-dev libfmt-dev nlohmann-json3-dev libcli11-dev
     libpugixml-dev libarchive-dev dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk gdisk util-linux)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+# The desktop program (libgl-dev: Qt's CMake files look for the OpenGL headers) and its
+# screenshots (xvfb).
+GUI_PACKAGES=(qt6-base-dev qt6-image-formats-plugins libgl-dev xvfb xauth)
 
 # Installs the packages that are missing; silent when none is.
 ensure_packages() {

@@ -22,6 +22,11 @@ void EventLog::AddEvent(const std::string& kind, const std::string& description)
     entries_.push_back({kind, LocalTimeOfDay(), description});
 }
 
+std::size_t EventLog::Count() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
 std::vector<EventEntry> EventLog::Entries() const {
     std::lock_guard lock(mutex_);
     return entries_;

@@ -20,6 +20,8 @@ class EventLog {
 public:
     void AddEvent(const std::string& kind, const std::string& description);
     std::vector<EventEntry> Entries() const;
+    // How many entries there are; cheaper than Entries() for a view that polls.
+    std::size_t Count() const;
     // Writes the log (replacing the file): a header, then one line per entry, CR LF endings.
     bool SaveEventLog(const std::string& fileName) const;
     // Routes the device layer's messages here as "Drive I/O" entries until detached.

@@ -315,19 +315,19 @@ bool Shell::qualifiesForScanDialog(const TreeNode* node) const {
     return Commands().ScanButton;
 }
 
-void Shell::DoubleClickNode(TreeNode* node) {
-    if (FActionInProgress || !node) return;
+bool Shell::DoubleClickNode(TreeNode* node) {
+    if (FActionInProgress || !node) return false;
     FFocus = Focus::Tree;
-    if (node != FSelected && !SelectNode(node)) return;
-    if (qualifiesForScanDialog(node)) btnScan();
+    if (node != FSelected && !SelectNode(node)) return false;
+    return qualifiesForScanDialog(node);
 }
 
-void Shell::DoubleClickRow(std::size_t row) {
-    if (FActionInProgress || row >= FRows.size()) return;
+bool Shell::DoubleClickRow(std::size_t row) {
+    if (FActionInProgress || row >= FRows.size()) return false;
     const ListRow picked = FRows[row];
     FFocus = Focus::Tree;
-    if (!openFolderRow(picked)) return;
-    if (qualifiesForScanDialog(FSelected)) btnScan();
+    if (!openFolderRow(picked)) return false;
+    return qualifiesForScanDialog(FSelected);
 }
 
 bool Shell::openFolderRow(const ListRow& row) {

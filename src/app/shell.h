@@ -116,8 +116,11 @@ public:
     void acRefresh();
     void acUp();
     void acOpenDirectory();
-    void DoubleClickNode(TreeNode* node);
-    void DoubleClickRow(std::size_t row);
+    // Double-clicks: a row opens its folder. Both return true when the scan-method dialog is
+    // due (an unscanned volume or drive): the caller then runs btnScan, on its worker thread
+    // when it has one.
+    bool DoubleClickNode(TreeNode* node);
+    bool DoubleClickRow(std::size_t row);
     // A click on a column header: descending first, then toggling.
     void ColumnClick(int column);
     // The filter box's text; the caller applies it after the filter delay.

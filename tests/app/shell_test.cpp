@@ -166,8 +166,7 @@ TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
     EXPECT_TRUE(shell.Commands().Search);
 
     // A scanned node no longer offers the dialog on a double-click.
-    shell.DoubleClickNode(photos);
-    EXPECT_EQ(ui.scanModeDialogs.size(), 1u);
+    EXPECT_FALSE(shell.DoubleClickNode(photos));
 }
 
 TEST_F(ShellTest, OpeningAFolderFromTheListAndGoingUp) {
@@ -376,11 +375,13 @@ TEST_F(ShellTest, DeviceListsAndTheScanDialogOfARow) {
     EXPECT_EQ(photos.SubItems[4], "FAT32");
     EXPECT_EQ(Row("Total Disk Space").SubItems[0], "Whole Disk");
 
-    // A double-click on an unscanned partition opens it and offers the scan methods once.
-    shell.DoubleClickRow(RowOf("CAMERA ( )"));
+    // A double-click on an unscanned partition opens it and offers the scan methods; a
+    // cancelled dialog scans nothing.
+    EXPECT_TRUE(shell.DoubleClickRow(RowOf("CAMERA ( )")));
     EXPECT_EQ(shell.Selected(), Child(disk, "CAMERA ( )"));
+    shell.btnScan();
     EXPECT_EQ(ui.scanModeDialogs.size(), 1u);
-    EXPECT_TRUE(Lines(app::kStandardScanEvent).empty());  // the dialog was cancelled
+    EXPECT_TRUE(Lines(app::kStandardScanEvent).empty());
 }
 
 TEST_F(ShellTest, SearchListsHitsWithTheirFolderAndOpenDirectoryGoesThere) {

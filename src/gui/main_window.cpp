@@ -1,0 +1,276 @@
+// The main window's construction: actions, menus, widgets, status bar and layout.
+
+#include "gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include "app/folder_view.h"
+#include "app/list_filter.h"
+#include "gui/file_list_model.h"
+#include "gui/icons.h"
+#include "gui/pages.h"
+#include "gui/path_bar_widget.h"
+
+namespace brenvale::gui {
+
+namespace {
+
+constexpr int kPanelWidths[4] = {340, 250, 170, 170};
+constexpr QColor kProgressColour{0, 151, 0};
+
+}  // namespace
+
+MainWindow::MainWindow(platform::Platform& os, app::Config& config, app::ConfigDocument* configDoc,
+                       std::unique_ptr<GuiUi> ui)
+    : os_(os), config_(config), configDoc_(configDoc), ui_(ui ? std::move(ui) : std::make_unique<GuiUi>(this)) {
+    ui_->setWindow(this);
+    shell_ = std::make_unique<app::Shell>(os_, *ui_, log_, config_);
+    shell_->OnConfigChanged = [this] {
+        if (configDoc_ && configDoc_->HasFileName()) (void)configDoc_->Save(config_);
+    };
+    log_.AttachDeviceSink();
+
+    setWindowTitle(QString::fromUtf8(app::kAppTitle));
+    setWindowIcon(QIcon(AppLogo(64)));
+    buildActions();
+    buildMenus();
+    buildWidgets();
+    buildStatusBar();
+    connectSignals();
+    applyLayout();
+    resize(1280, 800);
+}
+
+MainWindow::~MainWindow() { app::EventLog::DetachDeviceSink(); }
+
+void MainWindow::buildActions() {
+    auto make = [this](const char* text, QStyle::StandardPixmap icon = QStyle::StandardPixmap(-1)) {
+        auto* a = new QAction(QString::fromUtf8(text), this);
+        if (icon != QStyle::StandardPixmap(-1)) a->setIcon(style()->standardIcon(icon));
+        return a;
+    };
+    actScan = make("Scan", QStyle::SP_FileDialogContentsView);
+    actScan->setToolTip("Choose how to scan the selected drive or volume");
+    actSimpleScan = make("Simple Scan");
+    actPartiScan = make("Search for Lost Partitions");
+    actStop = make("Stop", QStyle::SP_BrowserStop);
+    actStop->setShortcut(Qt::Key_Escape);
+    actRecover = make("Recover", QStyle::SP_DialogSaveButton);
+    actRecover->setToolTip("Copy the selected files and folders to another disk");
+    actCreateImage = make("Create Drive Image...");
+    actLoadImage = make("Load Drive Image...", QStyle::SP_DialogOpenButton);
+    actSearch = make("Search...", QStyle::SP_FileDialogDetailedView);
+    actSearch->setShortcut(QKeySequence::Find);
+    actOpenDirectory = make("Open Directory");
+    actRefresh = make("Update Drive List", QStyle::SP_BrowserReload);
+    actRefresh->setShortcut(QKeySequence::Refresh);
+    actOptions = make("Options...");
+    actUp = make("Up", QStyle::SP_FileDialogToParent);
+    actUp->setShortcut(Qt::ALT | Qt::Key_Up);
+    actShowProperties = make("Show \"Properties\"");
+    actShowPreview = make("Show \"Preview\"");
+    actShowEventLog = make("Show \"Event Log\"");
+    actExit = make("Exit");
+    actExit->setShortcut(QKeySequence::Quit);
+    actAbout = make("About Brenvale");
+}
+
+void MainWindow::buildMenus() {
+    QMenu* file = menuBar()->addMenu("&File");
+    file->addActions({actLoadImage, actCreateImage});
+    file->addSeparator();
+    file->addAction(actRecover);
+    file->addSeparator();
+    file->addAction(actExit);
+    QMenu* scan = menuBar()->addMenu("&Scan");
+    scan->addActions({actScan, actSimpleScan});
+    scan->addSeparator();
+    scan->addAction(actStop);
+    QMenu* tools = menuBar()->addMenu("&Tools");
+    tools->addActions({actPartiScan, actSearch, actOpenDirectory, actRefresh});
+    tools->addSeparator();
+    tools->addAction(actOptions);
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addActions({actShowProperties, actShowPreview, actShowEventLog});
+    view->addSeparator();
+    view->addAction(actUp);
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(actAbout);
+
+    QToolBar* bar = addToolBar("Main");
+    bar->setObjectName("mainToolBar");
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->addActions({actScan, actRecover, actStop});
+    bar->addSeparator();
+    bar->addActions({actSearch, actUp});
+    bar->addSeparator();
+    bar->addActions({actLoadImage, actRefresh});
+}
+
+void MainWindow::buildWidgets() {
+    tree_ = new QTreeWidget;
+    tree_->setHeaderHidden(true);
+    tree_->setUniformRowHeights(true);
+    tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+    tree_->setExpandsOnDoubleClick(true);
+
+    filterBar_ = new QWidget;
+    auto* barLayout = new QHBoxLayout(filterBar_);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+    barLayout->setSpacing(4);
+    pathBar_ = new PathBarWidget;
+    filter_ = new QLineEdit;
+    filter_->setPlaceholderText(QString::fromUtf8(app::kFilterBoxHint));
+    filter_->setFixedWidth(220);
+    auto* clear = new QToolButton;
+    clear->setText(QString::fromUtf8("\xC3\x97"));  // ×
+    clear->setToolTip(QString::fromUtf8(app::kClearFilterHint));
+    clear->setAutoRaise(true);
+    connect(clear, &QToolButton::clicked, filter_, &QLineEdit::clear);
+    barLayout->addWidget(pathBar_, 1);
+    barLayout->addWidget(filter_);
+    barLayout->addWidget(clear);
+    filterBar_->setFixedHeight(30);
+    filterBar_->hide();
+
+    list_ = new QTreeView;
+    model_ = new FileListModel(list_);
+    list_->setModel(model_);
+    list_->setRootIsDecorated(false);
+    list_->setUniformRowHeights(true);
+    list_->setAllColumnsShowFocus(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->header()->setSectionsClickable(true);
+    list_->header()->setSortIndicatorShown(false);
+    list_->header()->setStretchLastSection(false);
+
+    auto* listPanel = new QWidget;
+    auto* listLayout = new QVBoxLayout(listPanel);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(2);
+    listLayout->addWidget(filterBar_);
+    listLayout->addWidget(list_);
+
+    pages_ = new QTabWidget;
+    properties_ = new PropertiesPage;
+    auto* preview = new QLabel("Select a file to see its properties. Previews are not available yet.");
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setEnabled(false);
+    eventLogPage_ = new EventLogPage(log_);
+    pages_->addTab(properties_, "Properties");
+    pages_->addTab(preview, "Preview");
+    pages_->addTab(eventLogPage_, "Event Log");
+
+    vsplit_ = new QSplitter(Qt::Vertical);
+    vsplit_->addWidget(listPanel);
+    vsplit_->addWidget(pages_);
+    vsplit_->setStretchFactor(0, 1);
+    vsplit_->setChildrenCollapsible(false);
+    hsplit_ = new QSplitter(Qt::Horizontal);
+    hsplit_->addWidget(tree_);
+    hsplit_->addWidget(vsplit_);
+    hsplit_->setStretchFactor(1, 1);
+    hsplit_->setChildrenCollapsible(false);
+    setCentralWidget(hsplit_);
+
+    // While a command runs, clicks and keys that would change the selection are swallowed;
+    // the views still scroll and repaint.
+    for (QWidget* w : {static_cast<QWidget*>(tree_), tree_->viewport(), static_cast<QWidget*>(list_), list_->viewport()}) {
+        w->installEventFilter(this);
+    }
+}
+
+void MainWindow::buildStatusBar() {
+    auto* panel0 = new QWidget;
+    auto* layout = new QHBoxLayout(panel0);
+    layout->setContentsMargins(2, 0, 2, 0);
+    progress_ = new QProgressBar;
+    progress_->setFixedSize(294, 17);
+    progress_->setRange(0, 100);
+    progress_->setTextVisible(false);
+    QPalette pal = progress_->palette();
+    pal.setColor(QPalette::Highlight, kProgressColour);
+    progress_->setPalette(pal);
+    progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: rgb(0, 151, 0); }"));
+    progress_->hide();
+    panels_[0] = new QLabel;
+    layout->addWidget(progress_);
+    layout->addWidget(panels_[0], 1);
+    panel0->setFixedWidth(kPanelWidths[0]);
+    statusBar()->addWidget(panel0);
+    for (int i = 1; i < 4; ++i) {
+        panels_[static_cast<std::size_t>(i)] = new QLabel;
+        panels_[static_cast<std::size_t>(i)]->setMinimumWidth(i == 1 ? 120 : kPanelWidths[i]);
+    }
+    // Panel 1 takes whatever width the other three leave.
+    statusBar()->addWidget(panels_[1], 1);
+    statusBar()->addPermanentWidget(panels_[2]);
+    statusBar()->addPermanentWidget(panels_[3]);
+}
+
+void MainWindow::applyLayout() {
+    const int treeWidth = app::TreeWidthToApply(config_.Splitter1).value_or(289);
+    const int panelHeight = app::PanelHeightToApply(config_.Splitter2).value_or(263);
+    hsplit_->setSizes({treeWidth, std::max(400, width() - treeWidth)});
+    vsplit_->setSizes({std::max(200, height() - panelHeight), panelHeight});
+}
+
+void MainWindow::saveLayout() {
+    config_.Splitter1 = hsplit_->sizes().value(0, config_.Splitter1);
+    config_.Splitter2 = vsplit_->sizes().value(1, config_.Splitter2);
+    if (listKind_ == app::kIconFloppy) {
+        std::vector<int> widths;
+        for (int i = 0; i < model_->columnCount(); ++i) widths.push_back(list_->header()->sectionSize(i));
+        config_.Columns = app::JoinColumnWidths(widths);
+    }
+    if (configDoc_ && configDoc_->HasFileName()) (void)configDoc_->Save(config_);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (busy()) {
+        // A running command first has to stop; closing under it would pull the tree away.
+        shell_->acStop();
+        event->ignore();
+        connect(this, &MainWindow::commandFinished, this, &QWidget::close, Qt::SingleShotConnection);
+        return;
+    }
+    saveLayout();
+    event->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (busy()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseButtonRelease:
+            case QEvent::KeyPress:
+            case QEvent::ContextMenu:
+                return true;
+            default:
+                break;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace brenvale::gui

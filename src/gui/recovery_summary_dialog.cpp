@@ -1,0 +1,84 @@
+#include "gui/recovery_summary_dialog.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+namespace brenvale::gui {
+
+namespace {
+
+constexpr char kDetailsCaption[] = "Details of failed files:";
+constexpr char kShowDetails[] = "Show Details";
+constexpr char kHideDetails[] = "Hide Details";
+
+}  // namespace
+
+RecoverySummaryDialog::RecoverySummaryDialog(const app::RecoverySummary& summary, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(QString::fromUtf8(app::kSummaryTitle));
+    setModal(true);
+
+    auto* counters = new QFormLayout;
+    counters->setLabelAlignment(Qt::AlignLeft);
+    counters->setHorizontalSpacing(16);
+    FProcessed = new QLabel(QString::number(summary.numProcessed), this);
+    FRecovered = new QLabel(QString::number(summary.numRecovered), this);
+    FFailed = new QLabel(QString::number(summary.numFailed), this);
+    counters->addRow(new QLabel(QString::fromUtf8(app::kProcessedLabel), this), FProcessed);
+    counters->addRow(new QLabel(QString::fromUtf8(app::kRecoveredLabel), this), FRecovered);
+    counters->addRow(new QLabel(QString::fromUtf8(app::kFailedLabel), this), FFailed);
+
+    FCloseButton = new QPushButton(QStringLiteral("Close"), this);
+    FCloseButton->setDefault(true);
+    FDetailsButton = new QPushButton(QString::fromUtf8(kShowDetails), this);
+    FDetailsButton->setAutoDefault(false);
+    connect(FCloseButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(FDetailsButton, &QPushButton::clicked, this, [this] { setDetailsShown(!FDetailsShown); });
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(FCloseButton);
+    buttons->addWidget(FDetailsButton);
+    buttons->addStretch();
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(counters, 1);
+    top->addLayout(buttons);
+
+    FDetailsPanel = new QWidget(this);
+    auto* detailsLayout = new QVBoxLayout(FDetailsPanel);
+    detailsLayout->setContentsMargins(0, 0, 0, 0);
+    detailsLayout->addWidget(new QLabel(QString::fromUtf8(kDetailsCaption), FDetailsPanel));
+    FDetails = new QPlainTextEdit(FDetailsPanel);
+    FDetails->setReadOnly(true);
+    FDetails->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QStringList lines;
+    for (const std::string& line : summary.DetailsList) lines << QString::fromStdString(line);
+    FDetails->setPlainText(lines.join(QLatin1Char('\n')));
+    detailsLayout->addWidget(FDetails);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(FDetailsPanel, 1);
+    layout->addStretch(0);
+
+    FDetailsPanel->setVisible(false);
+    setFixedSize(kWidth, kShortHeight);
+}
+
+void RecoverySummaryDialog::setDetailsShown(bool shown) {
+    FDetailsShown = shown;
+    FDetailsPanel->setVisible(shown);
+    FDetailsButton->setText(QString::fromUtf8(shown ? kHideDetails : kShowDetails));
+    setFixedSize(kWidth, shown ? kTallHeight : kShortHeight);
+}
+
+void ShowRecoverySummary(QWidget* parent, const app::RecoverySummary& summary) {
+    RecoverySummaryDialog dialog(summary, parent);
+    dialog.exec();
+}
+
+}  // namespace brenvale::gui

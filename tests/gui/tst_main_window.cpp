@@ -1,0 +1,324 @@
+// The main window driven with the mouse and keyboard on the demo disk image: a standard scan
+// through the scan-mode dialog, browsing, filtering, sorting, recovering a deleted file and a
+// deleted folder, the properties and event-log pages, and a long scan that keeps the window
+// responsive and stops when asked.
+
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <atomic>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/list_filter.h"
+#include "gui/file_list_model.h"
+#include "gui/gui_ui.h"
+#include "gui/main_window.h"
+#include "gui/pages.h"
+#include "gui/scan_mode_dialog.h"
+#include "gui/when_modal.h"
+#include "platform/linux/linux_platform.h"
+#include "support/fixtures.h"
+
+using namespace brenvale;
+
+namespace {
+
+// Answers the folder and file pickers from a script and records what the window says. The scan
+// mode dialog stays the real one. With `slowPumpMs` every record a scan on the worker thread
+// reads takes that long, as on a slow disk.
+class ScriptedGuiUi : public gui::GuiUi {
+public:
+    std::deque<std::string> folders, saveFiles;
+    std::vector<app::RecoverySummary> summaries;
+    std::vector<std::pair<app::MessageKind, QString>> messages;
+    std::atomic<int> slowPumpMs{0};
+
+    void Pump() override {
+        if (slowPumpMs && QThread::currentThread() != thread()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(slowPumpMs.load()));
+        }
+    }
+
+protected:
+    std::optional<std::string> doChooseFolder(const QString&, const QString&) override { return take(folders); }
+    std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&) override {
+        return take(saveFiles);
+    }
+    void doShowRecoverySummary(const app::RecoverySummary& s) override { summaries.push_back(s); }
+    void doShowMessage(app::MessageKind kind, const QString& text, const QString&) override {
+        messages.emplace_back(kind, text);
+    }
+
+private:
+    static std::optional<std::string> take(std::deque<std::string>& q) {
+        if (q.empty()) return std::nullopt;
+        std::string v = q.front();
+        q.pop_front();
+        return v;
+    }
+};
+
+QTreeWidgetItem* FindItem(QTreeWidgetItem* item, const QString& text) {
+    if (!item) return nullptr;
+    if (item->text(0) == text) return item;
+    for (int i = 0; i < item->childCount(); ++i) {
+        if (QTreeWidgetItem* found = FindItem(item->child(i), text)) return found;
+    }
+    return nullptr;
+}
+
+std::string FileSha(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return test::sha256Hex(std::as_bytes(std::span(bytes)));
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<platform::Platform> os_ = platform::makeLinuxPlatform();
+    app::Config config_;
+    ScriptedGuiUi* ui_ = nullptr;
+    std::unique_ptr<gui::MainWindow> window_;
+    QTemporaryDir tmp_;
+
+    gui::MainWindow& w() { return *window_; }
+    QTreeWidgetItem* item(const QString& text) { return FindItem(w().tree()->topLevelItem(0), text); }
+    int row(const QString& caption) {
+        const auto& rows = w().listModel()->rows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (QString::fromStdString(rows[i].Caption) == caption) return static_cast<int>(i);
+        }
+        return -1;
+    }
+    QStringList captions() {
+        QStringList out;
+        for (const auto& r : w().listModel()->rows()) out << QString::fromStdString(r.Caption);
+        return out;
+    }
+    void clickTreeItem(QTreeWidgetItem* it) {
+        QVERIFY(it);
+        w().tree()->scrollToItem(it);
+        const QRect r = w().tree()->visualItemRect(it);
+        QTest::mouseClick(w().tree()->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    void clickRow(int r, Qt::KeyboardModifiers mods = {}) {
+        QVERIFY(r >= 0);
+        const QModelIndex index = w().listModel()->index(r, 0);
+        w().list()->scrollTo(index);
+        QTest::mouseClick(w().list()->viewport(), Qt::LeftButton, mods, w().list()->visualRect(index).center());
+    }
+    void doubleClickRow(int r) {
+        QVERIFY(r >= 0);
+        const QModelIndex index = w().listModel()->index(r, 0);
+        w().list()->scrollTo(index);
+        const QPoint at = w().list()->visualRect(index).center();
+        QTest::mouseClick(w().list()->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(w().list()->viewport(), Qt::LeftButton, {}, at);
+    }
+    // Runs an action that starts a long command and waits until the window shows its result.
+    void runAndWait(QAction* action, int timeoutMs = 60000) {
+        QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
+        QVERIFY(action->isEnabled());
+        action->trigger();
+        QVERIFY(finished.wait(timeoutMs));
+    }
+    // Standard Scan of a partition through the scan-mode dialog.
+    void scan(const QString& partition) {
+        clickTreeItem(item(partition));
+        QCOMPARE(w().tree()->currentItem()->text(0), partition);
+        test::whenModal<gui::ScanModeDialog>([](gui::ScanModeDialog& d) { d.choiceButton(0)->click(); });
+        runAndWait(w().actScan);
+    }
+    std::vector<std::pair<QString, QString>> propertyRows() {
+        std::vector<std::pair<QString, QString>> out;
+        auto* page = w().propertiesPage();
+        for (int i = 0; i < page->topLevelItemCount(); ++i) {
+            out.emplace_back(page->topLevelItem(i)->text(0), page->topLevelItem(i)->text(1));
+        }
+        return out;
+    }
+    QString property(const QString& field) {
+        for (const auto& [f, v] : propertyRows()) {
+            if (f == field) return v;
+        }
+        return "<none>";
+    }
+
+private slots:
+    void init() {
+        const auto demo = test::fixture("demo.img");
+        if (!demo) QSKIP("fixture demo.img not built (tests/fixtures/build-fixtures.sh, needs root)");
+        auto ui = std::make_unique<ScriptedGuiUi>();
+        ui_ = ui.get();
+        window_ = std::make_unique<gui::MainWindow>(*os_, config_, nullptr, std::move(ui));
+        w().start({}, {});
+        QVERIFY(w().openImage(QString::fromStdString(demo->string())));
+        w().resize(1200, 800);
+        w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    }
+    void cleanup() { window_.reset(); }
+
+    void windowShowsTheDriveTreeAndTheDeviceList() {
+        QCOMPARE(w().windowTitle(), QString("Brenvale 1.1.2"));
+        QTreeWidgetItem* disk = item("demo.img");
+        QVERIFY(disk);
+        QStringList children;
+        for (int i = 0; i < disk->childCount(); ++i) children << disk->child(i)->text(0);
+        QCOMPARE(children, QStringList({"Total Disk Space", "PHOTOS ( )", "CAMERA ( )", "Windows ( )", "Lost Partitions"}));
+        clickTreeItem(disk);
+        QCOMPARE(captions(), children);
+        QCOMPARE(w().listModel()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Serial"));
+        QVERIFY(!w().actSimpleScan->isEnabled());
+        QVERIFY(w().actPartiScan->isEnabled());
+        QVERIFY(!w().actStop->isEnabled());
+    }
+
+    void standardScanBrowseFilterSortAndRecover() {
+        scan("PHOTOS ( )");
+        QTreeWidgetItem* photos = item("PHOTOS ( )");
+        QCOMPARE(photos->childCount(), 3);
+        QCOMPARE(photos->child(2)->text(0), QString("Old Backups"));
+        QVERIFY(photos->isExpanded());
+        QCOMPARE(captions(), QStringList({"DCIM", "Documents", "Old Backups"}));
+        QCOMPARE(w().statusPanel(2)->text(), QString("Current 3 entries"));
+        QVERIFY(w().statusPanel(3)->text().startsWith("Total "));
+        QVERIFY(w().filterBox()->isVisible());
+        QVERIFY(w().eventLogPage()->list()->topLevelItemCount() >= 2);
+        QCOMPARE(w().eventLogPage()->list()->topLevelItem(0)->text(0), QString("Standard Scan"));
+        QCOMPARE(property("Drive Name"), QString("PHOTOS ( )"));
+        QCOMPARE(property("File System"), QString("FAT32"));
+
+        // Browse down with double-clicks; deleted files are marked.
+        doubleClickRow(row("DCIM"));
+        QTRY_COMPARE(w().tree()->currentItem()->text(0), QString("DCIM"));
+        doubleClickRow(row("100MEDIA"));
+        QTRY_COMPARE(w().tree()->currentItem()->text(0), QString("100MEDIA"));
+        QCOMPARE(w().listModel()->rowCount(), 5);
+        const auto& deleted = w().listModel()->rows()[static_cast<std::size_t>(row("_MG_0003.JPG"))];
+        QCOMPARE(QString::fromStdString(deleted.SubItems[1]), QString("Deleted"));
+
+        // Filter: typing narrows after the delay; clearing the box shows every row at once.
+        QTest::keyClicks(w().filterBox(), "*3.jpg");
+        QTRY_COMPARE(w().listModel()->rowCount(), 1);
+        QCOMPARE(captions(), QStringList({"_MG_0003.JPG"}));
+        w().filterBox()->clear();
+        QCOMPARE(w().listModel()->rowCount(), 5);
+
+        // Sort: the first click on "Size" sorts descending and marks the header.
+        QHeaderView* header = w().list()->header();
+        const int sizeX = header->sectionViewportPosition(app::kColSize) + header->sectionSize(app::kColSize) / 2;
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(sizeX, header->height() / 2));
+        QCOMPARE(captions().front(), QString("_MG_0005.JPG"));
+        QCOMPARE(w().listModel()->headerData(app::kColSize, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QString::fromUtf8("Size") + QString::fromUtf8(app::kSortDownMark));
+
+        // Recover one deleted file: its bytes are the original's.
+        clickRow(row("_MG_0003.JPG"));
+        QVERIFY(w().actRecover->isEnabled());
+        QCOMPARE(property("Name"), QString("_MG_0003.JPG"));
+        const std::string dest = (tmp_.path() + "/files").toStdString();
+        ui_->folders = {dest};
+        runAndWait(w().actRecover);
+        QCOMPARE(ui_->summaries.size(), std::size_t{1});
+        QCOMPARE(ui_->summaries[0].numRecovered, 1);
+        std::map<std::string, std::string> shas;
+        for (const auto& r : test::loadManifest(*test::fixture("demo.p1.manifest.tsv"))) shas[r.path] = r.sha256;
+        QCOMPARE(FileSha(std::filesystem::path(dest) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
+
+        // Up twice, then the deleted folder with both its files.
+        w().actUp->trigger();
+        w().actUp->trigger();
+        QCOMPARE(w().tree()->currentItem()->text(0), QString("PHOTOS ( )"));
+        clickRow(row("Old Backups"));
+        const std::string dest2 = (tmp_.path() + "/folder").toStdString();
+        ui_->folders = {dest2};
+        runAndWait(w().actRecover);
+        QCOMPARE(ui_->summaries.back().numRecovered, 2);
+        QCOMPARE(FileSha(std::filesystem::path(dest2) / "Old Backups" / "Profile Picture.jpg"),
+                 shas["/Old Backups/Profile Picture.jpg"]);
+
+        // The event log is saved with its header and one line per entry.
+        const std::string logFile = (tmp_.path() + "/events.log").toStdString();
+        ui_->saveFiles = {logFile};
+        emit w().eventLogPage()->saveRequested();
+        std::ifstream in(logFile);
+        std::string first;
+        std::getline(in, first);
+        QCOMPARE(QString::fromStdString(first), QString("Event\t\tTime\t\tDescription\r"));
+    }
+
+    void longScanKeepsTheWindowResponsiveAndStops() {
+        // Each NTFS record takes 20 ms to read, as on a slow disk.
+        ui_->slowPumpMs = 20;
+        clickTreeItem(item("Windows ( )"));
+        QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
+
+        QElapsedTimer clock;
+        qint64 last = 0, longestGap = 0;
+        QTimer tick;
+        tick.setInterval(10);
+        connect(&tick, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        tick.start();
+        w().actSimpleScan->trigger();
+        QVERIFY(w().busy());
+        QVERIFY(w().actStop->isEnabled());
+        QVERIFY(!w().actRecover->isEnabled() && !w().actScan->isEnabled() && !w().actLoadImage->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(w().progressBar()->isVisible() && w().progressBar()->value() >= 3, 20000);
+
+        // Half a second of scanning while the timer measures the event loop.
+        QTest::qWait(500);
+        QVERIFY(w().busy());
+
+        // Clicks on the tree are refused while the scan runs.
+        QTreeWidgetItem* before = w().tree()->currentItem();
+        clickTreeItem(item("PHOTOS ( )"));
+        QCOMPARE(w().tree()->currentItem(), before);
+
+        QElapsedTimer stopClock;
+        stopClock.start();
+        w().actStop->trigger();
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(stopClock.elapsed() < 1000, qPrintable(QString("stopped after %1 ms").arg(stopClock.elapsed())));
+        tick.stop();
+        QVERIFY2(longestGap < 100, qPrintable(QString("the event loop stalled for %1 ms").arg(longestGap)));
+
+        bool terminated = false;
+        for (const auto& e : w().eventLog().Entries()) {
+            terminated |= e.Description == "Scan progress finished with return code \"User Terminated\"";
+        }
+        QVERIFY(terminated);
+        QVERIFY(!w().busy());
+        QVERIFY(!w().actStop->isEnabled());
+        QVERIFY(w().actSimpleScan->isEnabled());
+    }
+
+    void imageThatCannotBeOpenedIsReported() {
+        QVERIFY(!w().openImage(tmp_.path() + "/missing.img"));
+        QCOMPARE(ui_->messages.size(), std::size_t{1});
+        QCOMPARE(ui_->messages[0].first, app::MessageKind::Error);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_main_window.moc"
