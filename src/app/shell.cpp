@@ -243,8 +243,11 @@ CommandState Shell::Commands() const {
     }
 
     c.Preview = row && (kind == kIconFile || kind == kIconDeletedFile);
-    c.Search = !row && !listFocus && kind >= kIconFloppy && kind <= kIconDamagedFolder && ScanOf(FSelected) &&
-               !ScanOf(FSelected)->ScannedFiles.empty();
+    // The search looks below the selected tree node, whatever the list shows.
+    const int nodeKind = FSelected->ImageIndex;
+    const scan::TUndelete* selectedScan = ScanOf(FSelected);
+    c.Search = nodeKind >= kIconFloppy && nodeKind <= kIconDamagedFolder && selectedScan &&
+               !selectedScan->ScannedFiles.empty();
     if (kind == kIconComputer || kind >= kIconSearchResults) return c;
     const bool hasData = node && (node->Drive || node->Scan || PartitionOf(node));
     if (kind == kIconLostPartitions && !hasData) return c;

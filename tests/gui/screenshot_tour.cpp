@@ -1,0 +1,126 @@
+// Takes the screenshots of docs/screenshots: the main window with the demo image loaded, the
+// scan-mode dialog of a Standard Scan run through the window, the window after the scan with
+// a deleted file's properties, a volume's properties and the event log. Meant for a real X
+// server (scripts/screenshots runs it under Xvfb), so fonts and style are a desktop's.
+//   usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+#include "gui/file_list_model.h"
+#include "gui/main_window.h"
+#include "gui/scan_mode_dialog.h"
+#include "platform/linux/linux_platform.h"
+
+using namespace brenvale;
+
+namespace {
+
+QString gOut;
+int gFailures = 0;
+
+// The screen area of the window and of any dialog above it.
+void Shoot(const QString& name, QWidget& window, QWidget* dialog = nullptr) {
+    QApplication::processEvents();
+    QRect area = window.frameGeometry();
+    if (dialog) area = area.united(dialog->frameGeometry());
+    const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QString file = QDir(gOut).filePath(name);
+    if (shot.isNull() || !shot.save(file)) {
+        std::fprintf(stderr, "could not save %s\n", qPrintable(file));
+        ++gFailures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(file));
+}
+
+app::TreeNode* Find(app::TreeNode* node, const std::string& text) {
+    if (node->Text == text) return node;
+    for (auto& c : node->Children) {
+        if (auto* found = Find(c.get(), text)) return found;
+    }
+    return nullptr;
+}
+
+// Lets the window settle (paint, timers) for a moment.
+void Settle(int ms = 300) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR\n");
+        return 2;
+    }
+    gOut = QString::fromLocal8Bit(argv[2]);
+    QDir().mkpath(gOut);
+
+    auto os = platform::makeLinuxPlatform();
+    app::Config config;
+    gui::MainWindow window(*os, config, nullptr);
+    window.start({}, {});
+    if (!window.openImage(QString::fromLocal8Bit(argv[1]))) return 1;
+    window.resize(1360, 860);
+    window.move(0, 0);
+    window.show();
+    Settle();
+
+    app::TreeNode* photos = Find(window.shell().Tree().Root(), "PHOTOS ( )");
+    if (!photos || !window.selectNode(photos)) return 1;
+    window.tree()->setFocus();
+    Settle();
+
+    // The scan-mode dialog, shot while it is open, then "Standard Scan" is clicked.
+    QEventLoop scanned;
+    QObject::connect(&window, &gui::MainWindow::commandFinished, &scanned, &QEventLoop::quit);
+    std::function<void()> answer = [&] {
+        auto* dialog = qobject_cast<gui::ScanModeDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(50, answer);
+            return;
+        }
+        Settle();
+        Shoot("scan-mode-dialog.png", window, dialog);
+        dialog->choiceButton(0)->click();
+    };
+    QTimer::singleShot(50, answer);
+    window.actScan->trigger();
+    scanned.exec();
+    Settle();
+
+    // The volume's properties right after the scan.
+    window.pages()->setCurrentIndex(gui::kPageProperties);
+    Settle();
+    Shoot("properties.png", window);
+
+    // A folder with deleted files, one of them selected: its properties.
+    app::TreeNode* media = Find(photos, "100MEDIA");
+    if (!media || !window.selectNode(media)) return 1;
+    const auto& rows = window.listModel()->rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].Caption == "_MG_0005.JPG") {
+            window.list()->setFocus();
+            window.list()->setCurrentIndex(window.listModel()->index(static_cast<int>(i), 0));
+        }
+    }
+    Settle();
+    Shoot("main-window.png", window);
+
+    window.pages()->setCurrentIndex(gui::kPageEventLog);
+    Settle(500);
+    Shoot("event-log.png", window);
+    return gFailures == 0 ? 0 : 1;
+}
