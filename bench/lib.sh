@@ -28,3 +28,26 @@ mount_ntfs() {
     echo "ntfs-3g did not mount $loop" >&2
     exit 1
 }
+
+# begin_image_work TAG PART...: a scratch folder ($WORK) and a trap that, however the script
+# ends, unmounts $MNT, waits for ntfs-3g ($FUSE_PID), detaches $LOOP, and removes the scratch
+# folder and the unfinished images PART...
+begin_image_work() {
+    local tag=$1
+    shift
+    UNFINISHED=("$@")
+    WORK=$(mktemp -d --tmpdir "brenvale-$tag-XXXXXX")
+    MNT=""
+    LOOP=""
+    FUSE_PID=""
+    trap end_image_work EXIT
+    trap 'exit 130' INT TERM
+}
+
+end_image_work() {
+    if [[ -n $MNT ]] && mountpoint -q "$MNT"; then umount "$MNT" || umount -l "$MNT" || true; fi
+    if [[ -n $FUSE_PID ]]; then wait "$FUSE_PID" || true; fi
+    if [[ -n $LOOP ]]; then losetup -d "$LOOP" || true; fi
+    rm -rf "$WORK"
+    rm -f "${UNFINISHED[@]}"
+}

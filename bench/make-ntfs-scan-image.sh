@@ -22,19 +22,7 @@ if [[ ! -f $IMG && $EUID -ne 0 ]]; then
 fi
 mkdir -p "$OUT"
 
-WORK=$(mktemp -d --tmpdir brenvale-ntfs-scan-XXXXXX)
-MNT=""
-LOOP=""
-FUSE_PID=""
-cleanup() {
-    if [[ -n $MNT ]] && mountpoint -q "$MNT"; then umount "$MNT" || umount -l "$MNT" || true; fi
-    if [[ -n $FUSE_PID ]]; then wait "$FUSE_PID" || true; fi
-    if [[ -n $LOOP ]]; then losetup -d "$LOOP" || true; fi
-    rm -rf "$WORK"
-    rm -f "$IMG.part" "$EMPTY.part"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+begin_image_work ntfs-scan "$IMG.part" "$EMPTY.part"
 # mkntfs always warns that a file is not a block device; its output is shown only on failure.
 format() {
     mkntfs -q -F -f -c 4096 -s 512 -p 0 -H 0 -S 0 -L "$2" "$1" >"$WORK/mkntfs.log" 2>&1 || { cat "$WORK/mkntfs.log" >&2; exit 1; }

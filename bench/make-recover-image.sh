@@ -21,19 +21,7 @@ if [[ $EUID -ne 0 ]]; then
 fi
 mkdir -p "$OUT"
 
-WORK=$(mktemp -d --tmpdir brenvale-recover-XXXXXX)
-MNT=""
-LOOP=""
-FUSE_PID=""
-cleanup() {
-    if [[ -n $MNT ]] && mountpoint -q "$MNT"; then umount "$MNT" || umount -l "$MNT" || true; fi
-    if [[ -n $FUSE_PID ]]; then wait "$FUSE_PID" || true; fi
-    if [[ -n $LOOP ]]; then losetup -d "$LOOP" || true; fi
-    rm -rf "$WORK"
-    rm -f "$IMG.part"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+begin_image_work recover "$IMG.part"
 
 truncate -s 1536M "$IMG.part"
 # mkntfs always warns that a file is not a block device; its output is shown only on failure.

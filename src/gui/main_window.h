@@ -146,6 +146,7 @@ private:
     QProgressBar* progress_ = nullptr;
     QTimer filterTimer_;
     QTimer logTimer_;
+    QTimer layoutTimer_;  // saves the layout shortly after a splitter or column was dragged
 
     NodeIndex index_;
     bool syncing_ = false;        // the window is changing its widgets: their signals are ignored

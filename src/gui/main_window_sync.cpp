@@ -156,6 +156,14 @@ void MainWindow::connectSignals() {
         updateProperties();
     });
     connect(eventLogPage_, &EventLogPage::saveRequested, this, &MainWindow::saveEventLog);
+    layoutTimer_.setSingleShot(true);
+    layoutTimer_.setInterval(500);
+    connect(&layoutTimer_, &QTimer::timeout, this, &MainWindow::saveLayout);
+    connect(hsplit_, &QSplitter::splitterMoved, &layoutTimer_, qOverload<>(&QTimer::start));
+    connect(vsplit_, &QSplitter::splitterMoved, &layoutTimer_, qOverload<>(&QTimer::start));
+    connect(list_->header(), &QHeaderView::sectionResized, this, [this] {
+        if (!syncing_) layoutTimer_.start();
+    });
     logTimer_.setInterval(kLogPollMs);
     connect(&logTimer_, &QTimer::timeout, eventLogPage_, &EventLogPage::refresh);
     logTimer_.start();

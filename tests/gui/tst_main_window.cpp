@@ -173,7 +173,10 @@ private slots:
         w().show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     }
-    void cleanup() { window_.reset(); }
+    void cleanup() {
+        window_.reset();
+        config_ = app::Config{};
+    }
 
     void windowShowsTheDriveTreeAndTheDeviceList() {
         QCOMPARE(w().windowTitle(), QString("Brenvale 1.1.2"));
@@ -311,6 +314,21 @@ private slots:
         QVERIFY(!w().busy());
         QVERIFY(!w().actStop->isEnabled());
         QVERIFY(w().actSimpleScan->isEnabled());
+    }
+
+    void layoutComesFromAndGoesBackToTheConfiguration() {
+        config_.Splitter1 = 333;
+        config_.Columns = "250,90,70,110,140,60";
+        window_.reset();
+        init();
+        QCOMPARE(w().tree()->width(), 333);
+        scan("PHOTOS ( )");
+        QCOMPARE(w().list()->header()->sectionSize(0), 250);
+        QCOMPARE(w().list()->header()->sectionSize(3), 110);
+        w().list()->header()->resizeSection(1, 123);
+        QVERIFY(w().close());
+        QCOMPARE(config_.Splitter1, 333);
+        QCOMPARE(QString::fromStdString(config_.Columns), QString("250,123,70,110,140,60"));
     }
 
     void imageThatCannotBeOpenedIsReported() {
