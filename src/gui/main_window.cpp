@@ -40,8 +40,10 @@ MainWindow::MainWindow(platform::Platform& os, app::Config& config, app::ConfigD
     : os_(os), config_(config), configDoc_(configDoc), ui_(ui ? std::move(ui) : std::make_unique<GuiUi>(this)) {
     ui_->setWindow(this);
     shell_ = std::make_unique<app::Shell>(os_, *ui_, log_, config_);
+    // A command on the worker changed a setting: the file is written on the window's thread,
+    // once the command is over, so the settings are never read and written at the same time.
     shell_->OnConfigChanged = [this] {
-        if (configDoc_ && configDoc_->HasFileName()) (void)configDoc_->Save(config_);
+        QMetaObject::invokeMethod(this, [this] { saveLayout(); }, Qt::QueuedConnection);
     };
     log_.AttachDeviceSink();
 
@@ -56,7 +58,17 @@ MainWindow::MainWindow(platform::Platform& os, app::Config& config, app::ConfigD
     resize(1280, 800);
 }
 
-MainWindow::~MainWindow() { app::EventLog::DetachDeviceSink(); }
+MainWindow::~MainWindow() {
+    // The widgets outlive the shell by a moment (they go with the QWidget base); nothing they
+    // or the application signal while closing may reach it.
+    disconnect(qApp, nullptr, this, nullptr);
+    tree_->blockSignals(true);
+    list_->selectionModel()->blockSignals(true);
+    filterTimer_.stop();
+    logTimer_.stop();
+    layoutTimer_.stop();
+    app::EventLog::DetachDeviceSink();
+}
 
 void MainWindow::buildActions() {
     auto make = [this](const char* text, QStyle::StandardPixmap icon = QStyle::StandardPixmap(-1)) {
@@ -235,6 +247,12 @@ void MainWindow::applyLayout() {
 }
 
 void MainWindow::saveLayout() {
+    saveAfterCommand_ = false;
+    if (busy()) {
+        // The running command may be changing a setting; save when it is over.
+        saveAfterCommand_ = true;
+        return;
+    }
     config_.Splitter1 = hsplit_->sizes().value(0, config_.Splitter1);
     config_.Splitter2 = vsplit_->sizes().value(1, config_.Splitter2);
     if (listKind_ == app::kIconFloppy) {

@@ -150,7 +150,8 @@ private:
 
     NodeIndex index_;
     bool syncing_ = false;        // the window is changing its widgets: their signals are ignored
-    int listKind_ = -1;           // which column set the list shows (widths are set on a change)
+    int listKind_ = -1;
+    bool saveAfterCommand_ = false;  // a layout or setting change waits for the command to end           // which column set the list shows (widths are set on a change)
 };
 
 }  // namespace brenvale::gui

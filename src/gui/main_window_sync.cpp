@@ -214,6 +214,7 @@ void MainWindow::onCommandFinished(const QString& error) {
     }
     syncAll();
     eventLogPage_->refresh();
+    if (saveAfterCommand_) saveLayout();
     emit commandFinished();
 }
 
