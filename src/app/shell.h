@@ -104,6 +104,10 @@ public:
 
     // The commands.
     void btnScan();
+    // Runs what the scan-method dialog returned (nothing for 0 or a disabled choice). btnScan
+    // is the dialog followed by this; a window with a worker thread asks on its own thread
+    // and runs only this on the worker.
+    void RunScanMode(int choice);
     void acNormalScan();
     void acRecover();
     void acStop();

@@ -21,13 +21,15 @@ void ShowFailure(UserInterface& ui, const std::exception& e) { ui.ShowMessage(Me
 
 void Shell::btnScan() {
     if (FActionInProgress) return;
-    const auto choices = ScanModes();
-    const int result = FUi.ChooseScanMode(choices);
+    RunScanMode(FUi.ChooseScanMode(ScanModes()));
+}
+
+void Shell::RunScanMode(int choice) {
     if (FActionInProgress) return;
-    for (const auto& c : choices) {
-        if (c.Result != result || !c.Enabled) continue;
-        if (result == kScanModeNormal) acNormalScan();
-        if (result == kScanModePartitions) acPartiScan();
+    for (const auto& c : ScanModes()) {
+        if (c.Result != choice || !c.Enabled) continue;
+        if (choice == kScanModeNormal) acNormalScan();
+        if (choice == kScanModePartitions) acPartiScan();
         // The advanced scan and its resume arrive with the advanced scan itself.
     }
 }

@@ -105,6 +105,8 @@ private:
     void applyLayout();
     void saveLayout();
 
+    // "Scan": the scan-method dialog, then the chosen scan on the worker.
+    void chooseScanMode();
     // Runs a shell command on the worker thread; nothing when one is running.
     void runLong(std::function<void()> command);
     void onCommandFinished(const QString& error);

@@ -54,7 +54,7 @@ void MainWindow::connectSignals() {
     });
     connect(&worker_, &Worker::finished, this, &MainWindow::onCommandFinished);
 
-    connect(actScan, &QAction::triggered, this, [this] { runLong([this] { shell_->btnScan(); }); });
+    connect(actScan, &QAction::triggered, this, &MainWindow::chooseScanMode);
     connect(actSimpleScan, &QAction::triggered, this, [this] { runLong([this] { shell_->acNormalScan(); }); });
     connect(actPartiScan, &QAction::triggered, this, [this] { runLong([this] { shell_->acPartiScan(); }); });
     connect(actRecover, &QAction::triggered, this, [this] { runLong([this] { shell_->acRecover(); }); });
@@ -112,7 +112,7 @@ void MainWindow::connectSignals() {
     });
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (busy()) return;
-        if (shell_->DoubleClickNode(NodeOf(item))) runLong([this] { shell_->btnScan(); });
+        if (shell_->DoubleClickNode(NodeOf(item))) chooseScanMode();
     });
     connect(tree_, &QWidget::customContextMenuRequested, this, &MainWindow::treeContextMenu);
 
@@ -122,7 +122,7 @@ void MainWindow::connectSignals() {
         const bool scanDialog = shell_->DoubleClickRow(static_cast<std::size_t>(index.row()));
         syncAll();
         tree_->setFocus();
-        if (scanDialog) runLong([this] { shell_->btnScan(); });
+        if (scanDialog) chooseScanMode();
     });
     connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int column) {
         if (busy()) return;
@@ -196,6 +196,13 @@ bool MainWindow::selectNode(app::TreeNode* node) {
 }
 
 // ---- Long commands
+
+void MainWindow::chooseScanMode() {
+    if (busy()) return;
+    // Asked here, before the worker starts, so the dialog never sits beside an enabled "Stop".
+    const int choice = ui_->ChooseScanMode(shell_->ScanModes());
+    if (choice != 0) runLong([this, choice] { shell_->RunScanMode(choice); });
+}
 
 void MainWindow::runLong(std::function<void()> command) {
     if (busy()) return;
