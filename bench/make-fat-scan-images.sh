@@ -31,54 +31,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The tree, built once on the local file system. Sizes run from 1 byte to 4000 bytes, so every
-# file takes one cluster; the content is a cut of one fixed block, written with builtins only
-# (a process per file would take minutes).
+# Sizes run from 1 byte to 4000 bytes, so every file takes one cluster.
 TREE="$WORK/tree"
-mkdir "$TREE"
-blob=""
-for ((i = 0; i < 80; ++i)); do blob+="brenvale fat scan benchmark line $(printf '%05d' "$i") 0123456789abcdef\n"; done
-blob=$(printf '%b' "$blob")
-# Names are set with printf -v: a command substitution per file would fork 100,000 times.
-top_name() { printf -v "$1" 'Top folder %02d' "$2"; }
-mid_name() {
-    if (( $3 % 2 )); then printf -v "$1" 'SUB%d_%02d' "$2" "$3"; else printf -v "$1" 'Project archive %d-%02d (copy)' "$2" "$3"; fi
-}
-leaf_name() { printf -v "$1" 'leaf%02d' "$2"; }
-file_name() {
-    case $(($2 % 5)) in
-        0) printf -v "$1" 'f%05d.txt' "$2" ;;
-        1) printf -v "$1" 'F%05d.BIN' "$2" ;;
-        2) printf -v "$1" 'Meeting notes from the quarterly review number %05d.txt' "$2" ;;
-        3) printf -v "$1" 'photo_%05d.jpeg' "$2" ;;
-        *) printf -v "$1" 'Mixed Case %05d.Dat' "$2" ;;
-    esac
-}
-n=0
-ta="" tb="" tc="" name=""
-deleted_files=()
-for ((a = 0; a < 10; ++a)); do
-    top_name ta "$a"
-    for ((b = 0; b < 10; ++b)); do
-        mid_name tb "$a" "$b"
-        for ((c = 0; c < 9; ++c)); do
-            leaf_name tc "$c"
-            dir="$ta/$tb/$tc"
-            mkdir -p "$TREE/$dir"
-            for ((f = 0; f < 110; ++f)); do
-                file_name name "$n"
-                printf '%s' "${blob:0:$((n * 37 % 4000 + 1))}" >"$TREE/$dir/$name"
-                # Every tenth file of the first top folder goes.
-                if (( a == 0 && f % 10 == 3 )); then deleted_files+=("$dir/$name"); fi
-                n=$((n + 1))
-            done
-        done
-    done
-done
-top_name ta 1
-mid_name tb 1 2
-leaf_name tc 4
-deleted_dir="$ta/$tb/$tc"
+make_scan_tree "$TREE" fat 9 110
 
 if [[ ! -f $FAT ]]; then
     truncate -s 1G "$FAT.part"

@@ -62,15 +62,8 @@ mkntfs -q -F -f -c 4096 -s 512 -p 0 -H 0 -S 0 -L BIGFOLDER "$IMG.part" >"$WORK/m
 LOOP=$(losetup -f --show "$IMG.part")
 MNT="$WORK/mnt"
 mkdir "$MNT"
-# In the foreground, as a child: umount may return before ntfs-3g has written everything back,
-# and the image is only complete once the process has ended.
 mount_ntfs "$LOOP" "$MNT" "$WORK/ntfs-3g.log"
 cp -r "$TREE"/. "$MNT"/
 (cd "$MNT" && rm -f -- "${deleted_files[@]}")
-umount "$MNT"
-wait "$FUSE_PID"
-FUSE_PID=""
-MNT=""
-losetup -d "$LOOP"
-LOOP=""
+finish_ntfs_fill
 mv "$IMG.part" "$IMG"

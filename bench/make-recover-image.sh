@@ -52,10 +52,5 @@ for ((i = 0; i < 6000; ++i)); do
     head -c "$((4096 + i * 7919 % (60 << 10)))" /dev/urandom >"$dir/doc_$(printf '%04d' "$i").bin"
 done
 
-umount "$MNT"
-wait "$FUSE_PID"
-FUSE_PID=""
-MNT=""
-losetup -d "$LOOP"
-LOOP=""
+finish_ntfs_fill
 mv "$IMG.part" "$IMG"

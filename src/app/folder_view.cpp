@@ -10,6 +10,7 @@
 #include "app/volume_texts.h"
 #include "storage/format_size.h"
 #include "storage/fs_types.h"
+#include "storage/utf.h"
 
 namespace brenvale::app {
 
@@ -53,18 +54,15 @@ private:
 // which leaves every multi-byte sequence intact.
 std::string Lower(std::string_view s) {
     std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : out) c = storage::AsciiLower(c);
     return out;
 }
 
 int CompareLower(std::string_view a, std::string_view b) {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        const auto x = static_cast<unsigned char>(storage::AsciiLower(a[i]));
+        const auto y = static_cast<unsigned char>(storage::AsciiLower(b[i]));
         if (x != y) return x < y ? -1 : 1;
     }
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);

@@ -9,8 +9,6 @@ namespace brenvale::app {
 
 namespace {
 
-bool IsFolderKind(int kind) { return kind >= kIconFolder && kind <= kIconDamagedFolder; }
-
 // Device rows carry the child node they stand for; entry rows carry their entry.
 bool IsDeviceRow(const ListRow& row) { return row.StateIndex < 0; }
 
@@ -124,7 +122,7 @@ RowLess Shell::sortComparison(int column) const {
 }
 
 void Shell::ColumnClick(int column) {
-    if (FActionInProgress || column < 0 || column >= static_cast<int>(ListColumnCaptions(0).size())) return;
+    if (FActionInProgress || column < 0 || column > kColLast) return;
     FFilter.SortClick(column);
     FFilter.SetSortCompare(sortComparison(column));
     applyFilter();

@@ -4,6 +4,8 @@
 #include <array>
 #include <utility>
 
+#include "storage/utf.h"
+
 namespace brenvale::app {
 
 namespace {
@@ -201,9 +203,6 @@ static_assert(std::is_sorted(kTypes.begin(), kTypes.end(), byExtension) &&
                       kTypes.end(),
               "the type table must be sorted by extension without repeats");
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
 
 std::string_view KnownTypeName(std::string_view lowerExtension) {
@@ -215,7 +214,7 @@ std::string TypeNames::TypeNameOf(std::string_view fileName, bool folder) {
     if (folder) return kFolderTypeName;
     const std::size_t dot = fileName.rfind('.');
     std::string key = dot == std::string_view::npos ? std::string{} : std::string(fileName.substr(dot + 1));
-    std::transform(key.begin(), key.end(), key.begin(), lowerAscii);
+    std::transform(key.begin(), key.end(), key.begin(), storage::AsciiLower);
     // A name ending in a dot has no extension either.
     if (key.empty()) key = ".";
     if (const auto hit = FCache.find(key); hit != FCache.end()) return hit->second;
@@ -227,7 +226,7 @@ std::string TypeNames::TypeNameOf(std::string_view fileName, bool folder) {
         name = known;
     } else {
         name.resize(key.size());
-        std::transform(key.begin(), key.end(), name.begin(), upperAscii);
+        std::transform(key.begin(), key.end(), name.begin(), storage::AsciiUpper);
         name += kUnknownTypeSuffix;
     }
     return FCache.emplace(std::move(key), std::move(name)).first->second;

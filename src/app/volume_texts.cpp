@@ -1,9 +1,12 @@
 #include "app/volume_texts.h"
 
+#include <cstddef>
+
 #include <fmt/format.h>
 
 #include "app/tree_node.h"
 #include "scan/undelete.h"
+#include "storage/boot_sectors.h"
 #include "storage/device.h"
 #include "storage/le.h"
 
@@ -13,10 +16,16 @@ namespace {
 
 // Where each file system keeps its volume serial number in the boot sector (NTFS: the low
 // half of its 64-bit number).
-constexpr std::size_t kFatSerialOffset = 39;
-constexpr std::size_t kFat32SerialOffset = 67;
-constexpr std::size_t kNtfsSerialOffset = 72;
-constexpr std::size_t kExfatSerialOffset = 100;
+constexpr std::size_t kFatSerialOffset =
+    offsetof(storage::TFat16BootSector, ExtBPB) + offsetof(storage::TFat16ExtBPB, VolumeSerialNumber);
+constexpr std::size_t kFat32SerialOffset =
+    offsetof(storage::TFat32BootSector, ExtBPB) + offsetof(storage::TFat32ExtBPB, VolumeSerialNumber);
+constexpr std::size_t kNtfsSerialOffset =
+    offsetof(storage::TNtfsBootSector, ExtBPB) + offsetof(storage::TNtfsExtBPB, VolumeSerialNumber);
+constexpr std::size_t kExfatSerialOffset =
+    offsetof(storage::TExfatBootSector, BPB) + offsetof(storage::TExfatBPB, VolumeSerialNumber);
+static_assert(kFatSerialOffset == 39 && kFat32SerialOffset == 67 && kNtfsSerialOffset == 72 &&
+              kExfatSerialOffset == 100);
 
 constexpr std::size_t kSerialSplit = 4;
 constexpr char kSerialSeparator[] = " - ";

@@ -219,10 +219,8 @@ void MainWindow::buildStatusBar() {
     progress_->setFixedSize(294, 17);
     progress_->setRange(0, 100);
     progress_->setTextVisible(false);
-    QPalette pal = progress_->palette();
-    pal.setColor(QPalette::Highlight, kProgressColour);
-    progress_->setPalette(pal);
-    progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: rgb(0, 151, 0); }"));
+    // A style sheet, because styles may draw the chunk without the palette's highlight.
+    progress_->setStyleSheet(QStringLiteral("QProgressBar::chunk { background-color: %1; }").arg(kProgressColour.name()));
     progress_->hide();
     panels_[0] = new QLabel;
     layout->addWidget(progress_);

@@ -55,33 +55,29 @@ void MainWindow::connectSignals() {
     connect(&worker_, &Worker::finished, this, &MainWindow::onCommandFinished);
 
     connect(actScan, &QAction::triggered, this, &MainWindow::chooseScanMode);
-    connect(actSimpleScan, &QAction::triggered, this, [this] { runLong([this] { shell_->acNormalScan(); }); });
-    connect(actPartiScan, &QAction::triggered, this, [this] { runLong([this] { shell_->acPartiScan(); }); });
-    connect(actRecover, &QAction::triggered, this, [this] { runLong([this] { shell_->acRecover(); }); });
-    connect(actCreateImage, &QAction::triggered, this, [this] { runLong([this] { shell_->acCreateImg(); }); });
-    connect(actSearch, &QAction::triggered, this, [this] { runLong([this] { shell_->acSearch(); }); });
+    // Long commands run on the worker.
+    const auto onWorker = [this](void (app::Shell::*command)()) {
+        return [this, command] { runLong([this, command] { (shell_.get()->*command)(); }); };
+    };
+    connect(actSimpleScan, &QAction::triggered, this, onWorker(&app::Shell::acNormalScan));
+    connect(actPartiScan, &QAction::triggered, this, onWorker(&app::Shell::acPartiScan));
+    connect(actRecover, &QAction::triggered, this, onWorker(&app::Shell::acRecover));
+    connect(actCreateImage, &QAction::triggered, this, onWorker(&app::Shell::acCreateImg));
+    connect(actSearch, &QAction::triggered, this, onWorker(&app::Shell::acSearch));
     connect(actStop, &QAction::triggered, this, [this] { shell_->acStop(); });
-    connect(actLoadImage, &QAction::triggered, this, [this] {
-        if (busy()) return;
-        shell_->acLoadImg();
-        syncAll();
-    });
-    connect(actOpenDirectory, &QAction::triggered, this, [this] {
-        if (busy()) return;
-        shell_->acOpenDirectory();
-        syncAll();
-        list_->setFocus();
-    });
-    connect(actRefresh, &QAction::triggered, this, [this] {
-        if (busy()) return;
-        shell_->acRefresh();
-        syncAll();
-    });
-    connect(actUp, &QAction::triggered, this, [this] {
-        if (busy()) return;
-        shell_->acUp();
-        syncAll();
-    });
+    // Short commands run here and then show their result.
+    const auto quick = [this](void (app::Shell::*command)()) {
+        return [this, command] {
+            if (busy()) return;
+            (shell_.get()->*command)();
+            syncAll();
+        };
+    };
+    connect(actLoadImage, &QAction::triggered, this, quick(&app::Shell::acLoadImg));
+    connect(actRefresh, &QAction::triggered, this, quick(&app::Shell::acRefresh));
+    connect(actUp, &QAction::triggered, this, quick(&app::Shell::acUp));
+    connect(actOpenDirectory, &QAction::triggered, this, quick(&app::Shell::acOpenDirectory));
+    connect(actOpenDirectory, &QAction::triggered, list_, qOverload<>(&QWidget::setFocus));
     connect(actOptions, &QAction::triggered, this, &MainWindow::editOptions);
     connect(actShowProperties, &QAction::triggered, this, [this] { pages_->setCurrentIndex(kPageProperties); });
     connect(actShowPreview, &QAction::triggered, this, [this] { pages_->setCurrentIndex(kPagePreview); });

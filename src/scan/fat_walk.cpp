@@ -50,9 +50,7 @@ std::u16string longNamePart(std::span<const std::byte> e) {
 }
 
 void lowerAscii(char* p, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        if (p[i] >= 'A' && p[i] <= 'Z') p[i] = static_cast<char>(p[i] - 'A' + 'a');
-    }
+    for (std::size_t i = 0; i < n; ++i) p[i] = storage::AsciiLower(p[i]);
 }
 
 std::string lowerAscii(std::string s) {
