@@ -92,12 +92,12 @@ struct FatFields {
 };
 
 FatFields FatOf(const scan::TUndelete& s, const TScanEntry* e) {
-    if (s.FileSystem() == storage::kFsFat32) {
-        const auto* m = static_cast<const TMidEntry32*>(e);
+    if (e->Kind() == scan::EntryKind::Fat32) {
+        const auto* m = scan::AsMid32(e);
         return {m->FDT32Entry.attribute, m->FDT32Entry.updatedate, m->FDT32Entry.updatetime, m->Status,
                 m->FDT32Entry.filesize, m->Parent, s.EntryDisplayName(e)};
     }
-    const auto* m = static_cast<const TMidEntry*>(e);
+    const auto* m = scan::AsMid(e);
     return {m->FDTEntry.attribute, m->FDTEntry.updatedate, m->FDTEntry.updatetime, m->Status, scan::EntrySize(*m),
             m->Parent, s.EntryDisplayName(e)};
 }
@@ -109,8 +109,8 @@ std::optional<ListRow> EntryRow(scan::TUndelete& s, TScanEntry* e, TypeNames& ty
     ListRow row;
     row.Data = e;
     row.SubItems.resize(5);
-    if (IsNtfs(s)) {
-        const auto* f = static_cast<const tntfsfilerecord*>(e);
+    if (scan::IsNtfsEntry(e)) {
+        const auto* f = scan::AsNtfs(e);
         row.Folder = scan::IsFolder(*f);
         row.InUse = !scan::IsDeleted(*f);
         row.Caption = f->filename;
@@ -172,8 +172,7 @@ std::optional<std::uint64_t> FolderKeyOf(const TreeNode& node) {
     if (!s) return std::nullopt;
     if (node.Scan) return s->DelRootKey();
     if (!node.Entry) return std::nullopt;
-    // The low 32 bits: NTFS record numbers are looked up that way (the orphan folder is -2).
-    return s->DelKeyOfEntry(node.Entry) & 0xFFFFFFFFu;
+    return s->DelKeyOfEntry(node.Entry);
 }
 
 void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progress) {
@@ -181,7 +180,7 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
     scan::TUndelete* s = ScanOf(&node);
     const auto key = FolderKeyOf(node);
     std::int32_t first = -1, last = -1;
-    if (!s || !key || !s->GetDirBounds(static_cast<std::uint32_t>(*key), first, last)) return;
+    if (!s || !key || !s->GetDirBounds(*key, first, last)) return;
     const bool ntfs = IsNtfs(*s);
     const bool nodeDeleted = node.ImageIndex == kIconDeletedFolder || node.ImageIndex == kIconDeletedFolderOpen;
     Throttle throttle(progress, static_cast<std::size_t>(last - first + 1));
@@ -197,7 +196,7 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
         auto child = std::make_unique<TreeNode>();
         bool front = true;
         if (ntfs) {
-            auto* f = static_cast<tntfsfilerecord*>(e);
+            auto* f = scan::AsNtfs(e);
             // Everything below a folder that is no longer in use is shown as deleted.
             if (nodeDeleted) f->flag = static_cast<std::uint16_t>(f->flag & ~storage::kFileRecordInUse);
             if (!scan::IsFolder(*f)) continue;
@@ -247,7 +246,7 @@ std::vector<ListRow> ListFolderEntries(const TreeNode& node, TypeNames& types, b
     scan::TUndelete* s = ScanOf(&node);
     const auto key = FolderKeyOf(node);
     std::int32_t first = -1, last = -1;
-    if (!s || !key || !s->GetDirBounds(static_cast<std::uint32_t>(*key), first, last)) return rows;
+    if (!s || !key || !s->GetDirBounds(*key, first, last)) return rows;
     if (first < 0 || last >= static_cast<std::int32_t>(s->ScannedFiles.size())) return rows;
     const bool ntfs = IsNtfs(*s);
     // Any entry of the range belongs to a volume node; below a folder only its own children
@@ -269,7 +268,7 @@ std::string EntryFolderPath(const scan::TUndelete& scan, const TScanEntry* entry
     std::vector<std::string> names;
     const TScanEntry* p = scan.EntryParent(entry);
     for (int depth = 0; p && depth < kMaxPathDepth; ++depth, p = scan.EntryParent(p)) {
-        names.push_back(IsNtfs(scan) ? static_cast<const tntfsfilerecord*>(p)->filename : scan.EntryDisplayName(p));
+        names.push_back(scan.EntryDisplayName(p));
     }
     std::string path;
     for (auto it = names.rbegin(); it != names.rend(); ++it) path += "\\" + *it;

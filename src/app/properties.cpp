@@ -133,22 +133,22 @@ void dosEntryRows(const Record& d, Rows& rows) {
 
 // Times, attributes and, for a file, the size of one entry of the scan.
 void entryRows(const scan::TUndelete& s, const scan::TScanEntry* e, bool file, Rows& rows) {
-    switch (s.FileSystem()) {
-        case storage::kFsNtfs: {
-            const storage::TFileNameAttrHead h = static_cast<const scan::tntfsfilerecord*>(e)->head;
+    switch (e->Kind()) {
+        case scan::EntryKind::Ntfs: {
+            const storage::TFileNameAttrHead h = scan::AsNtfs(e)->head;
             rows.push_back({kFieldCreated, FileTimeText(h.FileCreateTime)});
             rows.push_back({kFieldModified, FileTimeText(h.FileAlteredTime)});
             rows.push_back({kFieldAccessed, FileTimeText(h.FileReadTime)});
             rows.push_back({kFieldAttributes, attributeText(h.Flags, true)});
             break;
         }
-        case storage::kFsFat32: {
-            const storage::TFDT32Entry d = static_cast<const scan::TMidEntry32*>(e)->FDT32Entry;
+        case scan::EntryKind::Fat32: {
+            const storage::TFDT32Entry d = scan::AsMid32(e)->FDT32Entry;
             dosEntryRows(d, rows);
             break;
         }
         default: {
-            const storage::TFDTEntry d = static_cast<const scan::TMidEntry*>(e)->FDTEntry;
+            const storage::TFDTEntry d = scan::AsMid(e)->FDTEntry;
             dosEntryRows(d, rows);
             break;
         }

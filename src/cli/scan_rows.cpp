@@ -8,23 +8,15 @@ namespace brenvale::cli {
 
 namespace {
 
-// Only the folder link is needed to place an entry; its facts (times, status) are worked out
-// when it is listed, so a whole volume's worth of them is never held at once.
-const scan::TScanEntry* parentOf(const scan::TUndelete& scan, const scan::TScanEntry* e) {
-    switch (scan.FileSystem()) {
-        case storage::kFsNtfs: return static_cast<const scan::tntfsfilerecord*>(e)->Parent;
-        case storage::kFsFat32: return static_cast<const scan::TMidEntry32*>(e)->Parent;
-        default: return static_cast<const scan::TMidEntry*>(e)->Parent;
-    }
-}
-
 }  // namespace
 
 void ForEachRow(scan::TUndelete& scan, bool deletedOnly, const std::function<void(ScanRow&)>& visit) {
     const auto& files = scan.ScannedFiles;
     std::unordered_map<const scan::TScanEntry*, std::vector<std::size_t>> children;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const scan::TScanEntry* parent = parentOf(scan, files[i]);
+        // Only the folder link is needed to place an entry; its facts (times, status) are worked
+        // out when it is listed, so a whole volume's worth of them is never held at once.
+        const scan::TScanEntry* parent = scan.EntryParent(files[i]);
         // An NTFS entry no folder chain reaches from the root (a cycle in damaged metadata)
         // keeps no parent; it is not a top-level entry.
         if (!parent && scan.DelParentKeyOfEntry(files[i]) != scan.DelRootKey()) continue;

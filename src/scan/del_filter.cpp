@@ -12,25 +12,23 @@ constexpr std::uint8_t kInsideDeleted = 2;
 }  // namespace
 
 std::uint64_t TUndelete::DelKeyOfEntry(const TScanEntry* Entry) const {
-    switch (FileSystem()) {
-        case storage::kFsFat12:
-        case storage::kFsFat16: return static_cast<const TMidEntry*>(Entry)->FDTEntry.firstclusternumber;
-        case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->FDT32Entry.firstCluster();
-        case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->DirClusNum;
-        case storage::kFsNtfs: return static_cast<std::uint64_t>(static_cast<const tntfsfilerecord*>(Entry)->recordnumber);
-        default: return 0;
+    switch (Entry->Kind()) {
+        case EntryKind::Fat: return AsMid(Entry)->FDTEntry.firstclusternumber;
+        case EntryKind::Fat32: return AsMid32(Entry)->FDT32Entry.firstCluster();
+        case EntryKind::ExFat: return AsMid(Entry)->DirClusNum;
+        case EntryKind::Ntfs: return FolderKeyOf(*AsNtfs(Entry));
     }
+    return 0;
 }
 
 std::uint64_t TUndelete::DelParentKeyOfEntry(const TScanEntry* Entry) const {
-    switch (FileSystem()) {
-        case storage::kFsFat12:
-        case storage::kFsFat16:
-        case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->ClusNumber;
-        case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->ClusNumber;
-        case storage::kFsNtfs: return ParentRecordOf(*static_cast<const tntfsfilerecord*>(Entry));
-        default: return 0;
+    switch (Entry->Kind()) {
+        case EntryKind::Ntfs: return ParentRecordOf(*AsNtfs(Entry));
+        case EntryKind::Fat32: return AsMid32(Entry)->ClusNumber;
+        case EntryKind::Fat:
+        case EntryKind::ExFat: break;
     }
+    return AsMid(Entry)->ClusNumber;
 }
 
 std::uint64_t TUndelete::DelRootKey() const {
@@ -43,25 +41,17 @@ std::uint64_t TUndelete::DelRootKey() const {
 }
 
 bool TUndelete::DelIsDeletedEntry(const TScanEntry* Entry) const {
-    switch (FileSystem()) {
-        case storage::kFsFat12:
-        case storage::kFsFat16:
-        case storage::kFsExfat: return static_cast<const TMidEntry*>(Entry)->Status != kStatusLive;
-        case storage::kFsFat32: return static_cast<const TMidEntry32*>(Entry)->Status != kStatusLive;
-        case storage::kFsNtfs: return IsDeleted(*static_cast<const tntfsfilerecord*>(Entry));
-        default: return false;
+    switch (Entry->Kind()) {
+        case EntryKind::Ntfs: return IsDeleted(*AsNtfs(Entry));
+        case EntryKind::Fat32: return AsMid32(Entry)->Status != kStatusLive;
+        case EntryKind::Fat:
+        case EntryKind::ExFat: break;
     }
+    return AsMid(Entry)->Status != kStatusLive;
 }
 
 bool TUndelete::DelEntryIsDir(const TScanEntry* Entry) const {
-    switch (FileSystem()) {
-        case storage::kFsFat12:
-        case storage::kFsFat16:
-        case storage::kFsExfat: return IsFolder(*static_cast<const TMidEntry*>(Entry));
-        case storage::kFsFat32: return IsFolder(*static_cast<const TMidEntry32*>(Entry));
-        case storage::kFsNtfs: return IsFolder(*static_cast<const tntfsfilerecord*>(Entry));
-        default: return false;
-    }
+    return VisitEntry(Entry, [](const auto& e) { return IsFolder(e); });
 }
 
 void TUndelete::InvalidateDelFilter() {
@@ -86,7 +76,7 @@ bool TUndelete::DelScanDir(std::uint64_t DirKey, bool SelfDel, bool InheritedDel
     // reads as holding nothing deleted, so a cyclic tree ends here.
     FDelFilter[DirKey] = 0;
     std::int32_t first = -1, last = -1;
-    if (GetDirBounds(static_cast<std::uint32_t>(DirKey), first, last)) {
+    if (GetDirBounds(DirKey, first, last)) {
         for (std::int32_t i = first; i <= last; ++i) {
             const TScanEntry* e = ScannedFiles[static_cast<std::size_t>(i)];
             const bool selfDeleted = DelIsDeletedEntry(e);

@@ -47,23 +47,24 @@ EntryFacts describeNtfs(const tntfsfilerecord& e) {
 
 }  // namespace
 
-EntryFacts DescribeEntry(const TUndelete& scan, const TScanEntry* entry) {
-    switch (scan.FileSystem()) {
-        case storage::kFsNtfs: return describeNtfs(*static_cast<const tntfsfilerecord*>(entry));
-        case storage::kFsFat32: {
-            const auto& e = *static_cast<const TMidEntry32*>(entry);
+EntryFacts DescribeEntry(const TUndelete& /*scan*/, const TScanEntry* entry) {
+    switch (entry->Kind()) {
+        case EntryKind::Ntfs: return describeNtfs(*AsNtfs(entry));
+        case EntryKind::Fat32: {
+            const auto& e = *AsMid32(entry);
             return describe(e, e.FDT32Entry);
         }
-        default: {
-            const auto& e = *static_cast<const TMidEntry*>(entry);
+        case EntryKind::Fat: break;
+        case EntryKind::ExFat: {
+            const auto& e = *AsMid(entry);
             EntryFacts f = describe(e, e.FDTEntry);
-            if (scan.FileSystem() == storage::kFsExfat) {
-                f.firstCluster = e.DirClusNum;
-                f.size = EntrySize(e);
-            }
+            f.firstCluster = e.DirClusNum;
+            f.size = EntrySize(e);
             return f;
         }
     }
+    const auto& e = *AsMid(entry);
+    return describe(e, e.FDTEntry);
 }
 
 }  // namespace brenvale::scan

@@ -177,7 +177,7 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
             }
             if (wide.empty()) continue;
 
-            TMidEntry* entry = &FMidEntries.emplace_back();
+            TMidEntry* entry = &FMidEntries.emplace_back(EntryKind::ExFat);
             auto& d = entry->FDTEntry;
             d.attribute = static_cast<std::uint8_t>(le16(file, 4) & 0xFF);
             d.filesize = static_cast<std::uint32_t>(length);

@@ -85,8 +85,8 @@ E* TUndelete::newEntry() {
 }
 
 bool TUndelete::EnumDir(TScanEntry* Parent, bool Recurse, bool LabelOnly) {
-    if (FileSystem() == storage::kFsFat32) return enumDir(static_cast<TMidEntry32*>(Parent), Recurse, LabelOnly);
-    return enumDir(static_cast<TMidEntry*>(Parent), Recurse, LabelOnly);
+    if (FileSystem() == storage::kFsFat32) return enumDir(Parent ? AsMid32(Parent) : nullptr, Recurse, LabelOnly);
+    return enumDir(Parent ? AsMid(Parent) : nullptr, Recurse, LabelOnly);
 }
 
 template <class E>
@@ -269,8 +269,7 @@ template bool TUndelete::enumDir<TMidEntry>(TMidEntry*, bool, bool);
 template bool TUndelete::enumDir<TMidEntry32>(TMidEntry32*, bool, bool);
 
 std::uint32_t TUndelete::ParentClusterOf(const TScanEntry* e) const {
-    return FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->ClusNumber
-                                             : static_cast<const TMidEntry*>(e)->ClusNumber;
+    return e->Kind() == EntryKind::Fat32 ? AsMid32(e)->ClusNumber : AsMid(e)->ClusNumber;
 }
 
 bool TUndelete::ScanFatVolume() {
@@ -301,13 +300,12 @@ void TUndelete::sortScannedFiles() {
     };
     std::vector<Key> keys;
     keys.reserve(ScannedFiles.size());
-    const bool fat32 = FileSystem() == storage::kFsFat32;
     for (TScanEntry* e : ScannedFiles) {
-        if (fat32) {
-            const auto* m = static_cast<const TMidEntry32*>(e);
+        if (e->Kind() == EntryKind::Fat32) {
+            const auto* m = AsMid32(e);
             keys.push_back({m->ClusNumber, lowerAscii(ShortDisplayName(m->FDT32Entry.filename, m->FDT32Entry.fileext)), e});
         } else {
-            const auto* m = static_cast<const TMidEntry*>(e);
+            const auto* m = AsMid(e);
             keys.push_back({m->ClusNumber, lowerAscii(ShortDisplayName(m->FDTEntry.filename, m->FDTEntry.fileext)), e});
         }
     }
@@ -330,8 +328,7 @@ void TUndelete::rebuildScannedDirSectors() {
     std::vector<std::uint32_t> dirSectors;
     dirSectors.reserve(ScannedFiles.size());
     for (const TScanEntry* e : ScannedFiles) {
-        dirSectors.push_back(FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->DirSectNum
-                                                               : static_cast<const TMidEntry*>(e)->DirSectNum);
+        dirSectors.push_back(e->Kind() == EntryKind::Fat32 ? AsMid32(e)->DirSectNum : AsMid(e)->DirSectNum);
     }
     std::sort(dirSectors.begin(), dirSectors.end());
     dirSectors.erase(std::unique(dirSectors.begin(), dirSectors.end()), dirSectors.end());
@@ -356,14 +353,16 @@ bool TUndelete::GetFatBounds(const std::vector<TScanEntry*>& list, std::uint32_t
     return true;
 }
 
-bool TUndelete::GetDirBounds(std::uint32_t aDir, std::int32_t& first, std::int32_t& last) const {
+bool TUndelete::GetDirBounds(std::uint64_t aDir, std::int32_t& first, std::int32_t& last) const {
     first = last = -1;
     const std::uint8_t fs = FileSystem();
     if (fs == storage::kFsNtfs) return getntfsbounds(ScannedFiles, aDir, first, last);
-    if (fs != storage::kFsFat12 && fs != storage::kFsFat16 && fs != storage::kFsFat32 && fs != storage::kFsExfat) {
+    // Cluster numbers are 32-bit: a wider key names no FAT folder.
+    if ((fs != storage::kFsFat12 && fs != storage::kFsFat16 && fs != storage::kFsFat32 && fs != storage::kFsExfat) ||
+        aDir > 0xFFFFFFFFu) {
         return false;
     }
-    return GetFatBounds(ScannedFiles, aDir, first, last);
+    return GetFatBounds(ScannedFiles, static_cast<std::uint32_t>(aDir), first, last);
 }
 
 }  // namespace brenvale::scan

@@ -51,9 +51,8 @@ struct TUndelete::SearchQuery {
 };
 
 bool TUndelete::findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth) {
-    const std::uint8_t fs = FileSystem();
     std::int32_t first = 0, last = static_cast<std::int32_t>(ScannedFiles.size()) - 1;
-    if (aDir && !GetDirBounds(static_cast<std::uint32_t>(DelKeyOfEntry(aDir)), first, last)) return true;
+    if (aDir && !GetDirBounds(DelKeyOfEntry(aDir), first, last)) return true;
     for (std::int32_t i = first; i <= last && !q.ended; ++i) {
         if (FileList.size() > kMaxSearchHits) {
             if (FUi) FUi->ShowMessage(storage::MessageKind::Warning, kTooManySearchHits, storage::kAppTitle);
@@ -66,16 +65,16 @@ bool TUndelete::findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector
         bool pass = true;
         if (q.dateFrom != 0) {
             std::optional<double> date;
-            if (fs == storage::kFsNtfs) {
-                const storage::TFileNameAttrHead h = static_cast<const tntfsfilerecord*>(e)->head;
+            if (IsNtfsEntry(e)) {
+                const storage::TFileNameAttrHead h = AsNtfs(e)->head;
                 date = ntfsDate(q.dateType == 0 ? h.FileCreateTime : q.dateType == 1 ? h.FileAlteredTime : h.FileReadTime);
             } else {
                 // The date fields sit at the same offsets in both readings of the entry.
                 storage::TFDTEntry d{};
-                if (fs == storage::kFsFat32) {
-                    std::memcpy(&d, &static_cast<const TMidEntry32*>(e)->FDT32Entry, sizeof d);
+                if (e->Kind() == EntryKind::Fat32) {
+                    std::memcpy(&d, &AsMid32(e)->FDT32Entry, sizeof d);
                 } else {
-                    d = static_cast<const TMidEntry*>(e)->FDTEntry;
+                    d = AsMid(e)->FDTEntry;
                 }
                 const auto t = q.dateType == 0   ? DecodeDosDateTime(d.createdate, d.createtime)
                                : q.dateType == 1 ? DecodeDosDateTime(d.updatedate, d.updatetime)

@@ -7,13 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "scan/scan_entry.h"
 #include "storage/fat_dir_entry.h"
 
 namespace brenvale::scan {
-
-// Common base of every record in ScannedFiles. It carries nothing: a list holds records of
-// one kind only, told by the volume's file-system code, and consumers cast after testing it.
-struct TScanEntry {};
 
 // Entry status.
 inline constexpr std::uint8_t kStatusLive = 0;
@@ -22,6 +19,10 @@ inline constexpr std::uint8_t kStatusDamaged = 2;
 
 // FAT12, FAT16 and exFAT entries.
 struct TMidEntry : TScanEntry {
+    TMidEntry() : TScanEntry(EntryKind::Fat) {}
+    // EntryKind::Fat or EntryKind::ExFat.
+    explicit TMidEntry(EntryKind kind) : TScanEntry(kind) {}
+
     storage::TFDTEntry FDTEntry{};  // deleted FAT entries carry "_" for the lost first byte
     std::string LongFileName;        // UTF-8; empty when the entry has none
     std::uint32_t ClusNumber = 0;    // first cluster of the containing folder (0: FAT12/16 root)
@@ -41,6 +42,8 @@ inline std::uint64_t EntrySize(const TMidEntry& e) {
 
 // FAT32 entries: the copy's offset 20 holds the high word of the first cluster.
 struct TMidEntry32 : TScanEntry {
+    TMidEntry32() : TScanEntry(EntryKind::Fat32) {}
+
     storage::TFDT32Entry FDT32Entry{};
     std::string LongFileName;
     std::uint32_t ClusNumber = 0;

@@ -11,6 +11,8 @@
 namespace brenvale::scan {
 
 struct tntfsfilerecord : TScanEntry {
+    tntfsfilerecord() : TScanEntry(EntryKind::Ntfs) {}
+
     std::int64_t sectornumber = 0;  // partition-relative sector of the file record
     std::int64_t recordnumber = 0;
     std::uint64_t allocsize = 0;    // of the unnamed data stream
@@ -22,6 +24,7 @@ struct tntfsfilerecord : TScanEntry {
     tntfsfilerecord* Parent = nullptr;
 };
 
+inline std::string EntryDisplayName(const tntfsfilerecord& e) { return e.filename; }
 inline std::uint64_t ParentRecordOf(const tntfsfilerecord& e) { return e.head.FileReferenceOfParentDir.recordNumber(); }
 inline bool IsFolder(const tntfsfilerecord& e) { return (e.flag & storage::kFileRecordDirectory) != 0; }
 inline bool IsDeleted(const tntfsfilerecord& e) { return (e.flag & storage::kFileRecordInUse) == 0; }
@@ -36,5 +39,11 @@ inline constexpr std::int64_t kNtfsRootRecord = 5;
 inline constexpr std::int64_t kOrphanFolderRecord = -2;
 inline constexpr std::uint32_t kOrphanFolderKey = 0xFFFFFFFE;
 inline constexpr char kOrphanFolderName[] = "!!! Orphaned Files !!!";
+
+// What the entries of a folder carry as their parent: its record number (48 bits), and for
+// the orphan folder its key.
+inline std::uint64_t FolderKeyOf(const tntfsfilerecord& e) {
+    return e.recordnumber == kOrphanFolderRecord ? kOrphanFolderKey : static_cast<std::uint64_t>(e.recordnumber);
+}
 
 }  // namespace brenvale::scan

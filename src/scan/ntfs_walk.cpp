@@ -131,7 +131,7 @@ bool TUndelete::getntfsbounds(const std::vector<TScanEntry*>& list, std::uint64_
                               std::int32_t& last) const {
     first = last = -1;
     if (list.empty()) return false;
-    auto parent = [](const TScanEntry* e) { return ParentRecordOf(*static_cast<const tntfsfilerecord*>(e)); };
+    auto parent = [](const TScanEntry* e) { return ParentRecordOf(*AsNtfs(e)); };
     const auto lo = std::partition_point(list.begin(), list.end(), [&](const TScanEntry* e) { return parent(e) < reference; });
     const auto hi = std::partition_point(lo, list.end(), [&](const TScanEntry* e) { return parent(e) == reference; });
     if (lo == hi) return false;
@@ -312,17 +312,17 @@ void TUndelete::GetUnchainedDirs() {
     UnchainedFolders.clear();
     RecordIndex byNumber(ScannedFiles.size());
     for (const TScanEntry* e : ScannedFiles) {
-        const auto* r = static_cast<const tntfsfilerecord*>(e);
+        const auto* r = AsNtfs(e);
         auto& s = byNumber.slot(r->recordnumber);
         if (!s) s = r;
     }
     std::unordered_set<std::uint64_t> added;
     for (const TScanEntry* e : ScannedFiles) {
-        const std::uint64_t p = ParentRecordOf(*static_cast<const tntfsfilerecord*>(e));
+        const std::uint64_t p = ParentRecordOf(*AsNtfs(e));
         if (p == kNtfsRootRecord) continue;
         const tntfsfilerecord* folder = byNumber.find(static_cast<std::int64_t>(p));
         if ((!folder || !IsFolder(*folder)) && added.insert(p).second) {
-            UnchainedFolders.push_back(static_cast<std::uint32_t>(p));
+            UnchainedFolders.push_back(p);
         }
     }
 }
@@ -332,16 +332,16 @@ void TUndelete::AddAdditionalRecords() {
         // Gone before the sort below, which is where the scan's memory peaks.
         RecordIndex byNumber(ScannedFiles.size());
         for (const TScanEntry* e : ScannedFiles) {
-            const auto* r = static_cast<const tntfsfilerecord*>(e);
+            const auto* r = AsNtfs(e);
             // A folder wins over a file of the same number (hard-link copies share numbers).
             auto& s = byNumber.slot(r->recordnumber);
             if (!s || IsFolder(*r)) s = r;
         }
-        for (const std::uint32_t number : UnchainedFolders) {
-            const tntfsfilerecord* known = byNumber.find(number);
+        for (const std::uint64_t number : UnchainedFolders) {
+            const tntfsfilerecord* known = byNumber.find(static_cast<std::int64_t>(number));
             if (known && IsFolder(*known)) continue;
             tntfsfilerecord* folder = &FNtfsEntries.emplace_back(RootUnChained);
-            folder->recordnumber = number;
+            folder->recordnumber = static_cast<std::int64_t>(number);
             folder->head.FileReferenceOfParentDir = storage::makeFileReference(kOrphanFolderKey, 0);
             folder->filename = fmt::format("Folder{:05}", number);
             folder->flag = storage::kFileRecordDirectory;
@@ -357,23 +357,23 @@ void TUndelete::AddAdditionalRecords() {
     };
     std::vector<Keyed> keyed;
     keyed.reserve(ScannedFiles.size());
-    for (TScanEntry* e : ScannedFiles) keyed.push_back({ParentRecordOf(*static_cast<const tntfsfilerecord*>(e)), e});
+    for (TScanEntry* e : ScannedFiles) keyed.push_back({ParentRecordOf(*AsNtfs(e)), e});
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.parent < b.parent; });
     for (std::size_t i = 0; i < keyed.size(); ++i) ScannedFiles[i] = keyed[i].entry;
     keyed.clear();
     keyed.shrink_to_fit();
     for (auto lo = ScannedFiles.begin(); lo != ScannedFiles.end();) {
-        const std::uint64_t parent = ParentRecordOf(*static_cast<const tntfsfilerecord*>(*lo));
+        const std::uint64_t parent = ParentRecordOf(*AsNtfs(*lo));
         const auto hi = std::find_if(lo, ScannedFiles.end(), [parent](const TScanEntry* e) {
-            return ParentRecordOf(*static_cast<const tntfsfilerecord*>(e)) != parent;
+            return ParentRecordOf(*AsNtfs(e)) != parent;
         });
         std::stable_sort(lo, hi, [](const TScanEntry* a, const TScanEntry* b) {
-            return static_cast<const tntfsfilerecord*>(a)->filename < static_cast<const tntfsfilerecord*>(b)->filename;
+            return AsNtfs(a)->filename < AsNtfs(b)->filename;
         });
         lo = hi;
     }
     const bool haveOrphanRoot = std::any_of(ScannedFiles.begin(), ScannedFiles.end(), [](const TScanEntry* e) {
-        return static_cast<const tntfsfilerecord*>(e)->recordnumber == kOrphanFolderRecord;
+        return AsNtfs(e)->recordnumber == kOrphanFolderRecord;
     });
     if (!haveOrphanRoot) {
         tntfsfilerecord* root = &FNtfsEntries.emplace_back(RootUnChained);
@@ -383,7 +383,7 @@ void TUndelete::AddAdditionalRecords() {
         root->filename = kOrphanFolderName;
         // First among the root's children, where a sorted list keeps it.
         const auto pos = std::partition_point(ScannedFiles.begin(), ScannedFiles.end(), [](const TScanEntry* e) {
-            return ParentRecordOf(*static_cast<const tntfsfilerecord*>(e)) < static_cast<std::uint64_t>(kNtfsRootRecord);
+            return ParentRecordOf(*AsNtfs(e)) < static_cast<std::uint64_t>(kNtfsRootRecord);
         });
         ScannedFiles.insert(pos, root);
     }
@@ -392,18 +392,18 @@ void TUndelete::AddAdditionalRecords() {
 void TUndelete::LinkNtfsParents(tntfsfilerecord* Dir) {
     // Depth first with a stack of its own: a deep or cyclic tree cannot exhaust the call stack,
     // and each folder is descended once.
-    std::unordered_set<std::int64_t> descended;
+    std::unordered_set<std::uint64_t> descended;
     std::vector<tntfsfilerecord*> todo{Dir};
     std::size_t linked = 0;
     while (!todo.empty()) {
         tntfsfilerecord* d = todo.back();
         todo.pop_back();
-        const std::int64_t key = d ? d->recordnumber : kNtfsRootRecord;
+        const std::uint64_t key = d ? FolderKeyOf(*d) : kNtfsRootRecord;
         if (!descended.insert(key).second) continue;
         std::int32_t first = -1, last = -1;
-        if (!GetDirBounds(static_cast<std::uint32_t>(key), first, last)) continue;
+        if (!GetDirBounds(key, first, last)) continue;
         for (std::int32_t i = first; i <= last; ++i) {
-            auto* e = static_cast<tntfsfilerecord*>(ScannedFiles[static_cast<std::size_t>(i)]);
+            auto* e = AsNtfs(ScannedFiles[static_cast<std::size_t>(i)]);
             e->Parent = d;
             if (IsFolder(*e)) todo.push_back(e);
             if (++linked % kPumpEvery == 0) pump();

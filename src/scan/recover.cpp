@@ -80,12 +80,11 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
                                     std::uint64_t limit, std::vector<DataExtent>& out, std::uint64_t& size,
                                     std::uint64_t& listStart) {
     out.clear();
-    const std::uint8_t fs = FileSystem();
     const std::uint64_t cluster = ClusterBytes();
     std::uint32_t first = 0;
     bool contiguous = false;
-    if (fs == storage::kFsFat32) {
-        const auto& m = *static_cast<const TMidEntry32*>(e);
+    if (e->Kind() == EntryKind::Fat32) {
+        const auto& m = *AsMid32(e);
         size = m.FDT32Entry.filesize;
         first = m.FDT32Entry.firstCluster();
         // A live entry's FAT chain is authoritative; only a deleted one may have lost its high word.
@@ -93,13 +92,13 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
             const std::int64_t hi = FindHiClusNum(name, 0, m.FDT32Entry.lo1stclusternumber);
             if (hi > 0) first |= static_cast<std::uint32_t>(hi) << 16;
         }
-    } else if (fs == storage::kFsExfat) {
-        const auto& m = *static_cast<const TMidEntry*>(e);
+    } else if (e->Kind() == EntryKind::ExFat) {
+        const auto& m = *AsMid(e);
         size = EntrySize(m);
         first = m.DirClusNum;
         contiguous = m.NoFatChain;
     } else {
-        const auto& m = *static_cast<const TMidEntry*>(e);
+        const auto& m = *AsMid(e);
         size = m.FDTEntry.filesize;
         first = m.FDTEntry.firstclusternumber;
     }
@@ -124,7 +123,7 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
         const std::uint64_t c = i < chain.size() ? chain[i] : std::uint64_t{chain.back()} + (i - chain.size() + 1);
         if (c < 2 || c > 0xFFFFFFFFull) return kRecoverReadError;
         std::uint64_t sector = 0;
-        if (fs == storage::kFsExfat) {
+        if (e->Kind() == EntryKind::ExFat) {
             sector = (c - 2) * ExFatSPC() + ExFatHeap();
         } else {
             sector = *FGeo.clusterSector(static_cast<std::uint32_t>(c));
@@ -170,8 +169,8 @@ std::int32_t TUndelete::copyExtents(const std::vector<DataExtent>& extents, std:
 std::int32_t TUndelete::readFileData(const TScanEntry* e, const std::string& name, std::uint64_t from,
                                      std::uint64_t limit, bool interactive, const DataSink& sink) {
     std::vector<DataExtent> extents;
-    if (FileSystem() == storage::kFsNtfs) {
-        const auto& f = *static_cast<const tntfsfilerecord*>(e);
+    if (IsNtfsEntry(e)) {
+        const auto& f = *AsNtfs(e);
         if (f.realsize == 0) return kRecoverSuccessful;
         bool compressed = false, resident = false;
         std::vector<std::byte> body;
@@ -194,14 +193,13 @@ std::int32_t TUndelete::readFileData(const TScanEntry* e, const std::string& nam
 
 void TUndelete::setRecoveredTimes(const TScanEntry* e, const std::string& path) const {
     std::optional<std::int64_t> modified;
-    if (FileSystem() == storage::kFsNtfs) {
-        const storage::TFileNameAttrHead h = static_cast<const tntfsfilerecord*>(e)->head;
+    if (IsNtfsEntry(e)) {
+        const storage::TFileNameAttrHead h = AsNtfs(e)->head;
         if (const auto t = FileTimeDos(h.FileAlteredTime)) modified = localToUnix(*t);
     } else {
-        const auto d = FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->FDT32Entry.updatedate
-                                                          : static_cast<const TMidEntry*>(e)->FDTEntry.updatedate;
-        const auto t = FileSystem() == storage::kFsFat32 ? static_cast<const TMidEntry32*>(e)->FDT32Entry.updatetime
-                                                          : static_cast<const TMidEntry*>(e)->FDTEntry.updatetime;
+        const bool fat32 = e->Kind() == EntryKind::Fat32;
+        const auto d = fat32 ? AsMid32(e)->FDT32Entry.updatedate : AsMid(e)->FDTEntry.updatedate;
+        const auto t = fat32 ? AsMid32(e)->FDT32Entry.updatetime : AsMid(e)->FDTEntry.updatetime;
         // Only a real date: the unset pair (both words 0) would stand for 1899-12-30, which a
         // recovered file is better off without.
         if (IsValidDosPair(d, t)) {
@@ -258,7 +256,7 @@ bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folde
     if (depth >= kMaxRecoverDepth) return false;
     std::int32_t first = -1, last = -1;
     const auto key = aDir ? DelKeyOfEntry(aDir) : DelRootKey();
-    if (!GetDirBounds(static_cast<std::uint32_t>(key), first, last)) return false;
+    if (!GetDirBounds(key, first, last)) return false;
     for (std::int32_t i = first; i <= last; ++i) {
         if (FTerminated || storage::DeviceAborted) return false;
         const TScanEntry* child = ScannedFiles[static_cast<std::size_t>(i)];

@@ -172,27 +172,22 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
 }
 
 const TScanEntry* TUndelete::EntryParent(const TScanEntry* entry) const {
-    switch (FileSystem()) {
-        case storage::kFsNtfs: return static_cast<const tntfsfilerecord*>(entry)->Parent;
-        case storage::kFsFat32: return static_cast<const TMidEntry32*>(entry)->Parent;
-        default: return static_cast<const TMidEntry*>(entry)->Parent;
-    }
+    return VisitEntry(entry, [](const auto& e) -> const TScanEntry* { return e.Parent; });
 }
 
 std::uint64_t TUndelete::EntryDataSize(const TScanEntry* entry) const {
-    switch (FileSystem()) {
-        case storage::kFsNtfs: return static_cast<const tntfsfilerecord*>(entry)->realsize;
-        case storage::kFsFat32: return static_cast<const TMidEntry32*>(entry)->FDT32Entry.filesize;
-        case storage::kFsExfat: return EntrySize(*static_cast<const TMidEntry*>(entry));
-        default: return static_cast<const TMidEntry*>(entry)->FDTEntry.filesize;
+    switch (entry->Kind()) {
+        case EntryKind::Ntfs: return AsNtfs(entry)->realsize;
+        case EntryKind::Fat32: return AsMid32(entry)->FDT32Entry.filesize;
+        case EntryKind::ExFat: return EntrySize(*AsMid(entry));
+        case EntryKind::Fat: break;
     }
+    return AsMid(entry)->FDTEntry.filesize;
 }
 
 std::string TUndelete::EntryDisplayName(const TScanEntry* entry) const {
     if (!entry) return {};
-    if (FileSystem() == storage::kFsNtfs) return static_cast<const tntfsfilerecord*>(entry)->filename;
-    if (FileSystem() == storage::kFsFat32) return scan::EntryDisplayName(*static_cast<const TMidEntry32*>(entry));
-    return scan::EntryDisplayName(*static_cast<const TMidEntry*>(entry));
+    return VisitEntry(entry, [](const auto& e) { return scan::EntryDisplayName(e); });
 }
 
 }  // namespace brenvale::scan

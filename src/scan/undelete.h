@@ -16,8 +16,7 @@
 #include "partitions/partition.h"
 #include "platform/platform.h"
 #include "scan/fat_geometry.h"
-#include "scan/mid_entry.h"
-#include "scan/ntfs_entry.h"
+#include "scan/entry_cast.h"
 #include "storage/device.h"
 #include "storage/user_messages.h"
 
@@ -86,9 +85,9 @@ public:
     void ClearResults();
     void TerminateProcess() { FTerminated = true; }
 
-    // Children of the folder `aDir` (its first cluster; exFAT its DirClusNum): their index
-    // range in ScannedFiles.
-    bool GetDirBounds(std::uint32_t aDir, std::int32_t& first, std::int32_t& last) const;
+    // Children of the folder `aDir` (FAT its first cluster, exFAT its DirClusNum, NTFS its
+    // 48-bit record number): their index range in ScannedFiles.
+    bool GetDirBounds(std::uint64_t aDir, std::int32_t& first, std::int32_t& last) const;
     // Over a list sorted as ScannedFiles is; false with first = last = -1 for an empty list,
     // false with first = -1 when no entry has that parent cluster.
     bool GetFatBounds(const std::vector<TScanEntry*>& list, std::uint32_t ParentClusNum, std::int32_t& first,
@@ -210,7 +209,7 @@ public:
     // NTFS: records up to this number were finished before a checkpoint.
     std::int64_t FResumeSkipRecordNum = 0;
     std::vector<TRunForTable> RunTable;
-    std::vector<std::uint32_t> UnchainedFolders;
+    std::vector<std::uint64_t> UnchainedFolders;
     tntfsfilerecord RootUnChained;
 
     TOnEnumDir FOnEnumDir;

@@ -35,7 +35,7 @@ public:
             r.Status = status;
             e = &r;
         } else {
-            auto& r = mid_.emplace_back();
+            auto& r = mid_.emplace_back(fs_ == Fs::Exfat ? scan::EntryKind::ExFat : scan::EntryKind::Fat);
             r.FDTEntry.attribute = attr;
             if (fs_ == Fs::Exfat) {
                 r.DirClusNum = cluster;

@@ -71,7 +71,7 @@ TEST(ExfatWalk, SizeAbove4GiBIsSplitOverTheRecord) {
         v.put(2, 0, ExfatEntries({.name = u"big.bin", .cluster = 10, .length = length}));
         ScanHarness h(std::move(v.bytes()));
         ASSERT_EQ(h.scan().NormalScan(1), scan::kScanCompleted);
-        const auto* e = static_cast<const scan::TMidEntry*>(h.one("big.bin"));
+        const auto* e = scan::AsMid(h.one("big.bin"));
         ASSERT_NE(e, nullptr);
         // The 32-bit size field holds the low half, as on FAT; the record keeps the rest.
         const std::uint32_t low = e->FDTEntry.filesize;
@@ -120,7 +120,7 @@ TEST(ExfatWalk, FolderWithoutFatChainIsReadOverItsWholeLength) {
         for (std::size_t i = 0; i < r.listed; ++i) EXPECT_EQ(h.count(Narrow(Numbered(u"file", int(i)))), 1u) << i;
         if (r.listed == 16) {
             // file15's set lies in the third cluster; the entry names that cluster's sector.
-            const auto* last = static_cast<const scan::TMidEntry*>(h.one("file15"));
+            const auto* last = scan::AsMid(h.one("file15"));
             ASSERT_NE(last, nullptr);
             EXPECT_EQ(last->DirSectNum, lastSetSector);
         }
