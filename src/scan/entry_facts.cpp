@@ -34,7 +34,8 @@ EntryFacts describeNtfs(const tntfsfilerecord& e) {
     f.folder = IsFolder(e);
     bool deleted = IsDeleted(e);
     for (const tntfsfilerecord* p = e.Parent; p && !deleted; p = p->Parent) deleted = IsDeleted(*p);
-    f.status = deleted ? kStatusDeleted : kStatusLive;
+    // A torn record is listed, but what it says may be half old and half new.
+    f.status = e.torn ? kStatusDamaged : deleted ? kStatusDeleted : kStatusLive;
     f.size = e.realsize;
     const storage::TFileNameAttrHead h = e.head;
     f.modified = FileTimeIso(h.FileAlteredTime);

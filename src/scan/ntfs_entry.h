@@ -21,6 +21,7 @@ struct tntfsfilerecord : TScanEntry {
     storage::TFileNameAttrHead head{};  // the chosen name's value, with the standard-information times
     std::uint16_t flag = 0;         // record header flags: bit 0 in use, bit 1 directory
     std::int64_t tmpsectnum = 0;
+    bool torn = false;              // a sector of the record failed its update-sequence check
     tntfsfilerecord* Parent = nullptr;
 };
 

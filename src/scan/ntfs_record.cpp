@@ -20,36 +20,30 @@ constexpr std::size_t kResidentHeaderEnd = 24;
 
 }  // namespace
 
-std::uint32_t GetNtfsRecordSize(const storage::TBootSector& boot, std::uint32_t partitionBps) {
-    const auto b = boot.NtfsBootSect();
-    const std::uint32_t c = b.ExtBPB.ClustersPerFileRecord;
-    std::uint64_t size = 0;
-    if (c < 128) {
-        const std::uint32_t bps = partitionBps != 0 ? partitionBps : 512;
-        size = std::uint64_t{c} * bps * b.BPB.SectorsPerCluster;
-    } else {
-        size = std::uint64_t{1} << ((0u - c) % 32);
-    }
-    size = std::max<std::uint64_t>(size, storage::kMinFileRecordSize);
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0x80000000u));
-}
-
 bool HasRecordSignature(std::span<const std::byte> rec) {
     if (rec.size() < 4) return false;
     return std::memcmp(rec.data(), "FILE", 4) == 0 || std::memcmp(rec.data(), "BAAD", 4) == 0;
 }
 
-void ApplyFixups(std::span<std::byte> rec) {
+bool ApplyFixups(std::span<std::byte> rec) {
     const std::uint16_t usOffset = le16(rec, 4);
     const std::uint16_t usCount = le16(rec, 6);
-    const std::size_t k = std::min<std::size_t>(usCount == 0 ? 0 : usCount - 1u, rec.size() / storage::kUpdateSequenceStride);
+    const std::size_t strides = rec.size() / storage::kUpdateSequenceStride;
+    const std::size_t k = std::min<std::size_t>(usCount == 0 ? 0 : usCount - 1u, strides);
+    bool intact = usCount <= strides + 1 && storage::fits(rec, usOffset, 2 * std::size_t{usCount});
+    const std::uint16_t usn = le16(rec, usOffset);
     for (std::size_t i = 1; i <= k; ++i) {
         const std::size_t from = usOffset + 2 * i;
         const std::size_t to = i * storage::kUpdateSequenceStride - 2;
-        if (!storage::fits(rec, from, 2) || !storage::fits(rec, to, 2)) continue;
+        if (!storage::fits(rec, from, 2) || !storage::fits(rec, to, 2)) {
+            intact = false;
+            continue;
+        }
+        if (le16(rec, to) != usn) intact = false;
         rec[to] = rec[from];
         rec[to + 1] = rec[from + 1];
     }
+    return intact;
 }
 
 std::optional<std::size_t> NextAttribute(std::span<const std::byte> rec, std::size_t off) {
@@ -122,38 +116,47 @@ std::span<const std::byte> ResidentValue(std::span<const std::byte> rec, std::si
     return attr.subspan(valueOffset, valueLength);
 }
 
-bool getrunlist(std::span<const std::byte> Bytes, std::size_t LastIndex, storage::trunlist& Runs) {
-    const std::size_t end = std::min(LastIndex + 1, Bytes.size());
+const char* RunListStatusText(RunListStatus status) {
+    switch (status) {
+        case RunListStatus::Whole: return "whole";
+        case RunListStatus::CutShort: return "cut short";
+        case RunListStatus::Invalid: return "invalid";
+    }
+    return "";
+}
+
+RunListStatus getrunlist(std::span<const std::byte> Bytes, std::size_t LastIndex, storage::trunlist& Runs) {
+    const std::size_t end = Bytes.empty() ? 0 : std::min(LastIndex, Bytes.size() - 1) + 1;
     std::int64_t previous = 0;
-    std::size_t pos = 1;
-    std::uint8_t header = u8(Bytes, 0);
-    while (header != 0 && end > 0) {
+    std::size_t pos = 0;
+    while (true) {
+        if (pos >= end) return RunListStatus::CutShort;
+        const std::uint8_t header = u8(Bytes, pos++);
+        if (header == 0) return RunListStatus::Whole;
         const std::size_t lengthBytes = header & 0x0F;
         const std::size_t offsetBytes = header >> 4;
-        if (pos + lengthBytes + offsetBytes > end || lengthBytes > 4) break;
+        if (lengthBytes == 0 || lengthBytes > 8 || offsetBytes > 8) return RunListStatus::Invalid;
+        if (lengthBytes + offsetBytes > end - pos) return RunListStatus::CutShort;
         std::uint64_t length = 0;
         for (std::size_t i = lengthBytes; i-- > 0;) length = (length << 8) | u8(Bytes, pos + i);
         pos += lengthBytes;
+        if (length == 0 || length > static_cast<std::uint64_t>(INT64_MAX)) return RunListStatus::Invalid;
         storage::TRun run;
         run.clusnum = static_cast<std::int64_t>(length);
         if (offsetBytes != 0) {
             std::uint64_t raw = 0;
             for (std::size_t i = offsetBytes; i-- > 0;) raw = (raw << 8) | u8(Bytes, pos + i);
             pos += offsetBytes;
-            std::int64_t delta = static_cast<std::int64_t>(raw);
-            if (offsetBytes <= 6 && (raw >> (offsetBytes * 8 - 1)) & 1) {
-                delta = static_cast<std::int64_t>(raw | (~std::uint64_t{0} << (offsetBytes * 8)));
-            }
-            // Wrapping arithmetic: a hostile list may sum past the range; the reader checks
-            // every cluster against the volume anyway.
-            previous = static_cast<std::int64_t>(static_cast<std::uint64_t>(previous) + static_cast<std::uint64_t>(delta));
+            // Relative offsets are signed in as many bytes as they take.
+            if (offsetBytes < 8 && ((raw >> (offsetBytes * 8 - 1)) & 1)) raw |= ~std::uint64_t{0} << (offsetBytes * 8);
+            std::int64_t next = 0;
+            // A run before cluster 0 is left to the reader, which knows the volume.
+            if (__builtin_add_overflow(previous, static_cast<std::int64_t>(raw), &next)) return RunListStatus::Invalid;
+            previous = next;
             run.offset = previous;
         }
         Runs.push_back(run);
-        header = pos < end ? u8(Bytes, pos) : 0;
-        ++pos;
     }
-    return true;
 }
 
 }  // namespace brenvale::scan

@@ -12,12 +12,11 @@
 
 namespace brenvale::scan {
 
-// File record length from the boot sector (0xF6 in the clusters-per-record byte gives 1024);
-// never below 1024. partitionBps stands in for a boot sector sector size of 0.
-std::uint32_t GetNtfsRecordSize(const storage::TBootSector& boot, std::uint32_t partitionBps);
-
 // Puts the sector-end bytes the update sequence array saved back in place (512-byte stride).
-void ApplyFixups(std::span<std::byte> rec);
+// False when the record is torn: a stride did not end with the update sequence number (a
+// write that did not finish) or the array does not lie inside the record. What fits is put
+// back either way.
+[[nodiscard]] bool ApplyFixups(std::span<std::byte> rec);
 
 // True for "FILE" and "BAAD" (a record the system marked bad).
 bool HasRecordSignature(std::span<const std::byte> rec);
@@ -33,10 +32,20 @@ std::optional<std::size_t> NextAttribute(std::span<const std::byte> rec, std::si
 // a non-resident attribute's run-list bytes). False when the attribute does not fit.
 bool ParseAttribute(std::span<const std::byte> rec, std::size_t off, storage::TAttribute& out);
 
-// Decodes the run list in Bytes[0..LastIndex] and appends its runs. Offsets are absolute
-// (each relative offset added to the previous one); a run without offset bytes is sparse
-// (offset 0).
-bool getrunlist(std::span<const std::byte> Bytes, std::size_t LastIndex, storage::trunlist& Runs);
+// How much of a run list could be decoded.
+enum class RunListStatus : std::uint8_t {
+    Whole,     // up to its terminating zero byte
+    CutShort,  // the bytes end inside a run or before the terminator; the runs before it hold
+    Invalid,   // a field over 8 bytes, a zero length, or an offset past 2^63; runs stop there
+};
+const char* RunListStatusText(RunListStatus status);
+// The worse of two.
+inline RunListStatus Worse(RunListStatus a, RunListStatus b) { return a > b ? a : b; }
+
+// Decodes the run list in Bytes[0..LastIndex] and appends its runs up to the first fault.
+// Offsets are absolute (each relative offset, sign-extended from its bytes, added to the
+// previous one); a run without offset bytes is sparse (offset 0).
+[[nodiscard]] RunListStatus getrunlist(std::span<const std::byte> Bytes, std::size_t LastIndex, storage::trunlist& Runs);
 
 // The value of a resident $FILE_NAME (or any resident attribute) at `off`, or an empty span.
 std::span<const std::byte> ResidentValue(std::span<const std::byte> rec, std::size_t off);

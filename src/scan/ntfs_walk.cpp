@@ -7,8 +7,8 @@
 #include <fmt/format.h>
 #include <unordered_map>
 
+#include "scan/ntfs_file_record.h"
 #include "scan/ntfs_record.h"
-#include "scan/ntfs_walk_detail.h"
 #include "scan/undelete.h"
 #include "scan/volume_reader.h"
 #include "storage/device_events.h"
@@ -23,8 +23,11 @@ using storage::le16;
 using storage::le32;
 
 constexpr std::uint64_t kBatchBytes = 512000;
+constexpr std::uint64_t kSize48 = 0xFFFFFFFFFFFFull;
 constexpr std::uint8_t kDosNamespace = 2;
 constexpr std::size_t kPumpEvery = 16384;
+constexpr char kDamagedMftRunList[] =
+    "The run list of the master file table is damaged ({}); the scan reads the {} extents it could decode.";
 
 storage::TFileNameAttrHead headOf(std::span<const std::byte> value) {
     return storage::readRecord<storage::TFileNameAttrHead>(value, 0).value_or(storage::TFileNameAttrHead{});
@@ -62,19 +65,27 @@ private:
 }  // namespace
 
 std::int64_t TUndelete::NtfsRecordByteOfs(std::int64_t n) const {
-    if (n < 0) return -1;
+    if (n < 0 || !FNtfsGeo) return -1;
+    const NtfsGeometry& g = *FNtfsGeo;
     const std::uint64_t partitionBytes =
         static_cast<std::uint64_t>(partitions::PartitionSize(FPartition)) * FDevice->BytesPerSector();
+    // Record numbers are at most 48 bits and records at most 4 KiB: n x length cannot wrap.
+    const auto number = static_cast<std::uint64_t>(n);
+    if (number > kSize48) return -1;
     std::uint64_t ofs = 0;
     if (RunTable.empty()) {
-        ofs = FMftCluster * FNtfsSpc * FNtfsBps + static_cast<std::uint64_t>(n) * FNtfsRecordSize;
+        if (__builtin_add_overflow(g.mftByteOffset, number * g.recordSize, &ofs)) return -1;
     } else {
         std::uint64_t before = 0;
         bool found = false;
         for (const auto& ext : RunTable) {
-            if (static_cast<std::uint64_t>(n) < before + ext.RecCount) {
-                if (ext.FromSect < 0) return -1;
-                ofs = static_cast<std::uint64_t>(ext.FromSect) * FNtfsBps + (n - before) * FNtfsRecordSize;
+            if (number < before + ext.RecCount) {
+                std::uint64_t start = 0;
+                if (ext.FromSect < 0 ||
+                    __builtin_mul_overflow(static_cast<std::uint64_t>(ext.FromSect), g.bytesPerSector, &start) ||
+                    __builtin_add_overflow(start, (number - before) * g.recordSize, &ofs)) {
+                    return -1;
+                }
                 found = true;
                 break;
             }
@@ -82,16 +93,52 @@ std::int64_t TUndelete::NtfsRecordByteOfs(std::int64_t n) const {
         }
         if (!found) return -1;
     }
-    if (partitionBytes != 0 && ofs + FNtfsRecordSize > partitionBytes) return -1;
-    return ofs > static_cast<std::uint64_t>(INT64_MAX) ? -1 : static_cast<std::int64_t>(ofs);
+    if (ofs > static_cast<std::uint64_t>(INT64_MAX) - g.recordSize) return -1;
+    if (partitionBytes != 0 && ofs + g.recordSize > partitionBytes) return -1;
+    return static_cast<std::int64_t>(ofs);
 }
 
 bool TUndelete::readRecordAt(std::int64_t byteOfs, std::vector<std::byte>& rec) {
-    if (byteOfs < 0) return false;
-    rec.resize(FNtfsRecordSize);
+    if (byteOfs < 0 || !FNtfsGeo) return false;
+    rec.resize(FNtfsGeo->recordSize);
     if (FReader->Read(static_cast<std::uint64_t>(byteOfs), rec) != rec.size()) return false;
-    ApplyFixups(rec);
+    // A torn extension record still holds what its intact sectors say.
+    static_cast<void>(ApplyFixups(rec));
     return true;
+}
+
+// Extension records and non-resident attribute lists, read from this volume.
+class TUndelete::VolumeRecords final : public NtfsRecordSource {
+public:
+    explicit VolumeRecords(TUndelete& scan) : scan_(scan) {}
+    bool ReadRecord(std::uint64_t number, std::vector<std::byte>& out) override {
+        return number <= kSize48 && scan_.readRecordAt(scan_.NtfsRecordByteOfs(static_cast<std::int64_t>(number)), out);
+    }
+    std::vector<std::byte> ReadRuns(const storage::trunlist& runs, std::uint64_t size) override {
+        const std::uint64_t cluster = scan_.FNtfsGeo ? scan_.FNtfsGeo->clusterBytes : 0;
+        std::vector<std::byte> out(static_cast<std::size_t>(size));
+        std::size_t at = 0;
+        for (const auto& run : runs) {
+            if (at >= out.size() || cluster == 0) break;
+            const std::uint64_t clusters = static_cast<std::uint64_t>(std::max<std::int64_t>(run.clusnum, 0));
+            const std::uint64_t bytes = clusters > (out.size() - at) / cluster ? out.size() - at : clusters * cluster;
+            const auto want = static_cast<std::size_t>(bytes);
+            if (run.offset > 0 && static_cast<std::uint64_t>(run.offset) <= UINT64_MAX / cluster) {
+                scan_.FReader->Read(static_cast<std::uint64_t>(run.offset) * cluster, std::span(out).subspan(at, want));
+            }
+            at += want;
+        }
+        out.resize(at);
+        return out;
+    }
+
+private:
+    TUndelete& scan_;
+};
+
+NtfsRecordSource& TUndelete::ntfsRecords() {
+    if (!FNtfsRecords) FNtfsRecords = std::make_unique<VolumeRecords>(*this);
+    return *FNtfsRecords;
 }
 
 bool TUndelete::readattribute(std::int64_t RecNum, std::uint32_t AttrType, std::uint16_t AttrId,
@@ -107,26 +154,6 @@ bool TUndelete::readattribute(std::int64_t RecNum, std::uint32_t AttrType, std::
     }
 }
 
-bool TUndelete::getrunlistext(std::span<const std::byte> AttrListBody, storage::TAttribute& Attr, int Mode,
-                              storage::trunlist& Runs) {
-    storage::TAttribute last;
-    bool any = false;
-    for (const auto& e : ParseAttributeList(AttrListBody)) {
-        // Only the unnamed stream: a named one is another stream of the file.
-        if (e.type != storage::kAttrData || e.nameLength != 0) continue;
-        storage::TAttribute a;
-        if (!readattribute(static_cast<std::int64_t>(e.record), storage::kAttrData, e.id, a) &&
-            !readattribute(static_cast<std::int64_t>(e.record), storage::kAttrData, 0, a)) {
-            continue;
-        }
-        if (a.nonresidenthead && !a.attributebody.empty()) getrunlist(a.attributebody, a.attributebody.size() - 1, Runs);
-        last = std::move(a);
-        any = true;
-    }
-    if (Mode == 1 && any) Attr = std::move(last);
-    return any;
-}
-
 bool TUndelete::getntfsbounds(const std::vector<TScanEntry*>& list, std::uint64_t reference, std::int32_t& first,
                               std::int32_t& last) const {
     first = last = -1;
@@ -140,17 +167,18 @@ bool TUndelete::getntfsbounds(const std::vector<TScanEntry*>& list, std::uint64_
     return true;
 }
 
-void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter) {
-    auto info = checkrecord(rec);
+void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter, bool torn) {
+    auto info = ParseFileRecord(rec, &ntfsRecords(), FNtfsGeo->clusterBytes);
     if (!info || info->name.empty()) return;
 
     tntfsfilerecord* main = &FNtfsEntries.emplace_back();
     main->sectornumber = slotSector;
-    main->recordnumber = le16(rec, 4) == 48 ? le32(rec, 44) : counter;
-    main->allocsize = info->alloc;
-    main->realsize = info->real;
+    main->recordnumber = static_cast<std::int64_t>(HeaderRecordNumber(rec).value_or(static_cast<std::uint64_t>(counter)));
+    main->allocsize = info->allocSize;
+    main->realsize = info->realSize;
     main->flag = info->flags;
-    main->head = headOf(info->value);
+    main->torn = torn;
+    main->head = info->head();
     std::u16string_view name = TrimmedWide(info->name);
     const std::u16string_view longName = TrimmedWide(info->longName);
     if (!longName.empty() && 2 * longName.size() + 2 >= name.size()) name = longName;
@@ -164,20 +192,19 @@ void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slot
     // Further names: a long name beside a DOS one in the same folder, or hard links elsewhere.
     const std::uint64_t mainParent = parentOf(main->head);
     std::vector<std::uint64_t> added;
-    auto further = [&](std::span<const std::byte> value) {
-        if (value.size() < storage::kFileNameOffset + 2 * std::size_t{storage::u8(value, 64)}) return;
+    for (const auto& value : info->otherNames) {
         auto head = headOf(value);
         const std::uint64_t p = parentOf(head);
         std::u16string n(head.LengthOfFileName, u'\0');
         for (std::size_t i = 0; i < head.LengthOfFileName; ++i) n[i] = le16(value, storage::kFileNameOffset + 2 * i);
         const std::u16string_view trimmed = TrimmedWide(n);
-        if (trimmed.empty()) return;
+        if (trimmed.empty()) continue;
         if (main->head.FileNameSpace == kDosNamespace && head.FileNameSpace != kDosNamespace && p == mainParent) {
             main->filename = storage::Utf16ToUtf8(trimmed);
             main->head.FileNameSpace = head.FileNameSpace;
-            return;
+            continue;
         }
-        if (p == mainParent || std::find(added.begin(), added.end(), p) != added.end()) return;
+        if (p == mainParent || std::find(added.begin(), added.end(), p) != added.end()) continue;
         added.push_back(p);
         tntfsfilerecord* link = &FNtfsEntries.emplace_back(*main);
         // The same file under another folder: that name's parent, the file's own times.
@@ -186,24 +213,6 @@ void TUndelete::addNtfsEntries(std::span<const std::byte> rec, std::int64_t slot
         link->head.FileNameSpace = head.FileNameSpace;
         link->filename = storage::Utf16ToUtf8(trimmed);
         ScannedFiles.push_back(link);
-    };
-    std::size_t off = le16(rec, 20);
-    while (storage::fits(rec, off, 16) && storage::u8(rec, off) != 0xFF && le32(rec, off + 4) >= 16) {
-        if (le32(rec, off) == storage::kAttrFileName && off != info->attrOfs) further(ResidentValue(rec, off));
-        const auto next = NextAttribute(rec, off);
-        if (!next) break;
-        off = *next;
-    }
-    const std::uint64_t self = le32(rec, 44);
-    std::vector<std::byte> other;
-    for (const auto& e : ParseAttributeList(ReadAttributeList(rec))) {
-        if (e.type != storage::kAttrFileName || e.record == self) continue;
-        if (!readRecordAt(NtfsRecordByteOfs(static_cast<std::int64_t>(e.record)), other)) continue;
-        if (const auto at = FindAttribute(other, storage::kAttrFileName, e.id)) {
-            const auto v = ResidentValue(other, *at);
-            // The chosen name may itself have come from here.
-            if (!std::equal(v.begin(), v.end(), info->value.begin(), info->value.end())) further(v);
-        }
     }
 }
 
@@ -211,22 +220,21 @@ bool TUndelete::GetNtfsFilelist() {
     try {
         FTerminated = false;
         RunTable.clear();
+        if (!FNtfsGeo) return false;
+        const NtfsGeometry& geo = *FNtfsGeo;
         std::vector<std::byte> rec0;
         if (!readRecordAt(NtfsRecordByteOfs(0), rec0)) return false;
-        storage::trunlist runs;
-        if (FindAttribute(rec0, 0x20)) {
-            storage::TAttribute unused;
-            if (!getrunlistext(ReadAttributeList(rec0), unused, 0, runs)) return false;
-        } else {
-            const auto at = FindAttribute(rec0, storage::kAttrData);
-            storage::TAttribute data;
-            if (!at || !ParseAttribute(rec0, *at, data) || !data.nonresidenthead || data.attributebody.empty()) return false;
-            getrunlist(data.attributebody, data.attributebody.size() - 1, runs);
+        const NtfsDataStream mft = ParseDataStream(rec0, &ntfsRecords());
+        if (!mft.found || mft.resident) return false;
+        const storage::trunlist& runs = mft.runs;
+        if (mft.runStatus != RunListStatus::Whole) {
+            storage::OnDeviceEvent(fmt::format(kDamagedMftRunList, RunListStatusText(mft.runStatus), runs.size()));
         }
         if (runs.empty()) return false;
 
-        const std::uint32_t bps = FNtfsBps;
-        const std::uint32_t recLen = FNtfsRecordSize;
+        const std::uint32_t bps = geo.bytesPerSector;
+        const std::uint32_t spc = geo.sectorsPerCluster;
+        const std::uint32_t recLen = geo.recordSize;
         const std::uint64_t perBatch = std::max<std::uint64_t>(1, kBatchBytes / recLen);
         const std::uint64_t batchBytes = perBatch * recLen;
         const std::uint64_t recSectors = recLen / bps;
@@ -239,15 +247,20 @@ bool TUndelete::GetNtfsFilelist() {
         for (const auto& run : runs) {
             const std::uint64_t clusters = static_cast<std::uint64_t>(std::max<std::int64_t>(run.clusnum, 0));
             TRunForTable ext;
-            if (run.offset <= 0 || static_cast<std::uint64_t>(run.offset) >= volumeSectors / std::max(FNtfsSpc, 1u)) {
+            // Records the extent holds, saturated: a damaged run may claim 2^63 clusters.
+            const std::uint64_t perCluster = geo.clusterBytes / recLen;
+            const std::uint64_t slots = perCluster == 0 ? clusters / (recLen / geo.clusterBytes)
+                                        : clusters > UINT32_MAX / perCluster ? UINT32_MAX
+                                                                             : clusters * perCluster;
+            if (run.offset <= 0 || static_cast<std::uint64_t>(run.offset) >= volumeSectors / spc) {
                 // A sparse or impossible extent holds no readable records; its slots still count.
                 ext.FromSect = -1;
-                ext.RecCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters * FNtfsSpc * bps / recLen, UINT32_MAX));
+                ext.RecCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(slots, UINT32_MAX));
                 RunTable.push_back(ext);
                 continue;
             }
-            std::uint64_t start = static_cast<std::uint64_t>(run.offset) * FNtfsSpc;
-            std::uint64_t sectors = std::min(clusters * FNtfsSpc, volumeSectors - start);
+            std::uint64_t start = static_cast<std::uint64_t>(run.offset) * spc;
+            std::uint64_t sectors = clusters > (volumeSectors - start) / spc ? volumeSectors - start : clusters * spc;
             if (FReader->Read((start + sectors) * bps, probe) == probe.size() && HasRecordSignature(probe)) {
                 sectors += recSectors;
             }
@@ -289,9 +302,9 @@ bool TUndelete::GetNtfsFilelist() {
                         if ((FResumeSkipRecordNum > 0 && counter <= FResumeSkipRecordNum) || counter == kNtfsRootRecord) continue;
                         std::memcpy(rec.data(), batch.data() + i * recLen, recLen);
                         if (std::memcmp(rec.data(), "FILE", 4) == 0) {
-                            ApplyFixups(rec);
+                            const bool torn = !ApplyFixups(rec);
                             const std::int64_t sector = ext.FromSect + static_cast<std::int64_t>((firstSlot + i) * recLen / bps);
-                            addNtfsEntries(rec, sector, counter);
+                            addNtfsEntries(rec, sector, counter, torn);
                         }
                         pump();
                         if (FTerminated) return true;

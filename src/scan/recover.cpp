@@ -70,7 +70,7 @@ std::string RecoverStatusText(std::int32_t code) {
 
 std::uint64_t TUndelete::ClusterBytes() const {
     switch (FileSystem()) {
-        case storage::kFsNtfs: return std::uint64_t{FNtfsSpc} * FNtfsBps;
+        case storage::kFsNtfs: return FNtfsGeo ? FNtfsGeo->clusterBytes : 0;
         case storage::kFsExfat: return std::uint64_t{ExFatSPC()} * FGeo.bytesPerSector;
         default: return FGeo.clusterBytes();
     }

@@ -24,28 +24,18 @@ std::int32_t TUndelete::ntfsExtents(const tntfsfilerecord& f, std::vector<DataEx
                                     std::vector<std::byte>& resident, bool& isResident) {
     out.clear();
     std::vector<std::byte> rec;
-    if (!readRecordAt(f.sectornumber * static_cast<std::int64_t>(FNtfsBps), rec)) return kRecoverRunListError;
-    storage::trunlist runs;
-    storage::TAttribute data;
-    bool found = false;
-    if (FindAttribute(rec, 0x20)) {
-        found = getrunlistext(ReadAttributeList(rec), data, 1, runs) && data.StdHead.AttributeType == storage::kAttrData;
+    if (!FNtfsGeo || !readRecordAt(f.sectornumber * static_cast<std::int64_t>(FNtfsGeo->bytesPerSector), rec)) {
+        return kRecoverRunListError;
     }
-    if (!found) {
-        runs.clear();
-        const auto at = FindAttribute(rec, storage::kAttrData);
-        if (!at || !ParseAttribute(rec, *at, data)) return kRecoverRunListError;
-        if (data.nonresidenthead && !data.attributebody.empty()) {
-            getrunlist(data.attributebody, data.attributebody.size() - 1, runs);
-        }
-    }
-    if (data.StdHead.AttributeType != storage::kAttrData) return kRecoverRunListError;
-    if (!data.nonresidenthead) {
-        resident = data.attributebody;
+    NtfsDataStream data = ParseDataStream(rec, &ntfsRecords());
+    if (!data.found || data.runStatus == RunListStatus::Invalid) return kRecoverRunListError;
+    if (data.resident) {
+        resident = std::move(data.value);
         isResident = true;
         return kRecoverSuccessful;
     }
-    compressed = (f.head.Flags & kFileAttrCompressed) != 0 || (data.StdHead.CompressedFlag & kAttrFlagCompressed) != 0;
+    const storage::trunlist& runs = data.runs;
+    compressed = (f.head.Flags & kFileAttrCompressed) != 0 || (data.attrFlags & kAttrFlagCompressed) != 0;
     const std::uint64_t cluster = ClusterBytes();
     if (cluster == 0) return kRecoverReadError;
     const std::uint64_t clusters = (f.realsize + cluster - 1) / cluster;

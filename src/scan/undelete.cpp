@@ -46,13 +46,7 @@ TUndelete::TUndelete(storage::TDevice& device, partitions::TPartition& Partition
                                           fatBits(FileSystem()));
     }
     if (FileSystem() == storage::kFsNtfs) {
-        const auto b = FPartition->BootSector.NtfsBootSect();
-        FNtfsBps = b.BPB.BytesPerSector >= 256 && b.BPB.BytesPerSector <= 4096 ? b.BPB.BytesPerSector : FPartition->BytesPerSector;
-        // Values above 0x80 give clusters of 2^(256 - v) sectors (64 KiB clusters and up).
-        const std::uint8_t spc = b.BPB.SectorsPerCluster;
-        FNtfsSpc = spc <= 0x80 ? spc : (256 - spc < 31 ? 1u << (256 - spc) : 0);
-        FMftCluster = b.ExtBPB.MFTLogicalClusterNumber;
-        FNtfsRecordSize = GetNtfsRecordSize(FPartition->BootSector, FPartition->BytesPerSector);
+        FNtfsGeo = MakeNtfsGeometry(FPartition->BootSector, FPartition->BytesPerSector);
     }
     // The folder that orphaned NTFS entries hang under, and the template of its subfolders.
     RootUnChained.flag = storage::kFileRecordDirectory;
@@ -81,7 +75,7 @@ void TUndelete::ReadVolumeLabel() {
             EnumExFatDir(nullptr, false, true);
         } else if (isFatOrExfat(fs)) {
             EnumDir(nullptr, false, true);
-        } else if (fs == storage::kFsNtfs && FNtfsSpc != 0) {
+        } else if (fs == storage::kFsNtfs && FNtfsGeo) {
             storage::TAttribute name;
             if (readattribute(3, kAttrVolumeName, 0, name) && name.residenthead) {
                 std::u16string text;
@@ -152,7 +146,7 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
         result = FTerminated ? kScanStopped : kScanCompleted;
     } else if (fs == storage::kFsNtfs) {
         const auto bootBps = FPartition->BootSector.NtfsBootSect().BPB.BytesPerSector;
-        if ((FNtfsRecordSize == 1024 || FNtfsRecordSize == bootBps) && FNtfsSpc != 0) {
+        if (FNtfsGeo && (FNtfsGeo->recordSize == 1024 || FNtfsGeo->recordSize == bootBps)) {
             GetNtfsFilelist();
             if (Mode == 1) {
                 AddAdditionalRecords();

@@ -16,6 +16,8 @@
 #include "partitions/partition.h"
 #include "platform/platform.h"
 #include "scan/fat_geometry.h"
+#include "scan/ntfs_file_record.h"
+#include "scan/ntfs_geometry.h"
 #include "scan/entry_cast.h"
 #include "storage/device.h"
 #include "storage/user_messages.h"
@@ -124,18 +126,12 @@ public:
     // when that is positive, else where the record locator puts it.
     bool readattribute(std::int64_t RecNum, std::uint32_t AttrType, std::uint16_t AttrId, storage::TAttribute& Attr,
                        std::int64_t ByteOfs = -1);
-    // Appends the runs of the unnamed data attribute through an attribute list; with Mode 1
-    // the data attribute read last is returned in Attr.
-    bool getrunlistext(std::span<const std::byte> AttrListBody, storage::TAttribute& Attr, int Mode,
-                       storage::trunlist& Runs);
-    // The bytes of the record's attribute list, resident or not; empty when it has none.
-    std::vector<std::byte> ReadAttributeList(std::span<const std::byte> rec);
     bool getntfsbounds(const std::vector<TScanEntry*>& list, std::uint64_t reference, std::int32_t& first,
                        std::int32_t& last) const;
     std::int64_t NtfsRecordByteOfs(std::int64_t n) const;
-    std::uint32_t NtfsRecordSize() const { return FNtfsRecordSize; }
-    std::uint32_t NtfsBytesPerSector() const { return FNtfsBps; }
-    std::uint32_t NtfsSectorsPerCluster() const { return FNtfsSpc; }
+    // The volume's NTFS geometry; nullopt when its boot sector is not a readable NTFS one, and
+    // then nothing of the volume is read as NTFS.
+    const std::optional<NtfsGeometry>& NtfsGeo() const { return FNtfsGeo; }
 
     // Recovery. Files are written under a unique name in DestPath; the outcome goes to FOnRecover.
     bool RecoverFile(const TScanEntry* aFile, const std::string& ErasedFileName, const std::string& DestPath);
@@ -222,7 +218,9 @@ private:
     bool enumDir(E* Parent, bool Recurse, bool LabelOnly);
     template <class E>
     E* newEntry();
-    struct NtfsName;
+    class VolumeRecords;
+    // Extension records and attribute lists of this volume, for the record parser.
+    NtfsRecordSource& ntfsRecords();
     using DataSink = std::function<bool(std::span<const std::byte>)>;
     // The bytes of a file from byte `from`, at most `limit` of them, into `sink`; a status code.
     std::int32_t readFileData(const TScanEntry* e, const std::string& name, std::uint64_t from, std::uint64_t limit,
@@ -243,8 +241,7 @@ private:
     void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     struct SearchQuery;
     bool findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth);
-    std::optional<NtfsName> checkrecord(std::span<const std::byte> rec);
-    void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter);
+    void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter, bool torn);
     bool readRecordAt(std::int64_t byteOfs, std::vector<std::byte>& rec);
     void linkNtfsParents(tntfsfilerecord* Dir, std::vector<std::int64_t>& path);
     void ReadVolumeLabel();
@@ -267,10 +264,8 @@ private:
     std::deque<TMidEntry> FMidEntries;      // FAT12/16 and exFAT records
     std::deque<TMidEntry32> FMid32Entries;  // FAT32 records
     std::deque<tntfsfilerecord> FNtfsEntries;
-    std::uint32_t FNtfsRecordSize = 1024;
-    std::uint32_t FNtfsBps = 512;
-    std::uint32_t FNtfsSpc = 0;
-    std::uint64_t FMftCluster = 0;
+    std::optional<NtfsGeometry> FNtfsGeo;
+    std::unique_ptr<NtfsRecordSource> FNtfsRecords;
     std::vector<std::uint32_t> FPathClusters;       // folders on the current path of the walk
     std::unordered_set<std::uint64_t> FWalkedDirs;  // (first cluster, deleted) of folders walked
     std::unordered_set<std::uint32_t> FChainSeen;

@@ -74,8 +74,8 @@ struct TFileRecordHeader {
     std::uint32_t bytesAllocated;
     Tfilereference baseRecord;
     std::uint16_t nextAttributeId;
-    std::uint16_t padding;
-    std::uint32_t recordNumber;
+    std::uint16_t recordNumberHigh;  // bits 32-47 of the record number
+    std::uint32_t recordNumber;      // bits 0-31; both only where the update sequence starts at 48
 };
 
 struct TStdHead {
@@ -130,6 +130,7 @@ static_assert(offsetof(TFileRecordHeader, firstAttributeOffset) == 20);
 static_assert(offsetof(TFileRecordHeader, flags) == 22);
 static_assert(offsetof(TFileRecordHeader, bytesAllocated) == 28);
 static_assert(offsetof(TFileRecordHeader, baseRecord) == 32);
+static_assert(offsetof(TFileRecordHeader, recordNumberHigh) == 42);
 static_assert(offsetof(TFileRecordHeader, recordNumber) == 44);
 static_assert(sizeof(TStdHead) == 16);
 static_assert(offsetof(TStdHead, NonResidentFlag) == 8);

@@ -32,6 +32,7 @@ public:
     }
 
     scan::TUndelete& scan() { return *scan_; }
+    platform::fake::FakeDisk& disk() { return os_.disk("/v.img"); }
     partitions::TPartition& partition() { return part_; }
 
     scan::EntryFacts facts(const scan::TScanEntry* e) const { return scan::DescribeEntry(*scan_, e); }
