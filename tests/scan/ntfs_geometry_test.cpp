@@ -92,5 +92,59 @@ TEST(NtfsGeometry, AVolumeWithoutGeometryIsNeverReadAsNtfs) {
     }
 }
 
+// The master file table's own run list: a damaged one is said in the event log, and the
+// walk reads what it could decode.
+TEST(NtfsGeometry, ADamagedTableRunListIsReported) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> runs;
+        bool listed;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"whole", {0x11, 128, 16, 0x00}, true, nullptr},
+        // The attribute ends 8 bytes into the list: the second run's offset does not fit.
+        {"cut short", {0x11, 128, 16, 0x41, 1, 0, 0, 0}, true, "(cut short); the scan reads the 1 extents"},
+        {"invalid: a 9-byte length", {0x19, 128, 16, 0x00}, false, "(invalid); the scan reads the 0 extents"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        NtfsBuilder b;
+        auto& f = b.record(40, 0x0001);
+        b.standardInformation(f, 0);
+        b.fileName(f, 5, u"kept.txt", 3);
+        auto bytes = b.finish();
+        // Record 0's run list, where its data attribute says it starts (inside the first
+        // sector, so the fix-ups are not touched).
+        const std::size_t rec = NtfsBuilder::RecordOffset(0);
+        std::size_t at = 0;
+        for (std::size_t off = 56; off + 8 < NtfsBuilder::kRecordSize;) {
+            const auto type = storage::le32(bytes, rec + off);
+            const auto len = storage::le32(bytes, rec + off + 4);
+            if (type == 0x80) {
+                at = rec + off + storage::le16(bytes, rec + off + 32);
+                break;
+            }
+            if (len == 0 || type == 0xFFFFFFFF) break;
+            off += len;
+        }
+        ASSERT_NE(at, 0u);
+        for (std::size_t i = 0; i < c.runs.size(); ++i) bytes[at + i] = std::byte{c.runs[i]};
+        std::vector<std::string> events;
+        storage::SetOnDeviceEvent([&](const std::string& m) { events.push_back(m); });
+        ScanHarness h(bytes);
+        const auto result = h.scan().NormalScan(1);
+        storage::SetOnDeviceEvent({});
+        EXPECT_EQ(result, scan::kScanCompleted);
+        EXPECT_EQ(h.count("kept.txt"), c.listed ? 1u : 0u);
+        if (c.logged) {
+            ASSERT_EQ(events.size(), 1u);
+            EXPECT_NE(events[0].find(c.logged), std::string::npos) << events[0];
+        } else {
+            EXPECT_TRUE(events.empty());
+        }
+    }
+}
+
 }  // namespace
 }  // namespace brenvale::test
