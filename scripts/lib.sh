@@ -44,18 +44,17 @@ configure_and_build() {
     targets=("$@")
     mkdir -p "$LOGDIR"
     local log="$LOGDIR/$(basename "$dir").log"
-    if [[ ! -f $dir/build.ninja ]]; then
-        if ! cmake -S "$ROOT" -B "$dir" -G Ninja "${opts[@]}" >"$log" 2>&1; then
-            echo "Configuring $dir failed:" >&2
-            tail -n 40 "$log" >&2
-            return 1
-        fi
+    # Configured every time, so options added since the tree was made (BRENVALE_WERROR) apply.
+    if ! cmake -S "$ROOT" -B "$dir" -G Ninja "${opts[@]}" >"$log" 2>&1; then
+        echo "Configuring $dir failed:" >&2
+        tail -n 40 "$log" >&2
+        return 1
     fi
     local target_args=()
     [[ ${#targets[@]} -gt 0 ]] && target_args=(--target "${targets[@]}")
     if ! cmake --build "$dir" "${target_args[@]}" -j "$(nproc)" >>"$log" 2>&1; then
         echo "Building $dir failed:" >&2
-        grep -E "error|Error" -A5 "$log" | head -n 60 >&2
+        grep -E "error|Error|warning" -A5 "$log" | head -n 60 >&2
         return 1
     fi
 }

@@ -11,7 +11,7 @@
 namespace brenvale::cli {
 
 std::string ForTerminal(std::string text) {
-    for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.replace(p, 2, "\n");
+    for (std::size_t p; (p = text.find("\r\n")) != std::string::npos;) text.erase(p, 1);
     std::replace(text.begin(), text.end(), '\r', '\n');
     return text;
 }

@@ -1,9 +1,9 @@
 #include <iostream>
 
 #include "cli/cli_app.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
-    auto os = brenvale::platform::makeLinuxPlatform();
+    auto os = brenvale::platform::makeSystemPlatform();
     return brenvale::cli::Run(argc, argv, *os, std::cout, std::cerr);
 }

@@ -10,7 +10,7 @@
 #include "app/config.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
-#include "platform/linux/linux_platform.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
                                  .arg(QString::fromStdString(configPath), QString::fromStdString(configDoc.Error())));
     }
 
-    auto os = platform::makeLinuxPlatform();
+    auto os = platform::makeSystemPlatform();
     gui::MainWindow window(*os, config, &configDoc);
     window.start();
     for (const QString& path : application.arguments().mid(1)) window.openImage(path);

@@ -39,8 +39,9 @@ struct TPartiCheckpointData {
     std::vector<TPartition> Partitions;
 };
 
-// Writes version 2 to a temporary file beside FileName and renames it into place, so an
-// existing checkpoint is replaced whole or not at all. False on any error.
+// Writes version 2 to a temporary file beside FileName, flushes it to the disk and renames it
+// into place (storage::saveFileAtomically), so an existing checkpoint is replaced whole or not
+// at all. False on any error.
 bool SavePartiCheckpoint(const std::string& FileName, const TPartiCheckpointData& Data);
 
 // 0 loaded, 1 no such file, 2 invalid. Records the plausibility check refuses are dropped.

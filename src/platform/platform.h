@@ -60,4 +60,7 @@ public:
     virtual std::uint32_t tickCount() = 0;
 };
 
+// The platform of the system the program runs on (Linux: platform/linux); what main() uses.
+std::unique_ptr<Platform> makeSystemPlatform();
+
 }  // namespace brenvale::platform

@@ -1,9 +1,10 @@
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "platform/files.h"
+#include "storage/aligned_buffer.h"
 #include "storage/device.h"
 
 namespace brenvale::storage {
@@ -11,11 +12,6 @@ namespace brenvale::storage {
 namespace {
 
 constexpr std::int64_t kChunkSectors = 500;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool sameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -38,13 +34,15 @@ bool TDevice::CreateImage(const std::string& FileName, std::int64_t LBA, std::in
         FCreateError = "The image file is the source being read.";
         return false;
     }
-    FilePtr out(std::fopen(FileName.c_str(), "wb"));
+    // Written straight through write(2) from page-aligned chunks: a stdio buffer in between
+    // costs a copy, and the kernel copies page-aligned memory fastest.
+    const auto out = platform::createOutputFile(FileName);
     if (!out) {
         FCreateError = "Cannot create the image file.";
         return false;
     }
     auto writeAll = [&](const void* data, std::size_t len) {
-        if (len == 0 || std::fwrite(data, 1, len, out.get()) == len) return true;
+        if (len == 0 || out->write({static_cast<const std::byte*>(data), len})) return true;
         FCreateError = "Cannot write the image file.";
         return false;
     };
@@ -59,7 +57,8 @@ bool TDevice::CreateImage(const std::string& FileName, std::int64_t LBA, std::in
         if (!writeAll(head.data(), head.size())) return false;
     }
 
-    std::vector<std::byte> chunk(static_cast<std::size_t>(kChunkSectors) * s);
+    AlignedBuffer chunk;
+    chunk.reserve(static_cast<std::size_t>(kChunkSectors) * s);
     std::int64_t copied = 0;
     bool complete = true;
     while (copied < Blocks) {
@@ -82,7 +81,7 @@ bool TDevice::CreateImage(const std::string& FileName, std::int64_t LBA, std::in
     const auto desc = MakeImageDescriptor(FDeviceParam, FDeviceType, static_cast<std::uint64_t>(LBA),
                                           static_cast<std::uint64_t>(copied) + prefix, s);
     if (!writeAll(&desc, sizeof desc)) return false;
-    if (std::fflush(out.get()) != 0) {
+    if (!out->close()) {
         FCreateError = "Cannot write the image file.";
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
-// Little-endian access to on-disk bytes. Readers return 0 for a range outside the span, so a
-// missed check reads zero instead of past the buffer; where 0 is a valid value, check fits() first.
+// Little-endian access to on-disk bytes, and big-endian access for the formats that store their
+// numbers that way. Readers return 0 for a range outside the span, so a missed check reads zero
+// instead of past the buffer; where 0 is a valid value, check fits() first.
 
 #include <bit>
 #include <cstddef>
@@ -30,6 +31,26 @@ constexpr U readLe(std::span<const std::byte> data, std::size_t off) {
         v = static_cast<U>((v << 8) | static_cast<U>(data[off + i]));
     }
     return v;
+}
+
+template <class U>
+constexpr U readBe(std::span<const std::byte> data, std::size_t off) {
+    if (!fits(data, off, sizeof(U))) return 0;
+    U v = 0;
+    for (std::size_t i = 0; i < sizeof(U); ++i) {
+        v = static_cast<U>((v << 8) | static_cast<U>(data[off + i]));
+    }
+    return v;
+}
+
+template <class U>
+constexpr bool writeBe(std::span<std::byte> data, std::size_t off, U v) {
+    if (!fits(data, off, sizeof(U))) return false;
+    for (std::size_t i = sizeof(U); i-- > 0;) {
+        data[off + i] = static_cast<std::byte>(v & 0xFF);
+        v = static_cast<U>(v >> 8);
+    }
+    return true;
 }
 
 template <class U>
@@ -65,6 +86,26 @@ constexpr std::uint64_t le64(std::span<const std::byte> d, std::size_t off) {
 }
 [[nodiscard]] constexpr bool putLe64(std::span<std::byte> d, std::size_t off, std::uint64_t v) {
     return detail::writeLe(d, off, v);
+}
+
+// Big-endian: most significant byte first.
+constexpr std::uint16_t be16(std::span<const std::byte> d, std::size_t off) {
+    return detail::readBe<std::uint16_t>(d, off);
+}
+constexpr std::uint32_t be32(std::span<const std::byte> d, std::size_t off) {
+    return detail::readBe<std::uint32_t>(d, off);
+}
+constexpr std::uint64_t be64(std::span<const std::byte> d, std::size_t off) {
+    return detail::readBe<std::uint64_t>(d, off);
+}
+[[nodiscard]] constexpr bool putBe16(std::span<std::byte> d, std::size_t off, std::uint16_t v) {
+    return detail::writeBe(d, off, v);
+}
+[[nodiscard]] constexpr bool putBe32(std::span<std::byte> d, std::size_t off, std::uint32_t v) {
+    return detail::writeBe(d, off, v);
+}
+[[nodiscard]] constexpr bool putBe64(std::span<std::byte> d, std::size_t off, std::uint64_t v) {
+    return detail::writeBe(d, off, v);
 }
 
 // Copies a packed record out of `data`; nullopt when the record does not fit.

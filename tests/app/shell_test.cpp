@@ -509,7 +509,7 @@ TEST(ShellDestination, DestinationOnTheSourceIsRefusedUntilAnotherIsPicked) {
     std::copy(volume_bytes.begin(), volume_bytes.end(), builder.bytes().begin() + 2048 * 512);
     os.addDisk("/dev/sda", std::move(builder.bytes()));
     os.whole = {BlockDevice("sda")};
-    os.extents[tmp.file("mounted")] = {{0, 2048 * 512, sectors * 512}};
+    os.extents[tmp.file("mounted")] = {{0, 2048 * 512, static_cast<std::int64_t>(sectors * 512)}};
     ScriptedUi ui;
     app::EventLog log;
     app::Config config;

@@ -35,7 +35,7 @@ INSTANTIATE_TEST_SUITE_P(Volumes, FixtureInfoTest,
                          ::testing::Values(VolumeCase{"fat12.img", "FAT12"}, VolumeCase{"fat16.img", "FAT16"},
                                            VolumeCase{"fat32.img", "FAT32"}, VolumeCase{"exfat.img", "exFAT"},
                                            VolumeCase{"ntfs.img", "NTFS"}, VolumeCase{"demo.img", "Unknown"}),
-                         [](const auto& info) { return std::string(info.param.fileSystem) + "_" + std::to_string(info.index); });
+                         [](const auto& p) { return std::string(p.param.fileSystem) + "_" + std::to_string(p.index); });
 
 TEST(FixtureImage, VolumeImageOfAPartitionHoldsItsExactSectors) {
     BRENVALE_REQUIRE_FIXTURE(demo, "demo.img");

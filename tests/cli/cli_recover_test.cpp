@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RecoverCase{"demo.img", "demo.p1.manifest.tsv", {"--partition", "1"}, true},
                       RecoverCase{"demo.img", "demo.p2.manifest.tsv", {"--partition", "2"}, false},
                       RecoverCase{"demo.img", "demo.p3.manifest.tsv", {"--partition", "3"}, false}),
-    [](const auto& info) { return std::to_string(info.index); });
+    [](const auto& p) { return std::to_string(p.index); });
 
 TEST(FixtureRecover, ChosenPathsAndDeletedOnly) {
     BRENVALE_REQUIRE_FIXTURE(image, "fat16.img");

@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ScanCase{"ntfs-features.img", "ntfs-features.manifest.tsv", {}, "NTFS", "NTFSFEAT"},
                       ScanCase{"ntfs-many.img", "ntfs-many.manifest.tsv", {}, "NTFS", "NTFSMANY"},
                       ScanCase{"demo.img", "demo.p3.manifest.tsv", {"--partition", "3"}, "NTFS", "Windows"}),
-    [](const auto& info) { return std::to_string(info.index) + "_" + info.param.fileSystem; });
+    [](const auto& p) { return std::to_string(p.index) + "_" + p.param.fileSystem; });
 
 TEST(FixtureScan, Fat32DeletedFolderWithClearedHighWordIsFoundAndWalked) {
     BRENVALE_REQUIRE_FIXTURE(image, "fat32.img");

@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The later date's whole day is inside the range (1980-01-01 00:00:02 is OLD.TXT's time).
         SearchCase{"date_range_whole_day", "fat12.img", {"--all", "--date", "modified", "1979-06-01", "1980-01-01"},
                    {"/OLD.TXT"}}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(Search, StopsAfterTenThousandHitsWithAWarning) {
     BRENVALE_REQUIRE_FIXTURE(image, "ntfs-many.img");

@@ -218,7 +218,9 @@ TEST(LinuxBlockSource, FailedReadLeavesOnlyCorrectBytesInTheCallerBuffer) {
         // Nothing but correct bytes: a cached head may already be in place, the rest is untouched.
         const auto head = static_cast<std::size_t>(std::mismatch(dst.begin(), dst.end(), file.begin()).first - dst.begin());
         EXPECT_TRUE(std::all_of(dst.begin() + head, dst.end(), [](std::byte b) { return b == kUntouched; }));
-        if (!c.cachedHead) EXPECT_EQ(head, 0u) << "nothing was cached, nothing may be in place";
+        if (!c.cachedHead) {
+            EXPECT_EQ(head, 0u) << "nothing was cached, nothing may be in place";
+        }
         if (c.cachedHead) {
             EXPECT_EQ(source.counters().cachedPartial, 1u) << "the head was not served from cache";
         } else {

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         // The output stops at the limit.
         Lznt1Case{"limit", Bytes({0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x06, 0x20, 0, 0}), 5, "abcab"},
         Lznt1Case{"empty", Bytes({}), 65536, ""}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(Lznt1, ChunkOutputStopsAt4096Bytes) {
     // One literal, then references of the longest length until far past 4 KiB.

@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DamageCase{"name_length_past_value", 56 + 72 + 24 + 64, {0xFF}},
                       DamageCase{"bad_signature", 0, {'B', 'A', 'A', 'D'}},
                       DamageCase{"extension_record", 32, {5, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& p) { return std::string(p.param.what); });
 
 TEST(NtfsWalk, RunListsOutsideTheVolumeFailThatFileOnly) {
     NtfsBuilder b(1024);

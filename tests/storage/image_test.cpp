@@ -66,7 +66,9 @@ TEST_P(ImageLoadTest, Loads) {
     EXPECT_EQ(dev.Sectors(), c.sectors);
     EXPECT_EQ(dev.BytesPerSector(), c.sectorSize);
     EXPECT_EQ(Value(dev.DeviceParam().TotalPhysSec), c.sectors);
-    if (!c.raw) EXPECT_EQ(Value(dev.DeviceParam().Heads), 7u) << "geometry comes from the descriptor";
+    if (!c.raw) {
+        EXPECT_EQ(Value(dev.DeviceParam().Heads), 7u) << "geometry comes from the descriptor";
+    }
     std::vector<std::byte> buf(c.sectorSize);
     ASSERT_EQ(dev.Read(c.sectors - 1, 1, buf.data()), c.sectorSize);
     EXPECT_TRUE(SectorMatches(buf, c.sectors - 1, c.sectorSize));
@@ -92,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"RawShorterThanASector", "/i/short.dd", [] { return std::vector<std::byte>(511); }, 0, kInvalid},
         LoadCase{"CorruptDifIsNotTakenAsRaw", "/i/bad.DIF", [] { auto d = DifFile(4, 4); d[d.size() - 500] ^= std::byte{1}; return d; },
                  0, kInvalid}),
-    [](const auto& info) { return info.param.name; });
+    [](const auto& p) { return p.param.name; });
 
 TEST(ImageLoad, MissingFileCannotBeOpened) {
     platform::fake::FakePlatform os;

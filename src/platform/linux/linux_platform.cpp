@@ -217,4 +217,6 @@ std::vector<DiskExtent> LinuxPlatform::pathDiskExtents(const std::string& path) 
 
 std::unique_ptr<Platform> makeLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
 
+std::unique_ptr<Platform> makeSystemPlatform() { return makeLinuxPlatform(); }
+
 }  // namespace brenvale::platform
