@@ -34,6 +34,7 @@ public:
     TransportReply ata(AtaForm form, const AtaRegisters& in, std::span<std::byte> data,
                        std::uint32_t timeoutMs) override {
         d_.sent.push_back({form, in.command, in.features});
+        d_.lastThread = std::this_thread::get_id();
         const auto it = d_.forms.find(form);
         const FormBehaviour b = it == d_.forms.end() ? FormBehaviour::Refused : it->second;
         if (b != FormBehaviour::Works) return failure(b, form, timeoutMs);
@@ -61,6 +62,7 @@ public:
 
     TransportReply nvmeAdmin(const NvmeAdminCommand& cmd, std::span<std::byte> data, std::uint32_t timeoutMs) override {
         d_.nvmeSent.push_back(cmd);
+        d_.lastThread = std::this_thread::get_id();
         if (d_.kind != DriveKind::Nvme) return {TransportReply::Outcome::Refused, EOPNOTSUPP};
         if (d_.nvme != FormBehaviour::Works) return failure(d_.nvme, AtaForm::DriveCmd, timeoutMs);
         clock_.advance(d_.latencyMs);

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/drive_commands.h"
@@ -59,6 +60,7 @@ struct FakeDrive {
     std::vector<NvmeAdminCommand> nvmeSent;
     std::uint32_t opens = 0;
     std::uint32_t firstSectorReads = 0;
+    std::thread::id lastThread;  // the thread that sent the last command
 };
 
 class FakeDriveCommands final : public DriveCommands {
