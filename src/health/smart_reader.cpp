@@ -104,8 +104,11 @@ public:
                 return buf;
             }
             lastFailure = failureText(o);
-            const bool reached = o.status != AtaStatus::Refused;
-            if (o.status == AtaStatus::Offline || (reached && m_.dataForm == form)) break;
+            // The remembered form reached the drive and got an error or no answer: the drive
+            // itself is the trouble, another form will not help. Data that merely looks wrong
+            // (a bridge's own bytes) is worth another form.
+            const bool driveFailed = o.status == AtaStatus::DeviceError || o.status == AtaStatus::TimedOut;
+            if (o.status == AtaStatus::Offline || (driveFailed && m_.dataForm == form)) break;
         }
         giveUp();
         return std::nullopt;

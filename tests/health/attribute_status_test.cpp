@@ -31,7 +31,8 @@ TEST(AttributeStatusTest, LevelsAndTextsAroundTheThreshold) {
         {9, 200, 3, 36, kLevelNormal, "Value Normal"},         // hours are no defect count
         {5, 20, 1, 36, kLevelDangerous, "Dangerous"},          // the worse status stands
         {5, 40, 1, 36, kLevelWarning, "Warning"},
-        {255, 255, 0, 254, kLevelNormal, "Value Normal"},      // no overflow at the top
+        {255, 255, 0, 244, kLevelNormal, "Value Normal"},      // no overflow at the top
+        {255, 255, 0, 250, kLevelWarning, "Warning"},
         {255, 255, 0, 255, kLevelDangerous, "Dangerous"},
     };
     for (const Case& c : cases) {
