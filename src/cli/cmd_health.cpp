@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 
 #include "cli/commands.h"
 #include "cli/table.h"
@@ -104,7 +105,7 @@ std::vector<DriveResult> loadSaved(const std::string& dir) {
 
 nlohmann::ordered_json driveJson(const DriveResult& d, bool attributes) {
     nlohmann::ordered_json j{{"device", d.device},
-                             {"kind", platform::DriveKindName(d.pages.Kind)},
+                             {"kind", d.pages.State == ReadState::CannotOpen ? "" : platform::DriveKindName(d.pages.Kind)},
                              {"model", d.report.Identity.Model},
                              {"serial", d.report.Identity.Serial},
                              {"firmware", d.report.Identity.Firmware},
@@ -209,6 +210,22 @@ int volumeTrim(Context& ctx, const std::string& sourceArg, storage::TDevice& dev
     return known ? kExitOk : kExitFailed;
 }
 
+// The device path of a SOURCE that names a listed whole disk ("drive:N" or its path).
+std::string wholeDiskPath(Context& ctx, const std::string& source) {
+    const auto disks = ctx.os.wholeDisks();
+    constexpr std::string_view kDrivePrefix = "drive:";
+    if (source.rfind(kDrivePrefix, 0) == 0) {
+        const std::string digits = source.substr(kDrivePrefix.size());
+        if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos) return {};
+        const std::size_t n = std::stoul(digits);
+        return n < disks.size() ? disks[n].path : std::string{};
+    }
+    for (const platform::BlockDeviceInfo& d : disks) {
+        if (d.path == source) return d.path;
+    }
+    return {};
+}
+
 int runHealth(Context& ctx, const HealthOptions& o) {
     if (!o.fromPages.empty()) {
         if (!o.source.empty()) throw CliError(kExitUsage, "--from-pages replays saved pages; give no SOURCE with it");
@@ -224,6 +241,13 @@ int runHealth(Context& ctx, const HealthOptions& o) {
             save(ctx, o, drives.back());
         }
         return report(ctx, drives, false);
+    }
+    // A whole disk is asked through its own descriptor: found without opening it for reading,
+    // so a disk that refuses reads still gets its "not available" line.
+    if (const std::string disk = wholeDiskPath(ctx, o.source); !disk.empty()) {
+        drives.push_back(evaluate(disk, reader.Read(disk)));
+        save(ctx, o, drives.back());
+        return report(ctx, drives, true);
     }
     auto src = OpenSource(ctx, o.source);
     switch (src.kind) {

@@ -85,6 +85,12 @@ TEST_F(CliHealthTest, ExitsOneWhenNothingCouldBeRead) {
     const CliResult one = Run({"health", "/dev/vda"});
     EXPECT_EQ(one.code, 1);
     EXPECT_THAT(one.out, HasSubstr("Health:       Unknown (SMART data could not be read)"));
+    // A disk that cannot even be opened says so, by number as by path.
+    drives.drive("/dev/vda").openError = 1;  // EPERM
+    const CliResult closed = Run({"health", "drive:1"});
+    EXPECT_EQ(closed.code, 1);
+    EXPECT_THAT(closed.out, HasSubstr("Cannot open the device handle - SMART cannot be read (Operation not permitted)"));
+    EXPECT_EQ(Run({"health", "drive:7"}).code, 2);
     // A program without drive commands says so instead of guessing.
     const CliResult none = Run({"health"}, false);
     EXPECT_EQ(none.code, 1);
