@@ -11,6 +11,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "health/attribute_names.h"
@@ -137,6 +139,9 @@ void HealthWindow::refresh() {
 void HealthWindow::showDrives() {
     refresh_->setEnabled(true);
     shown_.clear();
+    noneOpened_ = read_ && !read_->empty() && std::all_of(read_->begin(), read_->end(), [](const Drive& d) {
+        return d.pages.State == health::ReadState::CannotOpen;
+    });
     if (read_) {
         // Only drives that answer are offered.
         for (Drive& d : *read_) {
@@ -160,7 +165,7 @@ void HealthWindow::showDrive(int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= shown_.size()) {
         serial_->setText("-");
         for (QLabel* l : {powerCycles_, powerOnHours_, temperature_}) l->setText("-");
-        status_->setText(health::kNoAttributesText);
+        status_->setText(noneOpened_ ? health::kCannotOpenText : health::kNoAttributesText);
         return;
     }
     const Drive& d = shown_[static_cast<std::size_t>(index)];

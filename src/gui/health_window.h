@@ -59,6 +59,7 @@ private:
     Worker worker_;
     std::shared_ptr<std::vector<Drive>> read_;  // filled on the worker
     std::vector<Drive> shown_;
+    bool noneOpened_ = false;  // no drive could even be opened (not root, say)
     bool shownOnce_ = false;
 
     QComboBox* drives_ = nullptr;

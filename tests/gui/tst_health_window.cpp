@@ -90,6 +90,13 @@ private slots:
         QCOMPARE(w.attributeList()->topLevelItemCount(), 0);
         QCOMPARE(w.statusLine()->text(),
                  QString("No SMART attributes read: this device or bridge chip does not return valid SMART data"));
+
+        // Drives that cannot even be opened say that instead.
+        d.commands.drive("/dev/sda").openError = 1;
+        d.commands.drive("/dev/sdb").openError = 1;
+        w.refresh();
+        QVERIFY(read.wait(5000));
+        QCOMPARE(w.statusLine()->text(), QString("Cannot open the device handle - SMART cannot be read"));
     }
 
     void propertiesHealthRowIsFilledFromTheWorker() {
