@@ -72,7 +72,7 @@ std::string attributeText(std::uint32_t flags, bool ntfs) {
 Rows computerRows() { return {{kFieldName, kMyComputerText}}; }
 
 // A physical drive, or with `image` a drive image named by the node's text.
-Rows driveRows(const TreeNode& node, bool image) {
+Rows driveRows(const TreeNode& node, bool image, const health::HealthCache* health) {
     if (!node.Drive || !node.Drive->Device) return {};
     const storage::TDevice& d = *node.Drive->Device;
     const storage::TDriveParams p = d.DeviceParam();
@@ -80,7 +80,7 @@ Rows driveRows(const TreeNode& node, bool image) {
     rows.push_back({kFieldDeviceName, image ? node.Text : d.Model});
     rows.push_back({kFieldDeviceType, std::string(image ? std::string_view(kDriveImageFileText) : DiskTypeText(d))});
     blank(rows);
-    if (!image) rows.push_back({kFieldHealth, HealthText(d.DeviceNum())});
+    if (!image) rows.push_back({kFieldHealth, HealthText(health, d.DeviceNum())});
     rows.push_back({kFieldCapacity, storage::FormatSize(bytesOf(p.TotalPhysSec, d.BytesPerSector()))});
     // The geometry query keeps the head count in TracksPerHead and the cylinders in Heads.
     rows.push_back({kFieldHeads, std::to_string(p.TracksPerHead)});
@@ -101,7 +101,7 @@ std::string capacityText(const partitions::TPartition& p) {
 }
 
 // A volume, partition, free-space or whole-disk node.
-Rows volumeRows(const TreeNode& node) {
+Rows volumeRows(const TreeNode& node, const health::HealthCache* health) {
     const scan::TUndelete* s = ScanOf(&node);
     if (!s) return {};
     const partitions::TPartition& p = s->Partition();
@@ -117,7 +117,7 @@ Rows volumeRows(const TreeNode& node) {
     rows.push_back(
         {kFieldFileSystem, whole ? std::string{} : std::string(FileSystemName(p.BootSector.FileSystemType))});
     blank(rows);
-    rows.push_back({kFieldTrim, TrimText(*s)});
+    rows.push_back({kFieldTrim, TrimText(health, *s)});
     return rows;
 }
 
@@ -168,14 +168,14 @@ Rows folderNodeRows(const TreeNode& node, TypeNames& types) {
 
 }  // namespace
 
-std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types) {
+std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types, const health::HealthCache* health) {
     switch (node.ImageIndex) {
         case kIconComputer: return computerRows();
-        case kIconDisk: return driveRows(node, false);
-        case kIconImage: return driveRows(node, true);
+        case kIconDisk: return driveRows(node, false, health);
+        case kIconImage: return driveRows(node, true, health);
         case kIconFloppy:
         case kIconVolume:
-        case kIconWholeDisk: return volumeRows(node);
+        case kIconWholeDisk: return volumeRows(node, health);
         case kIconFolder:
         case kIconDeletedFolder:
         case kIconDamagedFolder: return folderNodeRows(node, types);
@@ -183,11 +183,12 @@ std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types) 
     }
 }
 
-std::vector<PropertyRow> RowProperties(const TreeNode& listedNode, const ListRow& row, TypeNames& types) {
+std::vector<PropertyRow> RowProperties(const TreeNode& listedNode, const ListRow& row, TypeNames& types,
+                                        const health::HealthCache* health) {
     if (listedNode.ImageIndex >= kIconComputer && listedNode.ImageIndex <= kIconImage) {
         // The device list: each row stands for a child node.
         const auto* child = static_cast<const TreeNode*>(row.Data);
-        return child ? NodeProperties(*child, types) : Rows{};
+        return child ? NodeProperties(*child, types, health) : Rows{};
     }
     const scan::TUndelete* s = ScanOf(&listedNode);
     return s ? EntryProperties(*s, row) : Rows{};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "app/health_texts.h"
 #include "storage/drive_enum.h"
 
 namespace brenvale::app {
@@ -21,8 +22,9 @@ Shell::Busy::~Busy() {
     shell.FActionInProgress = false;
 }
 
-Shell::Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& config)
+Shell::Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& config, platform::DriveCommands* drives)
     : FOs(os), FUi(ui), FLog(log), FConfig(config), FTree(std::make_unique<DriveTree>(os, ui, log)) {
+    if (drives) FHealth = std::make_unique<health::HealthCache>(os, *drives);
     // Every scan object reads the switch when it scans.
     scan::ShowOnlyDeleted = config.ShowOnlyDeleted;
 }
@@ -34,6 +36,7 @@ void Shell::Start() { Start(storage::EnumVolumes(FOs), storage::EnumPhysicalDriv
 void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::vector<std::uint8_t>& drives) {
     FSelected = nullptr;
     FSearchedNode = nullptr;
+    if (FHealth) FHealth->Reset();
     FTree->Build(volumes, drives);
     SelectNode(FTree->Root());
 }
@@ -298,9 +301,25 @@ std::vector<ScanModeChoice> Shell::ScanModes() const {
 std::vector<PropertyRow> Shell::Properties() {
     if (!FSelected) return {};
     if (FFocus == Focus::List && !FSelectedRows.empty()) {
-        return RowProperties(*FSelected, FRows[FSelectedRows.front()], FTypes);
+        return RowProperties(*FSelected, FRows[FSelectedRows.front()], FTypes, FHealth.get());
     }
-    return NodeProperties(*FSelected, FTypes);
+    return NodeProperties(*FSelected, FTypes, FHealth.get());
+}
+
+TreeNode* Shell::describedNode() {
+    if (!FSelected) return nullptr;
+    if (FFocus == Focus::List && !FSelectedRows.empty()) {
+        // Only the device list's rows stand for nodes; entries of a volume are files.
+        if (FSelected->ImageIndex < kIconComputer || FSelected->ImageIndex > kIconImage) return nullptr;
+        return childForData(FSelected, FRows[FSelectedRows.front()].Data);
+    }
+    return FSelected;
+}
+
+std::function<void()> Shell::HealthWork() {
+    TreeNode* node = describedNode();
+    if (!FHealth || !node) return {};
+    return PendingHealthWork(*FHealth, *node);
 }
 
 // ---- Navigation

@@ -21,6 +21,8 @@
 #include "app/recover_command.h"
 #include "app/type_names.h"
 #include "app/user_interface.h"
+#include "health/health_cache.h"
+#include "platform/drive_commands.h"
 
 namespace brenvale::app {
 
@@ -62,7 +64,9 @@ enum class Focus { Tree, List };
 
 class Shell {
 public:
-    Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& config);
+    // `drives` (may be null: the health and TRIM rows then stay "-") answers drive commands.
+    Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& config,
+          platform::DriveCommands* drives = nullptr);
     ~Shell();
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
@@ -101,6 +105,10 @@ public:
     CommandState Commands() const;
     std::vector<ScanModeChoice> ScanModes() const;
     std::vector<PropertyRow> Properties();
+    // The health or TRIM evaluation the shown properties wait for, to run off the window's
+    // thread; empty when there is none. Show the properties again after it ran.
+    std::function<void()> HealthWork();
+    health::HealthCache* Health() { return FHealth.get(); }
 
     // The commands.
     void btnScan();
@@ -148,6 +156,7 @@ private:
     // Shows the snapshot's rows that the filter text keeps, in the sorted column's order.
     void applyFilter();
     TreeNode* targetNode();  // the selected node, or the child its selected list row stands for
+    TreeNode* describedNode();  // the node whose properties are shown, if they describe a node
     TreeNode* childForData(TreeNode* node, const void* data) const;
     bool openFolderRow(const ListRow& row);
     // Builds the folder nodes one level below the node's children, once.
@@ -163,6 +172,7 @@ private:
     EventLog& FLog;
     Config& FConfig;
     std::unique_ptr<DriveTree> FTree;
+    std::unique_ptr<health::HealthCache> FHealth;
     TypeNames FTypes;
     ListFilter FFilter;
 

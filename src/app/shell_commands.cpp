@@ -292,6 +292,8 @@ void Shell::acSearch() {
 void Shell::acRefresh() {
     if (FActionInProgress) return;
     if (!FTree->Refresh(FActionInProgress)) return;
+    // Drives may have come and gone under the same numbers: judge them again.
+    if (FHealth) FHealth->Reset();
     // Every node below the root was replaced; nothing may keep pointing into the old ones.
     FSelected = nullptr;
     FSearchedNode = nullptr;

@@ -44,8 +44,10 @@ void RunCommand(Context& ctx, const std::function<int()>& body) {
     }
 }
 
-int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream& out, std::ostream& err) {
+int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream& out, std::ostream& err,
+        platform::DriveCommands* drives) {
     Context ctx(os, out, err);
+    ctx.drives = drives;
     CLI::App app{"Brenvale: finds and recovers deleted files and lost partitions", "brenvale-cli"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "Brenvale 1.1.2");
@@ -67,6 +69,7 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterScan(app, ctx);
     RegisterRecover(app, ctx);
     RegisterSearch(app, ctx);
+    RegisterHealth(app, ctx);
     app.parse_complete_callback([&] {
         ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal());
         loadConfiguration(ctx);

@@ -10,6 +10,7 @@
 #include "app/config.h"
 #include "app/event_log.h"
 #include "cli/progress.h"
+#include "platform/drive_commands.h"
 #include "platform/platform.h"
 
 namespace brenvale::storage {
@@ -36,6 +37,7 @@ struct Context {
     Context(platform::Platform& os_, std::ostream& out_, std::ostream& err_) : os(os_), out(out_), err(err_), progress(err_) {}
 
     platform::Platform& os;
+    platform::DriveCommands* drives = nullptr;  // null: the program cannot send drive commands
     std::ostream& out;
     std::ostream& err;
     bool json = false;

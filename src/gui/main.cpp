@@ -10,6 +10,7 @@
 #include "app/config.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
+#include "platform/drive_commands.h"
 #include "platform/platform.h"
 
 namespace {
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     }
 
     auto os = platform::makeSystemPlatform();
-    gui::MainWindow window(*os, config, &configDoc);
+    auto drives = platform::makeSystemDriveCommands();
+    gui::MainWindow window(*os, config, &configDoc, nullptr, drives.get());
     window.start();
     for (const QString& path : application.arguments().mid(1)) window.openImage(path);
     window.showMaximized();

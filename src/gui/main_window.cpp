@@ -22,6 +22,7 @@
 #include "app/folder_view.h"
 #include "app/list_filter.h"
 #include "gui/file_list_model.h"
+#include "gui/health_window.h"
 #include "gui/icons.h"
 #include "gui/pages.h"
 #include "gui/path_bar_widget.h"
@@ -36,10 +37,14 @@ constexpr QColor kProgressColour{0, 151, 0};
 }  // namespace
 
 MainWindow::MainWindow(platform::Platform& os, app::Config& config, app::ConfigDocument* configDoc,
-                       std::unique_ptr<GuiUi> ui)
-    : os_(os), config_(config), configDoc_(configDoc), ui_(ui ? std::move(ui) : std::make_unique<GuiUi>(this)) {
+                       std::unique_ptr<GuiUi> ui, platform::DriveCommands* drives)
+    : os_(os),
+      drives_(drives),
+      config_(config),
+      configDoc_(configDoc),
+      ui_(ui ? std::move(ui) : std::make_unique<GuiUi>(this)) {
     ui_->setWindow(this);
-    shell_ = std::make_unique<app::Shell>(os_, *ui_, log_, config_);
+    shell_ = std::make_unique<app::Shell>(os_, *ui_, log_, config_, drives_);
     // A command on the worker changed a setting: the file is written on the window's thread,
     // once the command is over, so the settings are never read and written at the same time.
     shell_->OnConfigChanged = [this] {
@@ -92,6 +97,8 @@ void MainWindow::buildActions() {
     actRefresh = make("Update Drive List", QStyle::SP_BrowserReload);
     actRefresh->setShortcut(QKeySequence::Refresh);
     actOptions = make("Options...");
+    actHealth = make(kHealthCommandText);
+    actHealth->setEnabled(drives_ != nullptr);
     actUp = make("Up", QStyle::SP_FileDialogToParent);
     actUp->setShortcut(Qt::ALT | Qt::Key_Up);
     actShowProperties = make("Show \"Properties\"");
@@ -115,6 +122,8 @@ void MainWindow::buildMenus() {
     scan->addAction(actStop);
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->addActions({actPartiScan, actSearch, actOpenDirectory, actRefresh});
+    tools->addSeparator();
+    tools->addAction(actHealth);
     tools->addSeparator();
     tools->addAction(actOptions);
     QMenu* view = menuBar()->addMenu("&View");

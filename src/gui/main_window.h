@@ -41,8 +41,9 @@ class MainWindow : public QMainWindow {
 public:
     // `configDoc` (may be null) is where layout and option changes are saved. `ui` answers the
     // commands' questions; null: the window's own dialogs.
+    // `drives` (may be null: no health data) answers drive commands.
     MainWindow(platform::Platform& os, app::Config& config, app::ConfigDocument* configDoc,
-               std::unique_ptr<GuiUi> ui = nullptr);
+               std::unique_ptr<GuiUi> ui = nullptr, platform::DriveCommands* drives = nullptr);
     ~MainWindow() override;
 
     // Fills the tree from the system's volumes and drives, or from given lists (tests).
@@ -81,6 +82,7 @@ public:
     QAction* actOpenDirectory = nullptr;
     QAction* actRefresh = nullptr;
     QAction* actOptions = nullptr;
+    QAction* actHealth = nullptr;
     QAction* actUp = nullptr;
     QAction* actShowProperties = nullptr;
     QAction* actShowPreview = nullptr;
@@ -117,6 +119,9 @@ private:
     void showSelectedRows();
     void updateActions();
     void updateProperties();
+    // Runs the health or TRIM evaluation the shown properties wait for, off this thread.
+    void startHealthWork();
+    void showHealthWindow();
     void onTreeSelection(QTreeWidgetItem* item);
     void onListSelection();
     void applyFilterNow();
@@ -126,12 +131,16 @@ private:
     void treeContextMenu(const QPoint& pos);
 
     platform::Platform& os_;
+    platform::DriveCommands* drives_;
     app::Config& config_;
     app::ConfigDocument* configDoc_;
     app::EventLog log_;
     std::unique_ptr<GuiUi> ui_;
     std::unique_ptr<app::Shell> shell_;
     Worker worker_;
+    // Health and TRIM evaluations of the properties page: their own thread, so a slow drive
+    // never holds up a command.
+    Worker healthWorker_;
 
     QSplitter* hsplit_ = nullptr;
     QSplitter* vsplit_ = nullptr;

@@ -16,6 +16,7 @@
 #include "app/folder_view.h"
 #include "app/list_filter.h"
 #include "gui/file_list_model.h"
+#include "gui/health_window.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
 #include "gui/options_dialog.h"
@@ -53,6 +54,8 @@ void MainWindow::connectSignals() {
         if (visible) progress_->setValue(0);
     });
     connect(&worker_, &Worker::finished, this, &MainWindow::onCommandFinished);
+    connect(&healthWorker_, &Worker::finished, this, &MainWindow::updateProperties);
+    connect(actHealth, &QAction::triggered, this, &MainWindow::showHealthWindow);
 
     connect(actScan, &QAction::triggered, this, &MainWindow::chooseScanMode);
     // Long commands run on the worker.
@@ -305,6 +308,19 @@ void MainWindow::updateActions() {
 void MainWindow::updateProperties() {
     if (busy() || pages_->currentIndex() != kPageProperties) return;
     properties_->showRows(shell_->Properties());
+    startHealthWork();
+}
+
+void MainWindow::startHealthWork() {
+    // One evaluation at a time; when it ends the page is shown again and asks for the next.
+    if (healthWorker_.busy()) return;
+    if (std::function<void()> job = shell_->HealthWork()) healthWorker_.run(std::move(job));
+}
+
+void MainWindow::showHealthWindow() {
+    if (!drives_ || busy()) return;
+    HealthWindow window(os_, *drives_, this);
+    window.exec();
 }
 
 void MainWindow::onTreeSelection(QTreeWidgetItem* item) {

@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "app/health_texts.h"
 #include "app/properties.h"
 #include "app/utc_zone.h"
 #include "app/volume_texts.h"
+#include "health/health_pages.h"
+#include "platform/fake/fake_drive_commands.h"
 #include "platform/fake/fake_platform.h"
 #include "scan/ntfs_builder.h"
 #include "scan/volume_builder.h"
@@ -174,6 +177,47 @@ TEST_F(PropertiesTest, PhysicalDriveShowsGeometryAndHealthButNoTrim) {
         row.Data = &node;
         EXPECT_EQ(RowProperties(root_, row, types_), expected);
     }
+}
+
+TEST_F(PropertiesTest, HealthAndTrimRowsShowWhatTheWorkerEvaluated) {
+    // Disk 0x80 answers with a pending sector; its NTFS volume sits on a disk with discards.
+    platform::BlockDeviceInfo info;
+    info.name = "disk0";
+    info.path = "/dev/disk0";
+    os_.whole.push_back(info);
+    platform::fake::FakeDriveCommands commands(os_);
+    platform::fake::FakeDrive d;
+    d.forms = {{platform::AtaForm::PassThrough16, platform::fake::FormBehaviour::Works}};
+    d.identify = test::IdentifyPage("Test Disk", "SN1", "1");
+    d.smartData = test::SmartDataPage({{1, 100, 100, 0}, {9, 100, 100, 5}, {197, 100, 100, 1}});
+    d.smartThresholds = test::SmartThresholdPage({{1, 50}, {9, 0}, {197, 0}});
+    commands.add("/dev/disk0", d);
+    health::HealthCache cache(os_, commands);
+
+    TreeNode& disk = drive(std::make_unique<partitions::TPhysicalDrv>(os_, openDisk(std::vector<std::byte>(2048 * 512), kOsFixedMedia)),
+                           kIconDisk, "Test Disk (80h)");
+    const auto field = [](const Rows& rows, const std::string& name) {
+        for (const PropertyRow& r : rows) {
+            if (r.Field == name) return r.Value;
+        }
+        return std::string("(none)");
+    };
+    EXPECT_EQ(field(NodeProperties(disk, types_, &cache), "Health"), "-");
+    auto work = PendingHealthWork(cache, disk);
+    ASSERT_TRUE(work);
+    work();
+    EXPECT_EQ(field(NodeProperties(disk, types_, &cache), "Health"), "Warning - Current Pending Sector Count");
+    EXPECT_FALSE(PendingHealthWork(cache, disk));
+
+    NtfsBuilder b;
+    TreeNode& vol = volume(b.finish());  // at /dev/disk1
+    commands.add("/dev/disk1").trim = {true, false, true, false};
+    EXPECT_EQ(field(NodeProperties(vol, types_, &cache), "TRIM"), "-");
+    work = PendingHealthWork(cache, vol);
+    ASSERT_TRUE(work);
+    work();
+    EXPECT_EQ(field(NodeProperties(vol, types_, &cache), "TRIM"), "On - deleted data on this drive may already be erased");
+    EXPECT_FALSE(PendingHealthWork(cache, vol));
 }
 
 TEST_F(PropertiesTest, DriveImageIsNamedByItsNodeAndHasNoHealth) {
