@@ -171,7 +171,13 @@ void IconsTest::treeItemsShowTheirKindsPictures() {
         QVERIFY2(shown, c.node->Text.c_str());
         const QIcon icon = shown->icon(0);
         QCOMPARE(Pixels(icon, QIcon::Normal), Pixels(gui::IconImage(c.normal), QIcon::Normal));
-        QCOMPARE(Pixels(icon, QIcon::Selected), Pixels(gui::IconImage(c.selected), QIcon::Normal));
+        if (c.selected == c.normal) {
+            // One picture: the style draws its selected look, as for any single icon.
+            QCOMPARE(Pixels(icon, QIcon::Selected), Pixels(gui::IconImage(c.normal), QIcon::Selected));
+        } else {
+            QCOMPARE(Pixels(icon, QIcon::Selected), Pixels(gui::IconImage(c.selected), QIcon::Normal));
+            QVERIFY(Pixels(icon, QIcon::Selected) != Pixels(icon, QIcon::Normal));
+        }
     }
 }
 
