@@ -4,10 +4,10 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "app/list_filter.h"
+#include "scan/mid_entry.h"
 
 namespace {
 
@@ -16,11 +16,14 @@ constexpr std::size_t kRows = 100000;
 std::vector<brenvale::app::ListRow> searchResults() {
     static const char* const kExt[] = {".jpg", ".png", ".docx", ".txt", ".pdf"};
     static const char* const kType[] = {"JPEG image", "PNG image", "Word document", "Text Document", "PDF file"};
+    // The entries the rows stand for: only their addresses matter here.
+    static std::vector<brenvale::scan::TMidEntry> entries(kRows);
     std::vector<brenvale::app::ListRow> rows(kRows);
     for (std::size_t i = 0; i < kRows; ++i) {
         auto& row = rows[i];
         row.Caption = "Document_" + std::to_string(i) + kExt[i % 5];
-        row.Data = &row;
+        row.Kind = brenvale::app::RowKind::File;
+        row.Data = brenvale::app::RowData(&entries[i]);
         row.Size = i * 37 % 100000;
         row.SubItems = {kType[i % 5], i % 3 ? "Deleted" : "", std::to_string(row.Size) + " KB",
                         "12/03/2024 10:15", "\\Users\\Someone\\Projekte\\Folder_" + std::to_string(i % 97)};
@@ -30,7 +33,7 @@ std::vector<brenvale::app::ListRow> searchResults() {
 
 void BM_ApplyFilter(benchmark::State& state, const char* text, bool sorted) {
     const auto rows = searchResults();
-    std::unordered_set<const void*> selected{rows[10].Data, rows[5000].Data};
+    const brenvale::app::RowSet selected{rows[10].Data, rows[5000].Data};
     brenvale::app::RowLess less;
     if (sorted) less = [](const auto& a, const auto& b) { return a.Size < b.Size; };
     std::size_t kept = 0;

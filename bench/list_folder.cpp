@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "the scan of %s did not complete\n", argv[1]);
             return 1;
         }
-        listing.volume.ImageIndex = app::kIconVolume;
+        listing.volume.Kind = app::NodeKind::Volume;
         listing.volume.Scan = listing.scan.get();
         listing.volume.MakeScanCapable();
         app::FillFolderNodes(listing.volume, false);

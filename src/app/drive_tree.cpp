@@ -36,7 +36,7 @@ std::string fileNameOf(const std::string& path) { return std::filesystem::path(p
 
 DriveTree::DriveTree(platform::Platform& os, UserInterface& ui, EventLog& log)
     : Sleep(defaultSleep), FOs(os), FUi(ui), FLog(log) {
-    FRoot.ImageIndex = FRoot.SelectedIndex = kIconComputer;
+    FRoot.Kind = NodeKind::Computer;
     FRoot.Text = kMyComputerText;
 }
 
@@ -66,9 +66,9 @@ std::string DriveTree::PartitionSuffix(const partitions::TPartition& p) {
     return p.SectCount64 == 0 ? kNotInImageSuffix : kPartialSuffix;
 }
 
-std::unique_ptr<TreeNode> DriveTree::newNode(int icon, std::string text) const {
+std::unique_ptr<TreeNode> DriveTree::newNode(NodeKind kind, std::string text) const {
     auto node = std::make_unique<TreeNode>();
-    node->ImageIndex = node->SelectedIndex = icon;
+    node->Kind = kind;
     node->Text = std::move(text);
     return node;
 }
@@ -90,8 +90,8 @@ void DriveTree::Build(const std::vector<storage::VolumeInfo>& volumes, const std
     FFileTypes = FSearchResults = nullptr;
     for (const auto& volume : volumes) addVolumeWithRetries(volume);
     for (const std::uint8_t number : physicalDrives) addPhysicalDrive(number);
-    FFileTypes = FRoot.AddChild(kIconLostFiles, kLostFilesText);
-    FSearchResults = FRoot.AddChild(kIconSearchResults, kSearchResultsText);
+    FFileTypes = FRoot.AddChild(NodeKind::LostFiles, kLostFilesText);
+    FSearchResults = FRoot.AddChild(NodeKind::SearchResults, kSearchResultsText);
 }
 
 bool DriveTree::deviceListed(const storage::VolumeInfo& volume) const {
@@ -142,7 +142,7 @@ bool DriveTree::Refresh(bool actionInProgress) {
     };
     std::vector<LoadedImage> images;
     for (const auto& child : FRoot.Children) {
-        if (child->ImageIndex != kIconImage || !child->Drive) continue;
+        if (child->Kind != NodeKind::Image || !child->Drive) continue;
         const storage::TDevice& dev = *child->Drive->Device;
         images.push_back({dev.Path(), dev.IsRawImage() ? dev.BytesPerSector() : 0});
     }
@@ -180,7 +180,7 @@ TreeNode* DriveTree::AddVolume(const storage::VolumeInfo& volume) {
         record->BootSector = storage::TBootSector{storage::kFsUnknown, {}};
     }
 
-    auto node = newNode(volume.number <= kLastFloppyNumber ? kIconFloppy : kIconVolume, {});
+    auto node = newNode(volume.number <= kLastFloppyNumber ? NodeKind::Floppy : NodeKind::Volume, {});
     const scan::TUndelete& scan = attachScan(*node, *device, *record);
     // "%s (%s:)" with a drive letter: a mount point or device path takes the letter's place,
     // and a colon after a path would read as part of it.
@@ -204,8 +204,8 @@ std::string DriveTree::partitionText(const partitions::TPhysicalDrv& drv, partit
 
 TreeNode* DriveTree::AddDrive(std::unique_ptr<partitions::TPhysicalDrv> drv, bool image, const std::string& imageName) {
     storage::TDevice& device = *drv->Device;
-    auto node = image ? newNode(kIconImage, fileNameOf(imageName))
-                      : newNode(kIconDisk, fmt::sprintf("%s (%xh)", device.Model, device.DeviceNum()));
+    auto node = image ? newNode(NodeKind::Image, fileNameOf(imageName))
+                      : newNode(NodeKind::Disk, fmt::sprintf("%s (%xh)", device.Model, device.DeviceNum()));
 
     bool partitionMade = false;
     for (std::size_t i = 1; i < drv->PartitionList.size(); ++i) {
@@ -213,19 +213,19 @@ TreeNode* DriveTree::AddDrive(std::unique_ptr<partitions::TPhysicalDrv> drv, boo
         const std::uint8_t type = record.Entry.SystemFlag;
         if (partitions::IsExtendedType(type)) continue;  // containers and the links of their chain
         if (type == storage::kPartTypeEmpty) {
-            attachScan(*node->AddChild(kIconWholeDisk, kFreeSpaceText), device, record);
+            attachScan(*node->AddChild(NodeKind::DiskSpace, kFreeSpaceText), device, record);
             continue;
         }
-        TreeNode* child = node->AddChild(kIconVolume, {});
+        TreeNode* child = node->AddChild(NodeKind::Volume, {});
         child->Text = partitionText(*drv, record, attachScan(*child, device, record));
         partitionMade = true;
     }
     if (partitionMade) {
-        auto whole = newNode(kIconWholeDisk, kWholeDiskText);
+        auto whole = newNode(NodeKind::DiskSpace, kWholeDiskText);
         attachScan(*whole, device, drv->Partition).FWholeDiskObject = true;
         node->InsertChild(0, std::move(whole));
     }
-    TreeNode* lost = node->AddChild(kIconLostPartitions, kLostPartitionsText);
+    TreeNode* lost = node->AddChild(NodeKind::LostPartitions, kLostPartitionsText);
     fillLostPartitions(*lost, *drv);
 
     node->Drive = drv.get();
@@ -248,7 +248,7 @@ void DriveTree::fillLostPartitions(TreeNode& lostNode, partitions::TPhysicalDrv&
     storage::TDevice& device = *drv.Device;
     for (partitions::TPartition* record : drv.LostPartitionList) {
         if (!record || !partitions::IsPlausibleLostPartition(*record, device.Sectors())) continue;
-        auto node = newNode(kIconVolume, {});
+        auto node = newNode(NodeKind::Volume, {});
         const scan::TUndelete& scan = attachScan(*node, device, *record);
         // A label that no formatting tool writes means the boot sector is not what it seems.
         if (!PlausibleLabel(scan.VolumeLabel())) continue;
@@ -262,8 +262,8 @@ void DriveTree::RebuildLostPartitions(TreeNode* node) {
     if (!driveNode) return;
     auto& children = driveNode->Children;
     const auto it = std::find_if(children.begin(), children.end(),
-                                 [](const auto& c) { return c->ImageIndex == kIconLostPartitions; });
-    TreeNode* lost = it != children.end() ? it->get() : driveNode->AddChild(kIconLostPartitions, kLostPartitionsText);
+                                 [](const auto& c) { return c->Kind == NodeKind::LostPartitions; });
+    TreeNode* lost = it != children.end() ? it->get() : driveNode->AddChild(NodeKind::LostPartitions, kLostPartitionsText);
     fillLostPartitions(*lost, *driveNode->Drive);
 }
 

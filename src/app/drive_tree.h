@@ -86,7 +86,7 @@ public:
     scan::TOnRecoverProgress OnRecoverProgress;
 
 private:
-    std::unique_ptr<TreeNode> newNode(int icon, std::string text) const;
+    std::unique_ptr<TreeNode> newNode(NodeKind kind, std::string text) const;
     // Makes `node` scannable through a new scan object on `device` and `record`.
     scan::TUndelete& attachScan(TreeNode& node, storage::TDevice& device, partitions::TPartition& record);
     void addVolumeWithRetries(const storage::VolumeInfo& volume);

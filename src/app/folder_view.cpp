@@ -25,10 +25,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 // Folder paths of search hits follow at most this many parents (a damaged tree may loop).
 constexpr int kMaxPathDepth = 1000;
 
-bool IsSearchOrTypeNode(int kind) {
-    return kind == kIconSearchResults || kind == kIconFileType || kind == kIconLostFiles;
-}
-
 // Reports progress at most every 50 ms, and once more with -1 at the end.
 class Throttle {
 public:
@@ -107,26 +103,27 @@ bool IsNtfs(const scan::TUndelete& s) { return s.FileSystem() == storage::kFsNtf
 // The list row of one standard entry, or nullopt when the deleted-only filter hides it.
 std::optional<ListRow> EntryRow(scan::TUndelete& s, TScanEntry* e, TypeNames& types, bool deletedOnly) {
     ListRow row;
-    row.Data = e;
+    row.Data = RowData(e);
     row.SubItems.resize(5);
     if (scan::IsNtfsEntry(e)) {
         const auto* f = scan::AsNtfs(e);
         row.Folder = scan::IsFolder(*f);
         row.InUse = !scan::IsDeleted(*f);
         row.Caption = f->filename;
-        row.StateIndex = kOriginStandardNtfs;
+        row.Origin = RowOrigin::StandardNtfs;
         row.Size = f->realsize;
         const auto modified = ModifiedFileTime(f->head.FileAlteredTime);
         row.SubItems[3] = ModifiedText(modified);
         row.Modified = ModifiedDay(modified);
         row.Status = row.InUse ? scan::kStatusLive : scan::kStatusDeleted;
-        row.ImageIndex = row.Folder ? (row.InUse ? kIconFolder : kIconDeletedFolder) : (row.InUse ? kIconFile : kIconDeletedFile);
+        row.Kind = row.Folder ? (row.InUse ? RowKind::Folder : RowKind::DeletedFolder)
+                              : (row.InUse ? RowKind::File : RowKind::DeletedFile);
         row.SubItems[1] = row.InUse ? "" : kStatusDeletedText;
     } else {
         const FatFields f = FatOf(s, e);
         row.Folder = (f.attribute & storage::kFatAttrDirectory) != 0;
         row.Caption = f.name;
-        row.StateIndex = kOriginStandardFat;
+        row.Origin = RowOrigin::StandardFat;
         row.Status = f.status;
         row.InUse = f.status == scan::kStatusLive;
         row.Size = f.size;
@@ -134,14 +131,14 @@ std::optional<ListRow> EntryRow(scan::TUndelete& s, TScanEntry* e, TypeNames& ty
         row.SubItems[3] = ModifiedText(modified);
         row.Modified = ModifiedDay(modified);
         if (row.Folder) {
-            row.ImageIndex = f.status == scan::kStatusLive      ? kIconFolder
-                             : f.status == scan::kStatusDamaged ? kIconDamagedFolder
-                                                                : kIconDeletedFolder;
+            row.Kind = f.status == scan::kStatusLive      ? RowKind::Folder
+                       : f.status == scan::kStatusDamaged ? RowKind::DamagedFolder
+                                                          : RowKind::DeletedFolder;
             row.SubItems[1] = f.status == scan::kStatusDamaged ? kStatusDamagedText
                               : f.status != scan::kStatusLive  ? kStatusDeletedText
                                                                : "";
         } else {
-            row.ImageIndex = f.status != scan::kStatusLive ? kIconDeletedFile : kIconFile;
+            row.Kind = f.status != scan::kStatusLive ? RowKind::DeletedFile : RowKind::File;
             row.SubItems[1] = f.status != scan::kStatusLive ? kStatusDeletedText : "";
         }
     }
@@ -156,14 +153,14 @@ std::optional<ListRow> EntryRow(scan::TUndelete& s, TScanEntry* e, TypeNames& ty
 
 }  // namespace
 
-std::vector<std::string> ListColumnCaptions(int nodeKind) {
-    if (nodeKind <= kIconImage) return {"Name", "Type", "Status", "Size", "Serial", "File System"};
-    if (IsSearchOrTypeNode(nodeKind)) return {"Name", "Type", "Status", "Size", "Modified", "Directory"};
+std::vector<std::string> ListColumnCaptions(NodeKind nodeKind) {
+    if (ListsDevices(nodeKind)) return {"Name", "Type", "Status", "Size", "Serial", "File System"};
+    if (ListsResults(nodeKind)) return {"Name", "Type", "Status", "Size", "Modified", "Directory"};
     return {"Name", "Type", "Status", "Size", "Modified", "LBA"};
 }
 
-std::vector<int> ListColumnWidths(int nodeKind) {
-    if (IsSearchOrTypeNode(nodeKind)) return {220, 140, 85, 80, 130, 600};
+std::vector<int> ListColumnWidths(NodeKind nodeKind) {
+    if (ListsResults(nodeKind)) return {220, 140, 85, 80, 130, 600};
     return {220, 140, 85, 80, 130, 100};
 }
 
@@ -182,7 +179,7 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
     std::int32_t first = -1, last = -1;
     if (!s || !key || !s->GetDirBounds(*key, first, last)) return;
     const bool ntfs = IsNtfs(*s);
-    const bool nodeDeleted = node.ImageIndex == kIconDeletedFolder || node.ImageIndex == kIconDeletedFolderOpen;
+    const bool nodeDeleted = node.Kind == NodeKind::DeletedFolder;
     Throttle throttle(progress, static_cast<std::size_t>(last - first + 1));
     struct Kid {
         std::unique_ptr<TreeNode> node;
@@ -202,8 +199,7 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
             if (!scan::IsFolder(*f)) continue;
             child->Text = TrimmedName(f->filename);
             front = !scan::IsDeleted(*f);
-            child->ImageIndex = front ? kIconFolder : kIconDeletedFolder;
-            child->SelectedIndex = front ? kIconFolderOpen : kIconDeletedFolderOpen;
+            child->Kind = front ? NodeKind::Folder : NodeKind::DeletedFolder;
         } else {
             const FatFields f = FatOf(*s, e);
             if (!(f.attribute & storage::kFatAttrDirectory)) continue;
@@ -211,12 +207,9 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
             if (f.name == "." || f.name == "..") continue;
             child->Text = f.name;
             front = f.status == scan::kStatusLive;
-            child->ImageIndex = f.status == scan::kStatusLive      ? kIconFolder
-                                : f.status == scan::kStatusDamaged ? kIconDamagedFolder
-                                                                   : kIconDeletedFolder;
-            child->SelectedIndex = f.status == scan::kStatusLive      ? kIconFolderOpen
-                                   : f.status == scan::kStatusDamaged ? kIconDamagedFolder
-                                                                      : kIconDeletedFolderOpen;
+            child->Kind = f.status == scan::kStatusLive      ? NodeKind::Folder
+                          : f.status == scan::kStatusDamaged ? NodeKind::DamagedFolder
+                                                             : NodeKind::DeletedFolder;
         }
         if (deletedOnly && !s->DelSubtreeHasDeleted(s->DelKeyOfEntry(e))) continue;
         child->Entry = e;
@@ -234,7 +227,7 @@ void FillFolderNodes(TreeNode& node, bool deletedOnly, const ViewProgress& progr
 void FillFolderLevels(TreeNode& node, bool deletedOnly, const ViewProgress& progress) {
     FillFolderNodes(node, deletedOnly, progress);
     for (auto& child : node.Children) {
-        if (child->ImageIndex == kIconFolder || child->ImageIndex == kIconDeletedFolder) {
+        if (child->Kind == NodeKind::Folder || child->Kind == NodeKind::DeletedFolder) {
             FillFolderNodes(*child, deletedOnly, progress);
         }
     }
@@ -251,7 +244,7 @@ std::vector<ListRow> ListFolderEntries(const TreeNode& node, TypeNames& types, b
     const bool ntfs = IsNtfs(*s);
     // Any entry of the range belongs to a volume node; below a folder only its own children
     // (FAT folders can share a cluster key with entries of another folder).
-    const bool anyParent = node.ImageIndex < kIconWholeDisk;
+    const bool anyParent = node.Kind == NodeKind::Floppy || node.Kind == NodeKind::Volume;
     Throttle throttle(progress, static_cast<std::size_t>(last - first + 1));
     rows.reserve(static_cast<std::size_t>(last - first + 1));
     for (std::int32_t i = first; i <= last; ++i) {
@@ -299,41 +292,41 @@ std::uint64_t DeviceBytes(const storage::TDevice& d) {
 ListRow DeviceRow(const TreeNode& child) {
     ListRow row;
     row.Caption = child.Text;
-    row.ImageIndex = child.ImageIndex;
-    row.Data = &child;
+    row.Kind = RowKind::Device;
+    row.Data = RowData(&child);
     row.SubItems.resize(5);
     auto& sub = row.SubItems;
     const auto setSize = [&](std::uint64_t bytes) {
         row.Size = bytes;
         sub[2] = storage::FormatSize(static_cast<std::int64_t>(bytes));
     };
-    switch (child.ImageIndex) {
-        case kIconDisk:
-        case kIconImage:
+    switch (child.Kind) {
+        case NodeKind::Disk:
+        case NodeKind::Image:
             if (child.Drive) {
                 const auto& dev = *child.Drive->Device;
-                sub[0] = child.ImageIndex == kIconImage ? std::string(kDriveImageText) : std::string(DiskTypeText(dev));
+                sub[0] = child.Kind == NodeKind::Image ? std::string(kDriveImageText) : std::string(DiskTypeText(dev));
                 sub[1] = "Ready";
                 setSize(DeviceBytes(dev));
             }
             break;
-        case kIconLostPartitions:
+        case NodeKind::LostPartitions:
             sub[0] = child.Text;
             break;
-        case kIconFloppy:
-        case kIconVolume:
-        case kIconWholeDisk:
+        case NodeKind::Floppy:
+        case NodeKind::Volume:
+        case NodeKind::DiskSpace:
             if (const scan::TUndelete* s = child.Scan) {
                 const partitions::TPartition& p = s->Partition();
                 const std::uint32_t bps = p.BytesPerSector ? p.BytesPerSector : 512;
                 setSize(static_cast<std::uint64_t>(partitions::PartitionSize(&p)) * bps);
                 const std::uint8_t fs = p.BootSector.FileSystemType;
                 sub[4] = std::string(storage::FileSystemName(fs));
-                if (child.ImageIndex == kIconWholeDisk) {
+                if (child.Kind == NodeKind::DiskSpace) {
                     sub[0] = StretchTypeText(*s);
                     if (!UnderLostPartitions(&child)) sub[3] = VolumeSerialText(p.BootSector);
                 } else {
-                    sub[0] = VolumeTypeText(child.ImageIndex, *s);
+                    sub[0] = VolumeTypeText(child.Kind, *s);
                     sub[1] = partitions::PartitionHidden(&p) ? "Hidden" : "Ready";
                     sub[3] = VolumeSerialText(p.BootSector);
                 }
@@ -364,7 +357,7 @@ int CompareRows(int column, bool searchList, const ListRow& a, const ListRow& b)
         case kColName: {
             if (a.Folder != b.Folder) return a.Folder ? -1 : 1;
             if (!searchList) {
-                const bool fat = a.StateIndex == kOriginStandardFat || a.StateIndex == kOriginAdvancedFat;
+                const bool fat = a.Origin == RowOrigin::StandardFat || a.Origin == RowOrigin::AdvancedFat;
                 if (fat) {
                     const auto hidden = [](std::uint8_t st) { return st == 1 || st == 2; };
                     if (hidden(a.Status) && b.Status == 0) return 1;
@@ -393,16 +386,16 @@ void SortRows(std::vector<ListRow>& rows, int column, bool ascending, bool searc
 
 StatusBarTexts UpdateStatusBar(const TreeNode& node, std::size_t rowCount, const TreeNode* relatedNode) {
     StatusBarTexts t;
-    const int kind = node.ImageIndex;
-    if (kind >= kIconFloppy && kind <= kIconAdvancedOpen) {
+    const NodeKind kind = node.Kind;
+    if (ListsFolderEntries(kind) || kind == NodeKind::AdvancedExtra) {
         if (const scan::TUndelete* s = ScanOf(&node)) t.Panels[3] = fmt::format("Total {} records", s->ScannedFiles.size());
     }
     t.Panels[2] = fmt::format("Current {} entries", rowCount);
     const std::string related = relatedNode ? NodePath(relatedNode) : std::string();
     switch (kind) {
-        case kIconLostFiles: t.Panels[1] = fmt::format("Lost files in \"{}\" grouped by type", related); break;
-        case kIconFileType: t.Panels[1] = fmt::format("Deleted \"{}\" files in \"{}\"", node.Text, related); break;
-        case kIconSearchResults: t.Panels[1] = fmt::format("Search results in \"{}\"", related); break;
+        case NodeKind::LostFiles: t.Panels[1] = fmt::format("Lost files in \"{}\" grouped by type", related); break;
+        case NodeKind::FileType: t.Panels[1] = fmt::format("Deleted \"{}\" files in \"{}\"", node.Text, related); break;
+        case NodeKind::SearchResults: t.Panels[1] = fmt::format("Search results in \"{}\"", related); break;
         default: t.Panels[1] = node.Text; break;
     }
     return t;

@@ -22,8 +22,8 @@ inline constexpr char kStatusDamagedText[] = "Corruptted";
 inline constexpr char kOpeningDirectoryText[] = " Opening directory...";
 
 // Captions and pixel widths of the list columns for the rows of a node of this kind.
-std::vector<std::string> ListColumnCaptions(int nodeKind);
-std::vector<int> ListColumnWidths(int nodeKind);
+std::vector<std::string> ListColumnCaptions(NodeKind nodeKind);
+std::vector<int> ListColumnWidths(NodeKind nodeKind);
 
 // The folder key of a volume or folder node (what GetDirBounds takes); nullopt for other nodes.
 std::optional<std::uint64_t> FolderKeyOf(const TreeNode& node);

@@ -29,13 +29,13 @@ health::TrimSubject TrimSubjectOf(const scan::TUndelete& scan) {
 }
 
 std::function<void()> PendingHealthWork(health::HealthCache& cache, const TreeNode& node) {
-    if (node.ImageIndex == kIconDisk) {
+    if (node.Kind == NodeKind::Disk) {
         if (!node.Drive || !node.Drive->Device) return {};
         const std::uint8_t n = node.Drive->Device->DeviceNum();
         if (cache.CachedHealthText(n)) return {};
         return [&cache, n] { (void)cache.HealthText(n); };
     }
-    if (node.ImageIndex == kIconFloppy || node.ImageIndex == kIconVolume || node.ImageIndex == kIconWholeDisk) {
+    if (IsVolumeKind(node.Kind)) {
         const scan::TUndelete* s = ScanOf(&node);
         if (!s) return {};
         health::TrimSubject subject = TrimSubjectOf(*s);

@@ -106,7 +106,7 @@ std::string FilterText(std::string_view boxText) { return LowerText(trimmed(boxT
 bool ApplyAtOnce(const std::string& text) { return text.empty(); }
 
 std::optional<FilterResult> ApplyFilter(const std::vector<ListRow>& snapshot, std::string_view boxText,
-                                        const std::unordered_set<const void*>& selected, const RowLess& less) {
+                                        const RowSet& selected, const RowLess& less) {
     if (snapshot.empty()) return std::nullopt;
     const std::string f = FilterText(boxText);
     FilterResult result;
@@ -133,8 +133,8 @@ std::optional<FilterResult> ApplyFilter(const std::vector<ListRow>& snapshot, st
     }
     if (!selected.empty()) {
         for (std::size_t pos = 0; pos < rows.size(); ++pos) {
-            const void* data = snapshot[rows[pos]].Data;
-            if (data != nullptr && selected.count(data) != 0) result.Selected.push_back(pos);
+            const RowData& data = snapshot[rows[pos]].Data;
+            if (!data.Empty() && selected.count(data) != 0) result.Selected.push_back(pos);
         }
     }
     return result;
@@ -171,7 +171,7 @@ void ListFilter::ClearSort() {
     less_ = nullptr;
 }
 
-std::optional<FilterResult> ListFilter::Apply(const std::unordered_set<const void*>& selected) const {
+std::optional<FilterResult> ListFilter::Apply(const RowSet& selected) const {
     RowLess order;
     if (sortColumn_ != kNoSortColumn && less_) {
         order = [this](const ListRow& a, const ListRow& b) { return ascending_ ? less_(a, b) : less_(b, a); };

@@ -26,6 +26,9 @@ inline constexpr char kClearFilterHint[] = "Clear filter";
 inline constexpr char kSortUpMark[] = " \xE2\x96\xB2";
 inline constexpr char kSortDownMark[] = " \xE2\x96\xBC";
 
+// Rows by their identity (what they stand for), for selections that outlive a refiltering.
+using RowSet = std::unordered_set<RowData, RowData::Hash>;
+
 // Orders two rows (true when the first goes before the second).
 using RowLess = std::function<bool(const ListRow&, const ListRow&)>;
 
@@ -48,13 +51,13 @@ bool ApplyAtOnce(const std::string& text);
 
 // The rows of `snapshot` that `boxText` keeps, in snapshot order or, with `less`, sorted by it
 // (stable, so equal rows keep their snapshot order), and which of them to select again: every
-// kept row whose data pointer is in `selected` (rows without data are never re-selected).
+// kept row whose data is in `selected` (rows without data are never re-selected).
 // Text with "*" or "?" is a comma-separated list of wildcard patterns matched against the name
 // and every path-like column (one holding "\"); other text is searched for in the name and
 // the path-like columns. Empty text keeps every row. std::nullopt for an empty snapshot: the
 // list is then left as it is.
 std::optional<FilterResult> ApplyFilter(const std::vector<ListRow>& snapshot, std::string_view boxText,
-                                        const std::unordered_set<const void*>& selected,
+                                        const RowSet& selected,
                                         const RowLess& less = {});
 
 // Removes an arrow from every caption, then marks the caption at `index` (when there is one).
@@ -83,7 +86,7 @@ public:
     bool SortAscending() const { return ascending_; }
 
     // ApplyFilter over the snapshot with the current text and, when a column is sorted, its order.
-    std::optional<FilterResult> Apply(const std::unordered_set<const void*>& selected) const;
+    std::optional<FilterResult> Apply(const RowSet& selected) const;
 
 private:
     std::vector<ListRow> snapshot_;

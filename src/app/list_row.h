@@ -1,18 +1,78 @@
 #pragma once
 // One row of the file list, as the folder view fills it and the filter keeps copies of it.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <variant>
 #include <vector>
+
+namespace brenvale::scan {
+struct TScanEntry;
+}
 
 namespace brenvale::app {
 
-// Where a row's entry came from (the row's state index).
-enum : int {
-    kOriginStandardFat = 10,
-    kOriginStandardNtfs = 11,
-    kOriginAdvancedFat = 100,
-    kOriginAdvancedNtfs = 101,
+struct TreeNode;
+
+// What a row shows: a child node of the device list, or an entry of a scan.
+enum class RowKind : std::uint8_t {
+    Device,  // the child node's kind tells which
+    Folder,
+    DeletedFolder,
+    DamagedFolder,
+    File,
+    DeletedFile,
+};
+
+constexpr bool IsFolderRow(RowKind k) {
+    return k == RowKind::Folder || k == RowKind::DeletedFolder || k == RowKind::DamagedFolder;
+}
+constexpr bool IsFileRow(RowKind k) { return k == RowKind::File || k == RowKind::DeletedFile; }
+
+// Where a row's entry came from; the recovery and statistics commands read it.
+enum class RowOrigin : std::int16_t {
+    None = -1,  // device rows
+    StandardFat = 10,
+    StandardNtfs = 11,
+    AdvancedFat = 100,
+    AdvancedNtfs = 101,
+};
+
+// What a row stands for: an entry of a scan, or (in the device list) the child node. It is
+// also the row's identity: selections are kept as sets of it across filtering and sorting.
+class RowData {
+public:
+    RowData() = default;
+    explicit RowData(const scan::TScanEntry* entry) {
+        if (entry) FTarget = entry;
+    }
+    explicit RowData(const TreeNode* node) {
+        if (node) FTarget = node;
+    }
+
+    // The entry of an entry row; null for device rows and empty rows.
+    const scan::TScanEntry* Entry() const {
+        const auto* e = std::get_if<const scan::TScanEntry*>(&FTarget);
+        return e ? *e : nullptr;
+    }
+    // The child node of a device row; null for entry rows and empty rows.
+    const TreeNode* Node() const {
+        const auto* n = std::get_if<const TreeNode*>(&FTarget);
+        return n ? *n : nullptr;
+    }
+    bool Empty() const { return std::holds_alternative<std::monostate>(FTarget); }
+
+    friend bool operator==(const RowData&, const RowData&) = default;
+
+    struct Hash {
+        std::size_t operator()(const RowData& d) const { return std::hash<Target>{}(d.FTarget); }
+    };
+
+private:
+    using Target = std::variant<std::monostate, const scan::TScanEntry*, const TreeNode*>;
+    Target FTarget;
 };
 
 // Columns of the file list.
@@ -20,9 +80,9 @@ enum : int { kColName = 0, kColType = 1, kColStatus = 2, kColSize = 3, kColModif
 
 struct ListRow {
     std::string Caption;
-    int ImageIndex = 0;
-    int StateIndex = -1;            // origin marker; -1 for device rows
-    const void* Data = nullptr;     // the entry (TScanEntry*) or, in the device list, the TreeNode*
+    RowKind Kind = RowKind::Device;
+    RowOrigin Origin = RowOrigin::None;
+    RowData Data;                       // the entry or, in the device list, the child node
     std::vector<std::string> SubItems;  // Type, Status, Size, Modified, LBA / Directory / File System
 
     // Sort keys that the texts cannot give back exactly.

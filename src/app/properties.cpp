@@ -110,7 +110,7 @@ Rows volumeRows(const TreeNode& node, const health::HealthCache* health) {
     Rows rows;
     rows.push_back({kFieldDriveName, fmt::format(kDriveNameFormat, label.empty() ? kNoLabel : label,
                                                  p.VolumePath.empty() ? kNoVolumePath : p.VolumePath)});
-    rows.push_back({kFieldDriveType, std::string(VolumeTypeText(node.ImageIndex, *s))});
+    rows.push_back({kFieldDriveType, std::string(VolumeTypeText(node.Kind, *s))});
     blank(rows);
     rows.push_back({kFieldCapacity, capacityText(p)});
     rows.push_back({kFieldSerial, whole ? std::string{} : VolumeSerialText(p.BootSector)});
@@ -169,25 +169,25 @@ Rows folderNodeRows(const TreeNode& node, TypeNames& types) {
 }  // namespace
 
 std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types, const health::HealthCache* health) {
-    switch (node.ImageIndex) {
-        case kIconComputer: return computerRows();
-        case kIconDisk: return driveRows(node, false, health);
-        case kIconImage: return driveRows(node, true, health);
-        case kIconFloppy:
-        case kIconVolume:
-        case kIconWholeDisk: return volumeRows(node, health);
-        case kIconFolder:
-        case kIconDeletedFolder:
-        case kIconDamagedFolder: return folderNodeRows(node, types);
+    switch (node.Kind) {
+        case NodeKind::Computer: return computerRows();
+        case NodeKind::Disk: return driveRows(node, false, health);
+        case NodeKind::Image: return driveRows(node, true, health);
+        case NodeKind::Floppy:
+        case NodeKind::Volume:
+        case NodeKind::DiskSpace: return volumeRows(node, health);
+        case NodeKind::Folder:
+        case NodeKind::DeletedFolder:
+        case NodeKind::DamagedFolder: return folderNodeRows(node, types);
         default: return {};  // "Lost Partitions" and the result nodes describe nothing
     }
 }
 
 std::vector<PropertyRow> RowProperties(const TreeNode& listedNode, const ListRow& row, TypeNames& types,
                                         const health::HealthCache* health) {
-    if (listedNode.ImageIndex >= kIconComputer && listedNode.ImageIndex <= kIconImage) {
+    if (ListsDevices(listedNode.Kind)) {
         // The device list: each row stands for a child node.
-        const auto* child = static_cast<const TreeNode*>(row.Data);
+        const TreeNode* child = row.Data.Node();
         return child ? NodeProperties(*child, types, health) : Rows{};
     }
     const scan::TUndelete* s = ScanOf(&listedNode);
@@ -198,14 +198,15 @@ std::vector<PropertyRow> EntryProperties(const scan::TUndelete& scan, const List
     // Only rows of the standard scan carry its records; the origin must match the volume's
     // file system, or the record would be read as the wrong kind.
     const bool ntfs = scan.FileSystem() == storage::kFsNtfs;
-    const bool standard = (row.StateIndex == kOriginStandardNtfs && ntfs) || (row.StateIndex == kOriginStandardFat && !ntfs);
-    if (!row.Data || !standard) return {};
+    const bool standard =
+        (row.Origin == RowOrigin::StandardNtfs && ntfs) || (row.Origin == RowOrigin::StandardFat && !ntfs);
+    const scan::TScanEntry* entry = row.Data.Entry();
+    if (!entry || !standard) return {};
     constexpr std::size_t kTypeItem = kColType - 1;
     Rows rows{{kFieldName, row.Caption},
               {kFieldType, row.SubItems.size() > kTypeItem ? row.SubItems[kTypeItem] : std::string{}}};
     blank(rows);
-    const bool file = row.ImageIndex == kIconFile || row.ImageIndex == kIconDeletedFile;
-    entryRows(scan, static_cast<const scan::TScanEntry*>(row.Data), file, rows);
+    entryRows(scan, entry, IsFileRow(row.Kind), rows);
     return rows;
 }
 

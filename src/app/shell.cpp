@@ -1,19 +1,11 @@
 #include "app/shell.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "app/health_texts.h"
 #include "storage/drive_enum.h"
 
 namespace brenvale::app {
-
-namespace {
-
-// Device rows carry the child node they stand for; entry rows carry their entry.
-bool IsDeviceRow(const ListRow& row) { return row.StateIndex < 0; }
-
-}  // namespace
 
 Shell::Busy::Busy(Shell& s) : shell(s) { shell.FActionInProgress = true; }
 
@@ -50,21 +42,21 @@ bool Shell::SelectNode(TreeNode* node) {
     FFilter.Reset();
     FFilter.ClearSort();
     FFilterText.clear();
-    const int kind = node->ImageIndex;
-    FFilterBarVisible = kind > kIconImage;
-    FPath = kind > kIconImage ? ShowPathOf(node) : std::vector<TreeNode*>{};
+    const bool devices = ListsDevices(node->Kind);
+    FFilterBarVisible = !devices;
+    FPath = devices ? std::vector<TreeNode*>{} : ShowPathOf(node);
     listNode(node);
     refreshStatusBar();
     return true;
 }
 
 void Shell::listNode(TreeNode* node) {
-    const int kind = node->ImageIndex;
-    if (kind <= kIconImage) {
+    const NodeKind kind = node->Kind;
+    if (ListsDevices(kind)) {
         showRows(DeviceList(*node), false);
-    } else if (kind >= kIconFloppy && kind <= kIconDeletedFile) {
+    } else if (ListsFolderEntries(kind)) {
         showRows(ListFolderEntries(*node, FTypes, DelFilterApplies(node), listProgress()), false);
-    } else if (kind == kIconSearchResults) {
+    } else if (kind == NodeKind::SearchResults) {
         scan::TUndelete* s = FSearchedNode ? ScanOf(FSearchedNode) : nullptr;
         showRows(s ? ListSearchHits(*s, s->FoundFiles, FTypes, listProgress()) : std::vector<ListRow>{}, true);
     } else {
@@ -94,7 +86,7 @@ ViewProgress Shell::listProgress() {
 
 void Shell::refreshStatusBar() {
     if (!FSelected) return;
-    const TreeNode* related = FSelected->ImageIndex == kIconSearchResults ? FSearchedNode : nullptr;
+    const TreeNode* related = FSelected->Kind == NodeKind::SearchResults ? FSearchedNode : nullptr;
     FStatus = UpdateStatusBar(*FSelected, FRows.size(), related);
     FUi.ShowStatusBar(FStatus.Panels);
 }
@@ -112,7 +104,7 @@ bool Shell::SelectRows(const std::vector<std::size_t>& rows) {
 }
 
 std::vector<std::string> Shell::ColumnCaptions() const {
-    auto captions = ListColumnCaptions(FSelected ? FSelected->ImageIndex : kIconComputer);
+    auto captions = ListColumnCaptions(FSelected ? FSelected->Kind : NodeKind::Computer);
     MarkSortColumn(captions, FFilter.SortColumn(), FFilter.SortAscending());
     return captions;
 }
@@ -139,7 +131,7 @@ void Shell::SetFilterText(const std::string& text) {
 }
 
 void Shell::applyFilter() {
-    std::unordered_set<const void*> selected;
+    RowSet selected;
     for (std::size_t r : FSelectedRows) selected.insert(FRows[r].Data);
     const auto result = FFilter.Apply(selected);
     if (!result) return;
@@ -156,7 +148,7 @@ void Shell::applyFilter() {
 
 bool Shell::DelFilterApplies(const TreeNode* node) const {
     if (!node) return false;
-    if (node->ImageIndex == kIconSearchResults) {
+    if (node->Kind == NodeKind::SearchResults) {
         if (FSearchUnderLost || !FSearchedNode) return false;
         node = FSearchedNode;
     }
@@ -172,13 +164,14 @@ void Shell::ExpandNode(TreeNode* node) {
 }
 
 void Shell::ensureLevels(TreeNode* node) {
-    const int kind = node->ImageIndex;
-    if (kind < kIconFloppy || kind > kIconDeletedFile || kind == kIconDamagedFolder || !node->ScanCapable()) return;
+    // A damaged folder lists nothing of its own; "Open Directory" builds it as a deleted one.
+    const NodeKind kind = node->Kind;
+    if (!ListsFolderEntries(kind) || kind == NodeKind::DamagedFolder || !node->ScanCapable()) return;
     if (node->HasState(kStateFoldersBuilt)) return;
     node->SetState(kStateFoldersBuilt);
     const bool deletedOnly = DelFilterApplies(node);
     for (auto& child : node->Children) {
-        if (child->ImageIndex != kIconFolder && child->ImageIndex != kIconDeletedFolder) continue;
+        if (child->Kind != NodeKind::Folder && child->Kind != NodeKind::DeletedFolder) continue;
         forgetBelow(child.get(), false);
         FillFolderNodes(*child, deletedOnly, listProgress());
     }
@@ -209,10 +202,10 @@ void Shell::forgetBelow(const TreeNode* node, bool includingNode) {
     if (std::any_of(FPath.begin(), FPath.end(), gone)) FPath.clear();
 }
 
-TreeNode* Shell::childForData(TreeNode* node, const void* data) const {
-    if (!node || !data) return nullptr;
+TreeNode* Shell::childForData(TreeNode* node, const RowData& data) const {
+    if (!node || data.Empty()) return nullptr;
     for (auto& child : node->Children) {
-        if (child.get() == data || (child->Entry && child->Entry == data)) return child.get();
+        if (child.get() == data.Node() || (child->Entry && child->Entry == data.Entry())) return child.get();
     }
     return nullptr;
 }
@@ -231,45 +224,37 @@ CommandState Shell::Commands() const {
 
     const bool listFocus = FFocus == Focus::List;
     const ListRow* row = listFocus && !FSelectedRows.empty() ? &FRows[FSelectedRows.front()] : nullptr;
-    const TreeNode* node = FSelected;
-    int kind = node->ImageIndex;
-    if (row) {
-        if (IsDeviceRow(*row)) {
-            node = static_cast<const TreeNode*>(row->Data);
-            kind = node->ImageIndex;
-        } else {
-            node = nullptr;
-            kind = row->ImageIndex;
-        }
-    }
+    // A device row stands for its node; any other row for its entry, a folder or a file.
+    const TreeNode* node = row ? row->Data.Node() : FSelected;
 
-    c.Preview = row && (kind == kIconFile || kind == kIconDeletedFile);
+    c.Preview = row && !node && IsFileRow(row->Kind);
     // The search looks below the selected tree node, whatever the list shows.
-    const int nodeKind = FSelected->ImageIndex;
     const scan::TUndelete* selectedScan = ScanOf(FSelected);
-    c.Search = nodeKind >= kIconFloppy && nodeKind <= kIconDamagedFolder && selectedScan &&
-               !selectedScan->ScannedFiles.empty();
-    if (kind == kIconComputer || kind >= kIconSearchResults) return c;
-    const bool hasData = node && (node->Drive || node->Scan || PartitionOf(node));
-    if (kind == kIconLostPartitions && !hasData) return c;
-    if (kind == kIconDisk || kind == kIconImage || kind == kIconLostPartitions) {
-        c.PartiScan = c.CreateImage = c.ScanButton = true;
-        return c;
-    }
-    if (kind >= kIconFloppy && kind <= kIconWholeDisk) {
-        const partitions::TPartition* p = node ? PartitionOf(node) : nullptr;
-        if (p && p->ClaimedSectCount > 0 && partitions::PartitionSize(p) == 0) return c;
-        c.SimpleScan = kind != kIconWholeDisk;
-        c.AdvancedScan = kAdvancedScanBuilt;
-        c.RawRecovery = kAdvancedScanBuilt;
-        if (const scan::TUndelete* s = node ? node->Scan : nullptr) {
-            const storage::TDevice& dev = s->Device();
-            c.PartiScan = dev.DeviceType() == storage::kDevicePhysical ||
-                          (dev.DeviceType() == storage::kDeviceImage &&
-                           (dev.IsRawImage() || dev.Desc().SourceType != storage::kImageSourceVolume));
+    c.Search = ListsFolderEntries(FSelected->Kind) && selectedScan && !selectedScan->ScannedFiles.empty();
+    if (node) {
+        const NodeKind kind = node->Kind;
+        if (kind == NodeKind::Computer || ListsResults(kind)) return c;
+        const bool hasData = node->Drive || node->Scan || PartitionOf(node);
+        if (kind == NodeKind::LostPartitions && !hasData) return c;
+        if (kind == NodeKind::Disk || kind == NodeKind::Image || kind == NodeKind::LostPartitions) {
+            c.PartiScan = c.CreateImage = c.ScanButton = true;
+            return c;
         }
-        c.CreateImage = c.ScanButton = true;
-        return c;
+        if (IsVolumeKind(kind)) {
+            const partitions::TPartition* p = PartitionOf(node);
+            if (p && p->ClaimedSectCount > 0 && partitions::PartitionSize(p) == 0) return c;
+            c.SimpleScan = kind != NodeKind::DiskSpace;
+            c.AdvancedScan = kAdvancedScanBuilt;
+            c.RawRecovery = kAdvancedScanBuilt;
+            if (const scan::TUndelete* s = node->Scan) {
+                const storage::TDevice& dev = s->Device();
+                c.PartiScan = dev.DeviceType() == storage::kDevicePhysical ||
+                              (dev.DeviceType() == storage::kDeviceImage &&
+                               (dev.IsRawImage() || dev.Desc().SourceType != storage::kImageSourceVolume));
+            }
+            c.CreateImage = c.ScanButton = true;
+            return c;
+        }
     }
     // Folders, files and the advanced views.
     c.Recover = !(listFocus && FSelectedRows.empty());
@@ -310,7 +295,7 @@ TreeNode* Shell::describedNode() {
     if (!FSelected) return nullptr;
     if (FFocus == Focus::List && !FSelectedRows.empty()) {
         // Only the device list's rows stand for nodes; entries of a volume are files.
-        if (FSelected->ImageIndex < kIconComputer || FSelected->ImageIndex > kIconImage) return nullptr;
+        if (!ListsDevices(FSelected->Kind)) return nullptr;
         return childForData(FSelected, FRows[FSelectedRows.front()].Data);
     }
     return FSelected;
@@ -330,7 +315,7 @@ void Shell::acUp() {
 }
 
 bool Shell::qualifiesForScanDialog(const TreeNode* node) const {
-    if (!node || node->ImageIndex > kIconWholeDisk || !(node->Drive || node->Scan)) return false;
+    if (!node || !(ListsDevices(node->Kind) || IsVolumeKind(node->Kind)) || !(node->Drive || node->Scan)) return false;
     if (node->ScanCapable() && node->HasState(kStateScanStarted)) return false;
     return Commands().ScanButton;
 }
@@ -372,12 +357,12 @@ bool Shell::openFolderRow(const ListRow& row) {
 }
 
 void Shell::acOpenDirectory() {
-    if (FActionInProgress || FOpening || !FSelected || FSelected->ImageIndex != kIconSearchResults ||
+    if (FActionInProgress || FOpening || !FSelected || FSelected->Kind != NodeKind::SearchResults ||
         FSelectedRows.empty() || !FSearchedNode) {
         return;
     }
     scan::TUndelete* s = ScanOf(FSearchedNode);
-    const auto* hit = static_cast<const scan::TScanEntry*>(FRows[FSelectedRows.front()].Data);
+    const scan::TScanEntry* hit = FRows[FSelectedRows.front()].Data.Entry();
     if (!s || !hit) return;
 
     // The hit's folders from the searched node down; a damaged tree may loop, so the walk is bounded.
@@ -396,20 +381,19 @@ void Shell::acOpenDirectory() {
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
         ExpandNode(node);
         if (node->Children.empty() && node->Entry) FillFolderNodes(*node, DelFilterApplies(node), listProgress());
-        TreeNode* child = childForData(node, *it);
+        TreeNode* child = childForData(node, RowData(*it));
         if (!child) break;
         node = child;
     }
-    if (node->ImageIndex == kIconDamagedFolder) {
-        node->ImageIndex = kIconDeletedFolder;
-        node->SelectedIndex = kIconDeletedFolderOpen;
+    if (node->Kind == NodeKind::DamagedFolder) {
+        node->Kind = NodeKind::DeletedFolder;
         forgetBelow(node, false);
         FillFolderNodes(*node, DelFilterApplies(node), listProgress());
     }
     node->Expanded = true;
     SelectNode(node);
     for (std::size_t i = 0; i < FRows.size(); ++i) {
-        if (FRows[i].Data == hit) {
+        if (FRows[i].Data.Entry() == hit) {
             FSelectedRows = {i};
             FFocus = Focus::List;
             break;

@@ -157,7 +157,8 @@ private:
     void applyFilter();
     TreeNode* targetNode();  // the selected node, or the child its selected list row stands for
     TreeNode* describedNode();  // the node whose properties are shown, if they describe a node
-    TreeNode* childForData(TreeNode* node, const void* data) const;
+    // The child of `node` that a row stands for: the row's node, or the folder node of its entry.
+    TreeNode* childForData(TreeNode* node, const RowData& data) const;
     bool openFolderRow(const ListRow& row);
     // Builds the folder nodes one level below the node's children, once.
     void ensureLevels(TreeNode* node);

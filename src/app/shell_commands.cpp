@@ -37,7 +37,7 @@ void Shell::RunScanMode(int choice) {
 void Shell::acNormalScan() {
     if (FActionInProgress) return;
     TreeNode* node = targetNode();
-    if (!node || !node->Scan || !node->ScanCapable() || node->ImageIndex == kIconWholeDisk) return;
+    if (!node || !node->Scan || !node->ScanCapable() || node->Kind == NodeKind::DiskSpace) return;
     scan::TUndelete& s = *node->Scan;
     {
         Busy busy(*this);
@@ -88,9 +88,9 @@ void Shell::acRecover() {
     if (FFocus == Focus::List) {
         for (std::size_t r : FSelectedRows) {
             const ListRow& row = FRows[r];
-            if (!row.Data || row.StateIndex < 0) continue;  // device rows are not entries
-            targets.push_back({static_cast<const scan::TScanEntry*>(row.Data), row.Caption,
-                               row.ImageIndex >= kIconFolder && row.ImageIndex <= kIconDamagedFolder});
+            const scan::TScanEntry* entry = row.Data.Entry();
+            if (!entry) continue;  // device rows are not entries
+            targets.push_back({entry, row.Caption, IsFolderRow(row.Kind)});
         }
     } else {
         targets.push_back({node->Entry, node->Text, true});
@@ -140,7 +140,7 @@ void Shell::acPartiScan() {
     PartitionScanTarget target{node->Text, {}};
     if (node == driveNode) {
         target.Proposed = {0, static_cast<std::int64_t>(drv.Device->Sectors())};
-    } else if (const partitions::TPartition* p = PartitionOf(node); p && node->ImageIndex != kIconLostPartitions) {
+    } else if (const partitions::TPartition* p = PartitionOf(node); p && node->Kind != NodeKind::LostPartitions) {
         target.Proposed = {partitions::PartitionStart(p), partitions::PartitionSize(p)};
     }
 
@@ -164,12 +164,12 @@ void Shell::acPartiScan() {
 
     // The lost partitions are rebuilt from scratch: nothing may point into the old ones.
     for (auto& child : driveNode->Children) {
-        if (child->ImageIndex == kIconLostPartitions) forgetBelow(child.get(), false);
+        if (child->Kind == NodeKind::LostPartitions) forgetBelow(child.get(), false);
     }
     FTree->RebuildLostPartitions(driveNode);
     driveNode->Expanded = true;
     for (auto& child : driveNode->Children) {
-        if (child->ImageIndex == kIconLostPartitions) child->Expanded = true;
+        if (child->Kind == NodeKind::LostPartitions) child->Expanded = true;
     }
     SelectNode(FSelected);
 }
@@ -190,7 +190,7 @@ void Shell::acCreateImg() {
             const partitions::TPartition* p = PartitionOf(node);
             if (node->OwnedDevice) {
                 plan = ProposeImagePlan(*dev);  // a volume of the system: the whole of it
-            } else if (node->ImageIndex == kIconWholeDisk && node->Text == kWholeDiskText) {
+            } else if (node->Kind == NodeKind::DiskSpace && node->Text == kWholeDiskText) {
                 plan = {0, dev->Sectors(), 0, 0, 0};
             } else if (p) {
                 plan = VolumePlan(*dev, static_cast<std::uint64_t>(partitions::PartitionStart(p)),
@@ -269,7 +269,7 @@ void Shell::acSearch() {
     if (FActionInProgress || !FSelected) return;
     TreeNode* node = FSelected;
     scan::TUndelete* s = ScanOf(node);
-    if (!s || node->ImageIndex < kIconFloppy || node->ImageIndex > kIconDamagedFolder) return;
+    if (!s || !ListsFolderEntries(node->Kind)) return;
     const auto criteria = FUi.AskSearch();
     if (!criteria) return;
     SearchQuery query;

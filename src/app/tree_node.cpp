@@ -14,10 +14,9 @@ TreeNode* TreeNode::AddChild(std::unique_ptr<TreeNode> child) {
     return InsertChild(Children.size(), std::move(child));
 }
 
-TreeNode* TreeNode::AddChild(int icon, std::string text) {
+TreeNode* TreeNode::AddChild(NodeKind kind, std::string text) {
     auto child = std::make_unique<TreeNode>();
-    child->ImageIndex = icon;
-    child->SelectedIndex = icon;
+    child->Kind = kind;
     child->Text = std::move(text);
     return AddChild(std::move(child));
 }
@@ -62,7 +61,7 @@ TreeNode* DriveNodeOf(TreeNode* node) {
 bool UnderLostPartitions(const TreeNode* node) {
     if (!node) return false;
     for (const TreeNode* p = node->Parent; p; p = p->Parent) {
-        if (p->ImageIndex == kIconLostPartitions) return true;
+        if (p->Kind == NodeKind::LostPartitions) return true;
     }
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The drive tree without widgets: one node per source the user can scan (volumes, drives,
 // images, their partitions, free space and lost partitions), the folders a scan found below
-// them, and the two result nodes. A node's icon index tells its kind everywhere.
+// them, and the two result nodes. A node's kind says what it is; its icons follow from that.
 
 #include <cstdint>
 #include <memory>
@@ -9,33 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "app/node_kind.h"
 #include "partitions/physical_drv.h"
 #include "scan/undelete.h"
 
 namespace brenvale::app {
-
-// Icon indexes, which are also the node and row kinds.
-enum : int {
-    kIconComputer = 0,
-    kIconDisk = 1,
-    kIconLostPartitions = 2,
-    kIconImage = 3,
-    kIconFloppy = 4,
-    kIconVolume = 5,           // a volume, a partition or a lost partition
-    kIconWholeDisk = 6,        // "Total Disk Space" and "Free Disk Space"
-    kIconFolder = 7,
-    kIconDeletedFolder = 8,
-    kIconDamagedFolder = 9,
-    kIconFolderOpen = 10,      // selected icon of a live folder
-    kIconDeletedFolderOpen = 11,
-    kIconFile = 12,
-    kIconDeletedFile = 13,
-    kIconAdvanced = 14,
-    kIconAdvancedOpen = 15,
-    kIconSearchResults = 16,
-    kIconLostFiles = 17,
-    kIconFileType = 18,
-};
 
 inline constexpr char kMyComputerText[] = "My Computer";
 inline constexpr char kWholeDiskText[] = "Total Disk Space";
@@ -50,8 +28,7 @@ inline constexpr int kStateScanStarted = 4;  // a standard scan ran: double-clic
 inline constexpr int kStateFoldersBuilt = 2;  // folder nodes of its children exist
 
 struct TreeNode {
-    int ImageIndex = kIconComputer;
-    int SelectedIndex = kIconComputer;
+    NodeKind Kind = NodeKind::Computer;
     std::string Text;
     TreeNode* Parent = nullptr;
     bool Expanded = false;
@@ -71,7 +48,7 @@ struct TreeNode {
     std::vector<std::unique_ptr<TreeNode>> Children;
 
     TreeNode* AddChild(std::unique_ptr<TreeNode> child);
-    TreeNode* AddChild(int icon, std::string text);
+    TreeNode* AddChild(NodeKind kind, std::string text);
     // Inserts before the child at `index` (at the end when index is past the last child).
     TreeNode* InsertChild(std::size_t index, std::unique_ptr<TreeNode> child);
     void ClearChildren() { Children.clear(); }

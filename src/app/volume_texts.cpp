@@ -4,7 +4,6 @@
 
 #include <fmt/format.h>
 
-#include "app/tree_node.h"
 #include "scan/undelete.h"
 #include "storage/boot_sectors.h"
 #include "storage/device.h"
@@ -65,9 +64,9 @@ std::string_view DiskTypeText(const storage::TDevice& device) {
     return removable(device) ? kRemovableDriveText : kPhysicalDriveText;
 }
 
-std::string_view VolumeTypeText(int icon, const scan::TUndelete& scan) {
+std::string_view VolumeTypeText(NodeKind kind, const scan::TUndelete& scan) {
     if (scan.FWholeDiskObject) return kWholeDiskTypeText;
-    if (icon == kIconFloppy) return kFloppyDriveText;
+    if (kind == NodeKind::Floppy) return kFloppyDriveText;
     return removable(scan.Device()) ? kRemovableDriveText : kFixedDriveText;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/node_kind.h"
 #include "storage/boot_sectors.h"
 #include "storage/fs_types.h"
 
@@ -43,10 +44,9 @@ std::string VolumeSerialText(const storage::TBootSector& boot);
 
 // A drive's kind: "Removable Drive" for removable media, else "Physical Drive".
 std::string_view DiskTypeText(const storage::TDevice& device);
-// A volume's kind as the properties panel names it (`icon` is the node kind): "Whole Disk" for a
-// whole-disk object, "Floppy Drive" for a floppy node, "Removable Drive" on removable media,
+// A volume's kind as the properties panel names it: "Whole Disk" for a whole-disk object, "Floppy Drive" for a floppy node, "Removable Drive" on removable media,
 // else "Fixed Drive". Volume and partition rows of the device list use it too.
-std::string_view VolumeTypeText(int icon, const scan::TUndelete& scan);
+std::string_view VolumeTypeText(NodeKind kind, const scan::TUndelete& scan);
 // A whole-disk or free-space row of the device list: "Whole Disk" or "Lost/Free Space".
 std::string_view StretchTypeText(const scan::TUndelete& scan);
 

@@ -36,7 +36,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
             if (column - 1 < row.SubItems.size()) return QString::fromStdString(row.SubItems[column - 1]);
             return {};
         case Qt::DecorationRole:
-            return column == 0 ? QVariant(KindIcon(row.ImageIndex)) : QVariant();
+            return column == 0 ? QVariant(IconImage(app::RowIcon(row))) : QVariant();
         case Qt::TextAlignmentRole:
             return index.column() == rightAligned_ ? int(Qt::AlignRight | Qt::AlignVCenter)
                                                    : int(Qt::AlignLeft | Qt::AlignVCenter);

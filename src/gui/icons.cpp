@@ -16,8 +16,6 @@
 #include <QPolygonF>
 #include <QtMath>
 
-#include "app/tree_node.h"
-
 namespace brenvale::gui {
 
 namespace {
@@ -264,67 +262,66 @@ void drawFileType(QPainter& p) {
     p.drawLine(QPointF(9.5, 20.75), QPointF(19, 20.75));
 }
 
-void drawKind(QPainter& p, int kind) {
+void drawIcon(QPainter& p, app::Icon icon) {
     constexpr double kFaded = 0.45;
-    switch (kind) {
-        case app::kIconComputer: drawComputer(p); break;
-        case app::kIconDisk: drawDrive(p, QRectF(3, 8, 26, 16)); break;
-        case app::kIconLostPartitions:
+    switch (icon) {
+        case app::Icon::Computer: drawComputer(p); break;
+        case app::Icon::Disk: drawDrive(p, QRectF(3, 8, 26, 16)); break;
+        case app::Icon::LostPartitions:
             p.setOpacity(0.55);
             drawDrive(p, QRectF(1, 6, 26, 16));
             drawQuestionMark(p);
             break;
-        case app::kIconImage: drawImage(p); break;
-        case app::kIconFloppy: drawFloppy(p); break;
-        case app::kIconVolume: drawVolume(p); break;
-        case app::kIconWholeDisk: drawDiskSpace(p); break;
-        case app::kIconFolder: drawFolder(p, kYellowFolder, false); break;
-        case app::kIconDeletedFolder:
+        case app::Icon::Image: drawImage(p); break;
+        case app::Icon::Floppy: drawFloppy(p); break;
+        case app::Icon::Volume: drawVolume(p); break;
+        case app::Icon::DiskSpace: drawDiskSpace(p); break;
+        case app::Icon::Folder: drawFolder(p, kYellowFolder, false); break;
+        case app::Icon::DeletedFolder:
             p.setOpacity(kFaded);
             drawFolder(p, kYellowFolder, false);
             drawDeletedMark(p);
             break;
-        case app::kIconDamagedFolder:
+        case app::Icon::DamagedFolder:
             drawFolder(p, kYellowFolder, false);
             drawWarningMark(p);
             break;
-        case app::kIconFolderOpen: drawFolder(p, kYellowFolder, true); break;
-        case app::kIconDeletedFolderOpen:
+        case app::Icon::FolderOpen: drawFolder(p, kYellowFolder, true); break;
+        case app::Icon::DeletedFolderOpen:
             p.setOpacity(kFaded);
             drawFolder(p, kYellowFolder, true);
             drawDeletedMark(p);
             break;
-        case app::kIconFile: drawPage(p, QRectF(6, 3, 20, 26), true); break;
-        case app::kIconDeletedFile:
+        case app::Icon::File: drawPage(p, QRectF(6, 3, 20, 26), true); break;
+        case app::Icon::DeletedFile:
             p.setOpacity(kFaded);
             drawPage(p, QRectF(6, 3, 20, 26), true);
             drawDeletedMark(p);
             break;
-        case app::kIconAdvanced:
+        case app::Icon::Advanced:
             drawFolder(p, kTealFolder, false);
             drawSparkle(p, QPointF(16, 19.5), 5.5);
             break;
-        case app::kIconAdvancedOpen:
+        case app::Icon::AdvancedOpen:
             drawFolder(p, kTealFolder, true);
             drawSparkle(p, QPointF(16, 20.5), 5);
             break;
-        case app::kIconSearchResults: drawMagnifier(p); break;
-        case app::kIconLostFiles:
+        case app::Icon::SearchResults: drawMagnifier(p); break;
+        case app::Icon::LostFiles:
             drawLostFiles(p);
             drawQuestionMark(p);
             break;
-        case app::kIconFileType: drawFileType(p); break;
-        default: break;
+        case app::Icon::FileType: drawFileType(p); break;
     }
 }
 
-QPixmap renderKind(int kind, int size) {
+QPixmap renderIcon(app::Icon icon, int size) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / kGrid, size / kGrid);
-    drawKind(p, kind);
+    drawIcon(p, icon);
     return pm;
 }
 
@@ -364,14 +361,15 @@ QPixmap renderLogo(int size) {
 
 }  // namespace
 
-QIcon KindIcon(int imageIndex) {
-    if (imageIndex < 0 || imageIndex >= kKindIconCount) return {};
-    static std::array<QIcon, kKindIconCount> cache;
-    QIcon& icon = cache[static_cast<std::size_t>(imageIndex)];
-    if (icon.isNull()) {
-        for (const int size : kIconSizes) icon.addPixmap(renderKind(imageIndex, size));
+QIcon IconImage(app::Icon icon) {
+    const int index = static_cast<int>(icon);
+    if (index < 0 || index >= app::kIconCount) return {};
+    static std::array<QIcon, app::kIconCount> cache;
+    QIcon& drawn = cache[static_cast<std::size_t>(index)];
+    if (drawn.isNull()) {
+        for (const int size : kIconSizes) drawn.addPixmap(renderIcon(icon, size));
     }
-    return icon;
+    return drawn;
 }
 
 QPixmap AppLogo(int size) {

@@ -1,18 +1,17 @@
 #pragma once
-// The icons of the drive tree and the file list (one per node or row kind, the indexes of
-// app/tree_node.h) and the program's logo.
+// The drawn pictures of the drive tree and the file list (app/kind_icons.h says which one a
+// node or row shows) and the program's logo.
 
 #include <QIcon>
 #include <QPixmap>
 
+#include "app/kind_icons.h"
+
 namespace brenvale::gui {
 
-// How many kinds have an icon: 0 (computer) to 18 (file type).
-inline constexpr int kKindIconCount = 19;
-
-// The icon of a node or row kind, with 16 and 32 pixel images; a null icon for an index
-// outside 0..18. Drawn once and kept for the rest of the run.
-QIcon KindIcon(int imageIndex);
+// The picture, with 16 and 32 pixel images; a null icon for a value outside the enumeration.
+// Drawn once and kept for the rest of the run.
+QIcon IconImage(app::Icon icon);
 
 // The program's logo at `size` x `size` pixels (window icon, splash); null for a size below 1.
 QPixmap AppLogo(int size);

@@ -262,7 +262,7 @@ void MainWindow::saveLayout() {
     }
     config_.Splitter1 = hsplit_->sizes().value(0, config_.Splitter1);
     config_.Splitter2 = vsplit_->sizes().value(1, config_.Splitter2);
-    if (listKind_ == app::kIconFloppy) {
+    if (listColumns_ == ListColumns::Folders) {
         std::vector<int> widths;
         for (int i = 0; i < model_->columnCount(); ++i) widths.push_back(list_->header()->sectionSize(i));
         config_.Columns = app::JoinColumnWidths(widths);

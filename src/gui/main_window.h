@@ -32,6 +32,10 @@ class FileListModel;
 class PathBarWidget;
 class PropertiesPage;
 
+// The column sets of the file list. Widths are set again when the set changes; those of the
+// folder lists are the ones the configuration keeps.
+enum class ListColumns { None, Devices, Folders, SearchHits, FileTypes };
+
 inline constexpr int kPageProperties = 0;
 inline constexpr int kPagePreview = 1;
 inline constexpr int kPageEventLog = 2;
@@ -161,8 +165,8 @@ private:
 
     NodeIndex index_;
     bool syncing_ = false;        // the window is changing its widgets: their signals are ignored
-    int listKind_ = -1;
-    bool saveAfterCommand_ = false;  // a layout or setting change waits for the command to end           // which column set the list shows (widths are set on a change)
+    ListColumns listColumns_ = ListColumns::None;  // which column set the list shows
+    bool saveAfterCommand_ = false;  // a layout or setting change waits for the command to end
 };
 
 }  // namespace brenvale::gui

@@ -31,11 +31,11 @@ namespace {
 constexpr int kLogPollMs = 300;
 
 // The column set a node's list uses; widths are reset when it changes.
-int ListKind(int nodeKind) {
-    if (nodeKind <= app::kIconImage) return app::kIconComputer;
-    if (nodeKind <= app::kIconAdvancedOpen) return app::kIconFloppy;
-    if (nodeKind == app::kIconSearchResults) return app::kIconSearchResults;
-    return app::kIconLostFiles;
+ListColumns ColumnsOf(app::NodeKind kind) {
+    if (app::ListsDevices(kind)) return ListColumns::Devices;
+    if (app::ListsFolderEntries(kind) || kind == app::NodeKind::AdvancedExtra) return ListColumns::Folders;
+    if (kind == app::NodeKind::SearchResults) return ListColumns::SearchHits;
+    return ListColumns::FileTypes;
 }
 
 }  // namespace
@@ -255,15 +255,15 @@ void MainWindow::syncTree() {
 void MainWindow::showList() {
     syncing_ = true;
     const app::TreeNode* node = shell_->Selected();
-    const int nodeKind = node ? node->ImageIndex : app::kIconComputer;
-    const int kind = ListKind(nodeKind);
-    const int sizeColumn = kind == app::kIconComputer || kind == app::kIconFloppy ? app::kColSize : -1;
-    model_->setRows(shell_->Rows(), shell_->ColumnCaptions(), sizeColumn);
-    if (kind != listKind_) {
-        listKind_ = kind;
+    const app::NodeKind nodeKind = node ? node->Kind : app::NodeKind::Computer;
+    const ListColumns columns = ColumnsOf(nodeKind);
+    const bool sizeRight = columns == ListColumns::Devices || columns == ListColumns::Folders;
+    model_->setRows(shell_->Rows(), shell_->ColumnCaptions(), sizeRight ? app::kColSize : -1);
+    if (columns != listColumns_) {
+        listColumns_ = columns;
         const auto widths = app::ListColumnWidths(nodeKind);
-        const auto stored = kind == app::kIconFloppy ? app::ColumnWidthsToApply(config_.Columns, widths.size())
-                                                     : std::vector<std::optional<int>>(widths.size());
+        const auto stored = columns == ListColumns::Folders ? app::ColumnWidthsToApply(config_.Columns, widths.size())
+                                                            : std::vector<std::optional<int>>(widths.size());
         for (std::size_t i = 0; i < widths.size(); ++i) {
             list_->header()->resizeSection(static_cast<int>(i), stored[i].value_or(widths[i]));
         }
@@ -301,7 +301,7 @@ void MainWindow::updateActions() {
     actStop->setEnabled(running);
     const app::TreeNode* node = running ? nullptr : shell_->Selected();
     actUp->setEnabled(node && node->Parent);
-    actOpenDirectory->setEnabled(node && node->ImageIndex == app::kIconSearchResults && !shell_->SelectedRows().empty());
+    actOpenDirectory->setEnabled(node && node->Kind == app::NodeKind::SearchResults && !shell_->SelectedRows().empty());
     for (QAction* a : {actLoadImage, actRefresh, actOptions}) a->setEnabled(!running);
 }
 

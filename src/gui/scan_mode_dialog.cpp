@@ -8,7 +8,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/tree_node.h"
 #include "app/user_interface.h"
 #include "gui/icons.h"
 
@@ -20,13 +19,13 @@ constexpr int kDialogWidth = 520;
 constexpr int kButtonSize = 48;
 
 // The picture on a choice's button: what the scan works on or produces.
-int IconForMode(int result) {
+app::Icon IconForMode(int result) {
     switch (result) {
-        case app::kScanModeNormal: return app::kIconVolume;
-        case app::kScanModeAdvanced: return app::kIconAdvanced;
-        case app::kScanModePartitions: return app::kIconLostPartitions;
-        case app::kScanModeResume: return app::kIconAdvancedOpen;
-        default: return app::kIconVolume;
+        case app::kScanModeNormal: return app::Icon::Volume;
+        case app::kScanModeAdvanced: return app::Icon::Advanced;
+        case app::kScanModePartitions: return app::Icon::LostPartitions;
+        case app::kScanModeResume: return app::Icon::AdvancedOpen;
+        default: return app::Icon::Volume;
     }
 }
 
@@ -48,7 +47,7 @@ ScanModeDialog::ScanModeDialog(const std::vector<app::ScanModeChoice>& choices, 
         const QString title = QString::fromUtf8(c.Title);
 
         row.button = new QPushButton(this);
-        row.button->setIcon(KindIcon(IconForMode(c.Result)));
+        row.button->setIcon(IconImage(IconForMode(c.Result)));
         row.button->setIconSize(QSize(32, 32));
         row.button->setFixedSize(kButtonSize, kButtonSize);
         row.button->setAutoDefault(false);

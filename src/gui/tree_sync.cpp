@@ -13,13 +13,14 @@ namespace {
 constexpr int kNodeRole = Qt::UserRole;
 
 QIcon NodeIcon(const app::TreeNode& node) {
-    if (node.SelectedIndex == node.ImageIndex) return KindIcon(node.ImageIndex);
+    const app::Icon closed = app::NodeIcon(node.Kind, false), open = app::NodeIcon(node.Kind, true);
+    if (open == closed) return IconImage(closed);
     // A selected folder shows its open icon. Few pairs exist; each is made once.
     static QHash<int, QIcon> pairs;
-    const int key = node.ImageIndex * 256 + node.SelectedIndex;
+    const int key = static_cast<int>(closed) * 256 + static_cast<int>(open);
     if (const auto it = pairs.constFind(key); it != pairs.constEnd()) return *it;
     QIcon icon;
-    const QIcon normal = KindIcon(node.ImageIndex), selected = KindIcon(node.SelectedIndex);
+    const QIcon normal = IconImage(closed), selected = IconImage(open);
     for (const int size : {16, 32}) {
         icon.addPixmap(normal.pixmap(size), QIcon::Normal);
         icon.addPixmap(selected.pixmap(size), QIcon::Selected);

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "app/drive_tree.h"
+#include "app/kind_icons.h"
 #include "app/scripted_ui.h"
 #include "partitions/disk_builder.h"
 #include "platform/errors.h"
@@ -53,7 +54,7 @@ std::vector<std::string> Texts(const TreeNode& node) {
 
 std::vector<int> Icons(const TreeNode& node) {
     std::vector<int> out;
-    for (const auto& c : node.Children) out.push_back(c->ImageIndex);
+    for (const auto& c : node.Children) out.push_back(static_cast<int>(app::NodeIcon(c->Kind, false)));
     return out;
 }
 
@@ -157,7 +158,7 @@ TEST_F(DriveTreeTest, RootHoldsVolumesThenDrivesThenImagesThenTheResultNodes) {
 
     TreeNode* root = tree.Root();
     EXPECT_EQ(root->Text, "My Computer");
-    EXPECT_EQ(root->ImageIndex, app::kIconComputer);
+    EXPECT_EQ(root->Kind, app::NodeKind::Computer);
     EXPECT_TRUE(root->Expanded);
     // No colon after a mount point: it stands where the drive letter was.
     EXPECT_THAT(Texts(*root), ElementsAre("CARD (/media/card)", "--- (/dev/sdc1)", "THIRD (/mnt/t)", "ACME Disk (80h)",
@@ -275,7 +276,7 @@ TEST_F(DriveTreeTest, DriveNodeListsWholeDiskPartitionsFreeSpaceAndLostPartition
     TreeNode* drive = tree.Root()->Children.at(0).get();
     ASSERT_NE(drive->Drive, nullptr);
     EXPECT_EQ(drive->Drive, drive->OwnedDrive.get());
-    EXPECT_EQ(drive->ImageIndex, app::kIconDisk);
+    EXPECT_EQ(drive->Kind, app::NodeKind::Disk);
     EXPECT_THAT(Texts(*drive),
                 ElementsAre("Total Disk Space", "DATA (/media/data)", "--- ( )", "Free Disk Space", "Lost Partitions"));
     EXPECT_THAT(Icons(*drive), ElementsAre(6, 5, 5, 6, 2));
@@ -296,7 +297,7 @@ TEST_F(DriveTreeTest, EveryScannableNodeHasItsOwnScanObjectOnTheDrive) {
 
     std::vector<TreeNode*> scannable;
     for (auto& c : drive->Children) {
-        if (c->ImageIndex != app::kIconLostPartitions) scannable.push_back(c.get());
+        if (c->Kind != app::NodeKind::LostPartitions) scannable.push_back(c.get());
     }
     for (auto& c : drive->Children.back()->Children) scannable.push_back(c.get());
     ASSERT_EQ(scannable.size(), 5u);
@@ -361,7 +362,7 @@ TEST_F(DriveTreeTest, TotalDiskSpaceOnlyWhenAPartitionNodeWasMade) {
                 EXPECT_TRUE(n.Text == "LOGICAL ( )" || n.Text == "Free Disk Space") << n.Text;
             } else {
                 EXPECT_EQ(n.Text, "Free Disk Space");
-                EXPECT_EQ(n.ImageIndex, app::kIconWholeDisk);
+                EXPECT_EQ(n.Kind, app::NodeKind::DiskSpace);
             }
             EXPECT_FALSE(partitions::IsExtendedType(PartitionOf(&n)->Entry.SystemFlag));
         }
@@ -411,7 +412,7 @@ TEST_F(DriveTreeTest, ImageNodeShowsTheFileNameAndGoesBeforeTheResultNodes) {
     tree.Build({}, {});
     TreeNode* image = LoadCutImage();
     EXPECT_EQ(image->Text, "disk.img");
-    EXPECT_EQ(image->ImageIndex, app::kIconImage);
+    EXPECT_EQ(image->Kind, app::NodeKind::Image);
     EXPECT_EQ(image->Drive, image->OwnedDrive.get());
     EXPECT_THAT(Texts(*tree.Root()), ElementsAre("disk.img", "Lost Files by Type", "Search Results"));
     EXPECT_TRUE(tree.Root()->Expanded);
@@ -497,8 +498,8 @@ TEST_F(DriveTreeTest, NodeHelpersOfANestedNode) {
     tree.Build({}, {0x80});
     TreeNode* drive = tree.Root()->Children[0].get();
     TreeNode* part = Child(*drive, "DATA (/media/data)");
-    TreeNode* folder = part->AddChild(app::kIconFolder, "Photos");
-    TreeNode* sub = folder->AddChild(app::kIconFolder, "2024");
+    TreeNode* folder = part->AddChild(app::NodeKind::Folder, "Photos");
+    TreeNode* sub = folder->AddChild(app::NodeKind::Folder, "2024");
     TreeNode* lostNode = drive->Children.back().get();
     TreeNode* lost = lostNode->Children.at(0).get();
 
@@ -546,8 +547,8 @@ TEST_F(DriveTreeTest, StateBitsOnlyOnScanCapableNodes) {
 
 TEST(TreeNodeTest, InsertChildPlacesAndParentsTheNode) {
     TreeNode root;
-    root.AddChild(app::kIconDisk, "a");
-    root.AddChild(app::kIconDisk, "c");
+    root.AddChild(app::NodeKind::Disk, "a");
+    root.AddChild(app::NodeKind::Disk, "c");
     auto b = std::make_unique<TreeNode>();
     b->Text = "b";
     TreeNode* placed = root.InsertChild(1, std::move(b));
@@ -557,8 +558,9 @@ TEST(TreeNodeTest, InsertChildPlacesAndParentsTheNode) {
     EXPECT_THAT(Texts(root), ElementsAre("a", "b", "c", "d"));
     EXPECT_EQ(placed->Parent, &root);
     EXPECT_EQ(placed->Index(), 1);
-    EXPECT_EQ(root.Children[0]->ImageIndex, app::kIconDisk);
-    EXPECT_EQ(root.Children[0]->SelectedIndex, app::kIconDisk);
+    EXPECT_EQ(root.Children[0]->Kind, app::NodeKind::Disk);
+    EXPECT_EQ(app::NodeIcon(root.Children[0]->Kind, false), app::Icon::Disk);
+    EXPECT_EQ(app::NodeIcon(root.Children[0]->Kind, true), app::Icon::Disk);
 }
 
 // ---- Text rules
@@ -649,7 +651,7 @@ TEST(DriveTreeFixtures, PartitionNodesOfImagesMadeByTheRealTools) {
         EXPECT_EQ(Texts(*node), c.texts);
         std::vector<std::string> labels;
         for (const auto& child : node->Children) {
-            if (child->ImageIndex == app::kIconVolume) labels.push_back(child->Scan->VolumeLabel());
+            if (child->Kind == app::NodeKind::Volume) labels.push_back(child->Scan->VolumeLabel());
         }
         EXPECT_EQ(labels, c.labels);
     }

@@ -2,6 +2,7 @@
 
 #include "app/list_filter.h"
 #include "app/path_bar.h"
+#include "scan/mid_entry.h"
 
 namespace brenvale::test {
 namespace {
@@ -12,13 +13,13 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-// Distinct addresses standing for the rows' entries.
-int gEntries[8];
+// The entries the rows stand for; only their identities matter here.
+scan::TMidEntry gEntries[8];
 
 ListRow Row(std::string caption, std::string type, std::string path, int entry, std::uint64_t size = 0) {
     ListRow row;
     row.Caption = std::move(caption);
-    row.Data = entry < 0 ? nullptr : &gEntries[entry];
+    row.Data = entry < 0 ? app::RowData() : app::RowData(&gEntries[entry]);
     row.SubItems = {std::move(type), "", std::to_string(size), "", std::move(path)};
     row.Size = size;
     return row;
@@ -37,15 +38,15 @@ std::vector<ListRow> SearchSnapshot() {
     };
 }
 
-std::unordered_set<const void*> Entries(std::initializer_list<int> indexes) {
-    std::unordered_set<const void*> set;
-    for (int i : indexes) set.insert(&gEntries[i]);
+app::RowSet Entries(std::initializer_list<int> indexes) {
+    app::RowSet set;
+    for (int i : indexes) set.insert(app::RowData(&gEntries[i]));
     return set;
 }
 
-// The data pointers of the rows a result selects again.
-std::unordered_set<const void*> SelectedData(const std::vector<ListRow>& snapshot, const FilterResult& result) {
-    std::unordered_set<const void*> set;
+// The data of the rows a result selects again.
+app::RowSet SelectedData(const std::vector<ListRow>& snapshot, const FilterResult& result) {
+    app::RowSet set;
     for (auto pos : result.Selected) set.insert(snapshot[result.Rows.at(pos)].Data);
     return set;
 }
@@ -102,10 +103,10 @@ TEST(ListFilter, SelectionFollowsTheKeptRows) {
     EXPECT_THAT(result->Rows, ElementsAre(0u, 1u, 3u));
     EXPECT_THAT(result->Selected, ElementsAre(0u, 2u));
 
-    // A pointer that no row holds, and rows without data, select nothing.
+    // An entry that no row holds, and rows without data, select nothing.
     auto withoutData = snapshot;
-    withoutData[1].Data = nullptr;
-    std::unordered_set<const void*> odd{nullptr, &gEntries[7]};
+    withoutData[1].Data = app::RowData();
+    const app::RowSet odd{app::RowData(), app::RowData(&gEntries[7])};
     result = app::ApplyFilter(withoutData, "", odd);
     ASSERT_TRUE(result.has_value());
     EXPECT_THAT(result->Selected, IsEmpty());

@@ -88,9 +88,9 @@ protected:
 
     // A volume node below the root over a whole device: the partition record made from its
     // sector 0, as the tree makes it for a volume, and the scan object over both.
-    TreeNode& volume(std::vector<std::byte> bytes, int icon = kIconVolume, std::uint32_t media = kOsFixedMedia) {
+    TreeNode& volume(std::vector<std::byte> bytes, NodeKind kind = NodeKind::Volume, std::uint32_t media = kOsFixedMedia) {
         auto node = std::make_unique<TreeNode>();
-        node->ImageIndex = node->SelectedIndex = icon;
+        node->Kind = kind;
         node->Text = "volume";
         node->OwnedDevice = openDisk(std::move(bytes), media);
         storage::TDevice& dev = *node->OwnedDevice;
@@ -107,10 +107,10 @@ protected:
         return *root_.AddChild(std::move(node));
     }
 
-    // A drive (icon 1) or image (icon 3) node below the root.
-    TreeNode& drive(std::unique_ptr<partitions::TPhysicalDrv> drv, int icon, std::string text) {
+    // A drive or image node below the root.
+    TreeNode& drive(std::unique_ptr<partitions::TPhysicalDrv> drv, NodeKind kind, std::string text) {
         auto node = std::make_unique<TreeNode>();
-        node->ImageIndex = node->SelectedIndex = icon;
+        node->Kind = kind;
         node->Text = std::move(text);
         node->OwnedDrive = std::move(drv);
         node->Drive = node->OwnedDrive.get();
@@ -125,12 +125,13 @@ protected:
         return nullptr;
     }
 
-    static ListRow entryRow(const scan::TScanEntry* e, std::string caption, int icon, int origin, std::string type) {
+    static ListRow entryRow(const scan::TScanEntry* e, std::string caption, RowKind kind, RowOrigin origin,
+                            std::string type) {
         ListRow row;
         row.Caption = std::move(caption);
-        row.ImageIndex = icon;
-        row.StateIndex = origin;
-        row.Data = e;
+        row.Kind = kind;
+        row.Origin = origin;
+        row.Data = RowData(e);
         row.SubItems = {std::move(type), "", "", "", ""};
         return row;
     }
@@ -143,9 +144,9 @@ protected:
 
 TEST_F(PropertiesTest, ComputerHasItsNameAndOtherNodesWithoutObjectsHaveNothing) {
     EXPECT_EQ(NodeProperties(root_, types_), (Rows{{"Name", "My Computer"}}));
-    for (const int icon : {kIconLostPartitions, kIconSearchResults, kIconLostFiles, kIconFileType}) {
-        TreeNode* node = root_.AddChild(icon, "node");
-        EXPECT_EQ(NodeProperties(*node, types_), Rows{}) << icon;
+    for (const NodeKind kind : {NodeKind::LostPartitions, NodeKind::SearchResults, NodeKind::LostFiles, NodeKind::FileType}) {
+        TreeNode* node = root_.AddChild(kind, "node");
+        EXPECT_EQ(NodeProperties(*node, types_), Rows{}) << static_cast<int>(kind);
     }
 }
 
@@ -160,7 +161,7 @@ TEST_F(PropertiesTest, PhysicalDriveShowsGeometryAndHealthButNoTrim) {
         // cylinder count as "Tracks/Head".
         auto dev = openDisk(std::vector<std::byte>(2048 * 512), c.media, {1000, c.media, 16, 63, 512});
         dev->Model = "Test Disk";
-        TreeNode& node = drive(std::make_unique<partitions::TPhysicalDrv>(os_, std::move(dev)), kIconDisk,
+        TreeNode& node = drive(std::make_unique<partitions::TPhysicalDrv>(os_, std::move(dev)), NodeKind::Disk,
                                "Test Disk (80h)");
         const Rows expected = {{"Device Name", "Test Disk"}, {"Device Type", c.type}, kBlank,
                                {"Health", "-"},              {"Capacity", "1 MB"},   {"Heads", "16"},
@@ -173,8 +174,8 @@ TEST_F(PropertiesTest, PhysicalDriveShowsGeometryAndHealthButNoTrim) {
         // The computer's device list shows the same rows for the drive's row.
         ListRow row;
         row.Caption = node.Text;
-        row.ImageIndex = kIconDisk;
-        row.Data = &node;
+        row.Kind = RowKind::Device;
+        row.Data = RowData(&node);
         EXPECT_EQ(RowProperties(root_, row, types_), expected);
     }
 }
@@ -195,7 +196,7 @@ TEST_F(PropertiesTest, HealthAndTrimRowsShowWhatTheWorkerEvaluated) {
     health::HealthCache cache(os_, commands);
 
     TreeNode& disk = drive(std::make_unique<partitions::TPhysicalDrv>(os_, openDisk(std::vector<std::byte>(2048 * 512), kOsFixedMedia)),
-                           kIconDisk, "Test Disk (80h)");
+                           NodeKind::Disk, "Test Disk (80h)");
     const auto field = [](const Rows& rows, const std::string& name) {
         for (const PropertyRow& r : rows) {
             if (r.Field == name) return r.Value;
@@ -222,7 +223,7 @@ TEST_F(PropertiesTest, HealthAndTrimRowsShowWhatTheWorkerEvaluated) {
 
 TEST_F(PropertiesTest, DriveImageIsNamedByItsNodeAndHasNoHealth) {
     os_.addDisk("/images/disk.img", std::vector<std::byte>(3000 * 512), 512, false);
-    TreeNode& node = drive(std::make_unique<partitions::TPhysicalDrv>(os_, "/images/disk.img"), kIconImage, "disk.img");
+    TreeNode& node = drive(std::make_unique<partitions::TPhysicalDrv>(os_, "/images/disk.img"), NodeKind::Image, "disk.img");
     // A raw image gets the usual 255-head, 63-sector translation.
     const Rows expected = {{"Device Name", "disk.img"}, {"Device Type", "Drive Image File"}, kBlank,
                            {"Capacity", "1.46 MB"},     {"Heads", "255"},                     {"Tracks/Head", "0"},
@@ -248,7 +249,7 @@ TEST_F(PropertiesTest, FatVolumeWithLabelSerialZeroAndNoVolumePath) {
     VolumeBuilder v(Fs::Fat16);
     v.put(v.root(), 0, {test::ShortEntry("MYVOLUME", storage::kFatAttrVolumeLabel, 0, 0)});
     ASSERT_TRUE(storage::putLe32(v.bootSector(), 39, 0));
-    TreeNode& node = volume(std::move(v.bytes()), kIconVolume, kOsRemovableMedia);
+    TreeNode& node = volume(std::move(v.bytes()), NodeKind::Volume, kOsRemovableMedia);
     const Rows rows = NodeProperties(node, types_);
     ASSERT_EQ(rows.size(), 8u);
     EXPECT_EQ(rows[0], (PropertyRow{"Drive Name", "MYVOLUME ( )"}));
@@ -260,7 +261,7 @@ TEST_F(PropertiesTest, FatVolumeWithLabelSerialZeroAndNoVolumePath) {
 TEST_F(PropertiesTest, DriveTypeByNodeKindMediaAndWholeDisk) {
     struct Case {
         const char* what;
-        int icon;
+        NodeKind kind;
         std::uint32_t media;
         bool wholeDisk;
         const char* type;
@@ -269,17 +270,17 @@ TEST_F(PropertiesTest, DriveTypeByNodeKindMediaAndWholeDisk) {
         const char* listType;  // the device list's type of a whole-disk or free-space row
     };
     const std::vector<Case> cases = {
-        {"floppy", kIconFloppy, kOsRemovableMedia, false, "Floppy Drive", "ABCD - 1234", "FAT12", nullptr},
-        {"removable volume", kIconVolume, kOsRemovableMedia, false, "Removable Drive", "ABCD - 1234", "FAT12", nullptr},
-        {"fixed volume", kIconVolume, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", nullptr},
-        {"free space", kIconWholeDisk, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", "Lost/Free Space"},
-        {"whole disk", kIconWholeDisk, kOsRemovableMedia, true, "Whole Disk", "", "", "Whole Disk"},
+        {"floppy", NodeKind::Floppy, kOsRemovableMedia, false, "Floppy Drive", "ABCD - 1234", "FAT12", nullptr},
+        {"removable volume", NodeKind::Volume, kOsRemovableMedia, false, "Removable Drive", "ABCD - 1234", "FAT12", nullptr},
+        {"fixed volume", NodeKind::Volume, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", nullptr},
+        {"free space", NodeKind::DiskSpace, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", "Lost/Free Space"},
+        {"whole disk", NodeKind::DiskSpace, kOsRemovableMedia, true, "Whole Disk", "", "", "Whole Disk"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         VolumeBuilder v(Fs::Fat12);
         ASSERT_TRUE(storage::putLe32(v.bootSector(), 39, 0xABCD1234));
-        TreeNode& node = volume(std::move(v.bytes()), c.icon, c.media);
+        TreeNode& node = volume(std::move(v.bytes()), c.kind, c.media);
         node.Scan->FWholeDiskObject = c.wholeDisk;
         const Rows rows = NodeProperties(node, types_);
         ASSERT_EQ(rows.size(), 8u);
@@ -338,7 +339,7 @@ TEST_F(PropertiesTest, FatEntriesShowTimesAttributesAndFileSize) {
         ASSERT_EQ(node.Scan->NormalScan(1), scan::kScanCompleted);
 
         const auto* report = entryNamed(s, "REPORT.TXT");
-        EXPECT_EQ(RowProperties(node, entryRow(report, "REPORT.TXT", kIconFile, kOriginStandardFat, "Text Document"),
+        EXPECT_EQ(RowProperties(node, entryRow(report, "REPORT.TXT", RowKind::File, RowOrigin::StandardFat, "Text Document"),
                                 types_),
                   (Rows{{"Name", "REPORT.TXT"},
                         {"Type", "Text Document"},
@@ -351,7 +352,7 @@ TEST_F(PropertiesTest, FatEntriesShowTimesAttributesAndFileSize) {
                         {"Size", "1234"}}));
 
         const auto* bad = entryNamed(s, "BAD.TXT");
-        EXPECT_EQ(RowProperties(node, entryRow(bad, "BAD.TXT", kIconDeletedFile, kOriginStandardFat, "Text Document"),
+        EXPECT_EQ(RowProperties(node, entryRow(bad, "BAD.TXT", RowKind::DeletedFile, RowOrigin::StandardFat, "Text Document"),
                                 types_),
                   (Rows{{"Name", "BAD.TXT"},
                         {"Type", "Text Document"},
@@ -372,13 +373,13 @@ TEST_F(PropertiesTest, FatEntriesShowTimesAttributesAndFileSize) {
                                  {"Modified", "2022/11/12 13:14"},
                                  {"Accessed", "2023/01/31"},
                                  {"Attributes", ""}};
-        EXPECT_EQ(RowProperties(node, entryRow(sub, "SUB", kIconFolder, kOriginStandardFat, "File folder"), types_),
+        EXPECT_EQ(RowProperties(node, entryRow(sub, "SUB", RowKind::Folder, RowOrigin::StandardFat, "File folder"), types_),
                   folderRows);
-        TreeNode* folder = node.AddChild(kIconFolder, "SUB");
+        TreeNode* folder = node.AddChild(NodeKind::Folder, "SUB");
         folder->Entry = sub;
         EXPECT_EQ(NodeProperties(*folder, types_), folderRows);
         // Its own rows come from the scan object of the volume above it.
-        EXPECT_EQ(RowProperties(*folder, entryRow(report, "REPORT.TXT", kIconFile, kOriginStandardFat, "x"), types_)[3],
+        EXPECT_EQ(RowProperties(*folder, entryRow(report, "REPORT.TXT", RowKind::File, RowOrigin::StandardFat, "x"), types_)[3],
                   (PropertyRow{"Created", "2021/03/04 05:06"}));
     }
 }
@@ -404,7 +405,7 @@ TEST_F(PropertiesTest, NtfsEntriesShowTheirNameTimesAndCompressedFlag) {
     TreeNode& node = volume(b.finish());
     ASSERT_EQ(node.Scan->NormalScan(1), scan::kScanCompleted);
     const auto* packed = entryNamed(*node.Scan, "packed.bin");
-    EXPECT_EQ(RowProperties(node, entryRow(packed, "packed.bin", kIconFile, kOriginStandardNtfs, "Binary file"), types_),
+    EXPECT_EQ(RowProperties(node, entryRow(packed, "packed.bin", RowKind::File, RowOrigin::StandardNtfs, "Binary file"), types_),
               (Rows{{"Name", "packed.bin"},
                     {"Type", "Binary file"},
                     kBlank,
@@ -415,7 +416,7 @@ TEST_F(PropertiesTest, NtfsEntriesShowTheirNameTimesAndCompressedFlag) {
                     kBlank,
                     {"Size", "5"}}));
     const auto* txt = entryNamed(*node.Scan, "plain.txt");
-    const Rows rows = RowProperties(node, entryRow(txt, "plain.txt", kIconFile, kOriginStandardNtfs, "Text Document"), types_);
+    const Rows rows = RowProperties(node, entryRow(txt, "plain.txt", RowKind::File, RowOrigin::StandardNtfs, "Text Document"), types_);
     ASSERT_EQ(rows.size(), 9u);
     EXPECT_EQ(rows[6], (PropertyRow{"Attributes", "A"}));
 }
@@ -426,26 +427,26 @@ TEST_F(PropertiesTest, RowsWithoutAStandardEntryOfTheVolumeHaveNothing) {
     TreeNode& node = volume(std::move(v.bytes()));
     ASSERT_EQ(node.Scan->NormalScan(1), scan::kScanCompleted);
     const auto* a = entryNamed(*node.Scan, "A.TXT");
-    ASSERT_EQ(RowProperties(node, entryRow(a, "A.TXT", kIconFile, kOriginStandardFat, "Text Document"), types_).size(),
+    ASSERT_EQ(RowProperties(node, entryRow(a, "A.TXT", RowKind::File, RowOrigin::StandardFat, "Text Document"), types_).size(),
               9u);
 
     struct Case {
         const char* what;
         const TreeNode* listed;
         const scan::TScanEntry* data;
-        int origin;
+        RowOrigin origin;
     };
-    TreeNode* results = root_.AddChild(kIconSearchResults, kSearchResultsText);
+    TreeNode* results = root_.AddChild(NodeKind::SearchResults, kSearchResultsText);
     const std::vector<Case> cases = {
-        {"NTFS origin on a FAT volume", &node, a, kOriginStandardNtfs},
-        {"advanced FAT row", &node, a, kOriginAdvancedFat},
-        {"advanced NTFS row", &node, a, kOriginAdvancedNtfs},
-        {"row without an entry", &node, nullptr, kOriginStandardFat},
-        {"list of a node without a volume", results, a, kOriginStandardFat},
-        {"device-list row without a node", &root_, nullptr, -1},
+        {"NTFS origin on a FAT volume", &node, a, RowOrigin::StandardNtfs},
+        {"advanced FAT row", &node, a, RowOrigin::AdvancedFat},
+        {"advanced NTFS row", &node, a, RowOrigin::AdvancedNtfs},
+        {"row without an entry", &node, nullptr, RowOrigin::StandardFat},
+        {"list of a node without a volume", results, a, RowOrigin::StandardFat},
+        {"device-list row without a node", &root_, nullptr, RowOrigin::None},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(RowProperties(*c.listed, entryRow(c.data, "A.TXT", kIconFile, c.origin, "Text Document"), types_),
+        EXPECT_EQ(RowProperties(*c.listed, entryRow(c.data, "A.TXT", RowKind::File, c.origin, "Text Document"), types_),
                   Rows{})
             << c.what;
     }

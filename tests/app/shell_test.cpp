@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "app/create_image.h"
+#include "app/kind_icons.h"
 #include "app/partition_scan.h"
 #include "app/scripted_ui.h"
 #include "app/shell.h"
@@ -94,7 +95,7 @@ protected:
     }
     // The row with that caption; a blank row (after a failure) when there is none.
     const app::ListRow& Row(const std::string& caption) const {
-        static const app::ListRow missing{{}, -1, -1, nullptr, std::vector<std::string>(5)};
+        static const app::ListRow missing{{}, app::RowKind::Device, app::RowOrigin::None, {}, std::vector<std::string>(5)};
         const std::size_t i = RowOf(caption);
         return i < shell.Rows().size() ? shell.Rows()[i] : missing;
     }
@@ -147,8 +148,8 @@ TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
 
     // Live folders first, then the deleted one; two levels are built at once.
     EXPECT_THAT(Texts(photos), ElementsAre("DCIM", "Documents", "Old Backups"));
-    EXPECT_EQ(photos->Children[2]->ImageIndex, app::kIconDeletedFolder);
-    EXPECT_EQ(photos->Children[2]->SelectedIndex, app::kIconDeletedFolderOpen);
+    EXPECT_EQ(app::NodeIcon(photos->Children[2]->Kind, false), app::Icon::DeletedFolder);
+    EXPECT_EQ(app::NodeIcon(photos->Children[2]->Kind, true), app::Icon::DeletedFolderOpen);
     EXPECT_THAT(Texts(photos->Children[0].get()), ElementsAre("100MEDIA"));
     EXPECT_TRUE(photos->HasState(app::kStateScanStarted));
     EXPECT_TRUE(photos->HasState(app::kStateFoldersBuilt));
@@ -180,9 +181,9 @@ TEST_F(ShellTest, OpeningAFolderFromTheListAndGoingUp) {
     ASSERT_EQ(shell.Selected()->Text, "100MEDIA");
     EXPECT_THAT(Captions(), ElementsAre("IMG_0001.JPG", "IMG_0002.JPG", "IMG_0004.JPG", "_MG_0003.JPG", "_MG_0005.JPG"));
     const auto& deleted = Row("_MG_0003.JPG");
-    EXPECT_EQ(deleted.ImageIndex, app::kIconDeletedFile);
+    EXPECT_EQ(app::RowIcon(deleted), app::Icon::DeletedFile);
     EXPECT_EQ(deleted.SubItems[app::kColStatus - 1], "Deleted");
-    EXPECT_EQ(Row("IMG_0001.JPG").ImageIndex, app::kIconFile);
+    EXPECT_EQ(app::RowIcon(Row("IMG_0001.JPG")), app::Icon::File);
     std::vector<std::string> path;
     for (const TreeNode* n : shell.PathNodes()) path.push_back(n->Text);
     EXPECT_THAT(path, ElementsAre("My Computer", "demo.img", "PHOTOS ( )", "DCIM", "100MEDIA"));
@@ -201,7 +202,7 @@ TEST_F(ShellTest, StoppedScanLogsUserTerminatedAndStillBuildsTheTree) {
     REQUIRE_IMAGE(disk, "fat32.img");
     TreeNode* volume = nullptr;
     for (auto& c : disk->Children) {
-        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+        if (c->Kind == app::NodeKind::Volume) volume = c.get();
     }
     ASSERT_TRUE(volume);
     // Stopped while the third folder is read: the root and the first folders were found.
@@ -311,18 +312,18 @@ TEST_F(ShellTest, NtfsFolderNotInUseShowsItsDescendantsAsDeleted) {
     REQUIRE_IMAGE(disk, "ntfs.img");
     TreeNode* volume = nullptr;
     for (auto& c : disk->Children) {
-        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+        if (c->Kind == app::NodeKind::Volume) volume = c.get();
     }
     Scan(volume);
     TreeNode* trash = Child(volume, "Trash Folder");
     ASSERT_TRUE(trash);
-    EXPECT_EQ(trash->ImageIndex, app::kIconDeletedFolder);
+    EXPECT_EQ(app::NodeIcon(trash->Kind, false), app::Icon::DeletedFolder);
     shell.DoubleClickRow(RowOf("Trash Folder"));
     ASSERT_EQ(shell.Selected(), trash);
     ASSERT_FALSE(shell.Rows().empty());
     for (const auto& row : shell.Rows()) {
         EXPECT_EQ(row.SubItems[app::kColStatus - 1], "Deleted") << row.Caption;
-        EXPECT_THAT(row.ImageIndex, ::testing::AnyOf(app::kIconDeletedFolder, app::kIconDeletedFile)) << row.Caption;
+        EXPECT_THAT(app::RowIcon(row), ::testing::AnyOf(app::Icon::DeletedFolder, app::Icon::DeletedFile)) << row.Caption;
     }
 }
 
@@ -463,7 +464,7 @@ TEST_F(ShellTest, ImageOfAPartitionCanBeCreatedLoadedAndScanned) {
     ASSERT_TRUE(image);
     TreeNode* volume = nullptr;
     for (auto& c : image->Children) {
-        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+        if (c->Kind == app::NodeKind::Volume) volume = c.get();
     }
     Scan(volume);
     EXPECT_THAT(Texts(volume), ElementsAre("DCIM", "Documents", "Old Backups"));
@@ -517,12 +518,12 @@ TEST(ShellDestination, DestinationOnTheSourceIsRefusedUntilAnotherIsPicked) {
     shell.Start({}, {0x80});
     TreeNode* disk = nullptr;
     for (auto& c : shell.Tree().Root()->Children) {
-        if (c->ImageIndex == app::kIconDisk) disk = c.get();
+        if (c->Kind == app::NodeKind::Disk) disk = c.get();
     }
     ASSERT_TRUE(disk);
     TreeNode* volume = nullptr;
     for (auto& c : disk->Children) {
-        if (c->ImageIndex == app::kIconVolume) volume = c.get();
+        if (c->Kind == app::NodeKind::Volume) volume = c.get();
     }
     ASSERT_TRUE(volume);
     ASSERT_TRUE(shell.SelectNode(volume));
@@ -532,7 +533,7 @@ TEST(ShellDestination, DestinationOnTheSourceIsRefusedUntilAnotherIsPicked) {
     shell.SetFocus(app::Focus::List);
     std::size_t deleted = shell.Rows().size();
     for (std::size_t i = 0; i < shell.Rows().size(); ++i) {
-        if (shell.Rows()[i].ImageIndex == app::kIconDeletedFile) deleted = i;
+        if (shell.Rows()[i].Kind == app::RowKind::DeletedFile) deleted = i;
     }
     ASSERT_LT(deleted, shell.Rows().size());
     ASSERT_TRUE(shell.SelectRows({deleted}));

@@ -106,7 +106,7 @@ private slots:
         window.start({}, {0x80, 0x81});
         app::TreeNode* disk = nullptr;
         for (auto& child : window.shell().Tree().Root()->Children) {
-            if (child->ImageIndex == app::kIconDisk && child->Drive && child->Drive->Device &&
+            if (child->Kind == app::NodeKind::Disk && child->Drive && child->Drive->Device &&
                 child->Drive->Device->DeviceNum() == 0x80) {
                 disk = child.get();
             }

@@ -1,17 +1,20 @@
-// The drawn icons: one per node and row kind, in both sizes, told apart by their pixels.
+// The drawn icons: one per picture of the tree and the list, in both sizes, told apart by their pixels.
 
 #include <QImage>
 #include <QtTest>
 
+#include "app/list_row.h"
 #include "app/tree_node.h"
+#include "gui/file_list_model.h"
 #include "gui/icons.h"
+#include "gui/tree_sync.h"
 
 using namespace brenvale;
 
 namespace {
 
 QImage KindImage(int kind, int size) {
-    return gui::KindIcon(kind).pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+    return gui::IconImage(app::Icon(kind)).pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 int OpaquePixels(const QImage& image) {
@@ -32,6 +35,10 @@ int RedPixels(const QImage& image) {
         }
     }
     return n;
+}
+
+QImage Pixels(const QIcon& icon, QIcon::Mode mode) {
+    return icon.pixmap(QSize(16, 16), mode).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 // The sum of the alpha channel: how much of the shape is drawn at full strength.
@@ -56,12 +63,14 @@ private slots:
     void damagedFolderCarriesAWarning();
     void outOfRangeKindsGiveNullIcons();
     void iconsAreKept();
+    void treeItemsShowTheirKindsPictures();
+    void listRowsShowTheirKindsPictures();
     void appLogo();
 };
 
 void IconsTest::everyKindHasBothSizes() {
-    for (int kind = 0; kind < gui::kKindIconCount; ++kind) {
-        const QIcon icon = gui::KindIcon(kind);
+    for (int kind = 0; kind < app::kIconCount; ++kind) {
+        const QIcon icon = gui::IconImage(app::Icon(kind));
         QVERIFY2(!icon.isNull(), qPrintable(QString::number(kind)));
         const QList<QSize> sizes = icon.availableSizes();
         QVERIFY2(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(32, 32)), qPrintable(QString::number(kind)));
@@ -79,7 +88,7 @@ void IconsTest::kindsLookDifferent() {
     // Every kind is told apart from every other one at both sizes.
     for (const int size : {16, 32}) {
         std::vector<QImage> images;
-        for (int kind = 0; kind < gui::kKindIconCount; ++kind) images.push_back(KindImage(kind, size));
+        for (int kind = 0; kind < app::kIconCount; ++kind) images.push_back(KindImage(kind, size));
         for (std::size_t a = 0; a < images.size(); ++a) {
             for (std::size_t b = a + 1; b < images.size(); ++b) {
                 QVERIFY2(images[a] != images[b], qPrintable(QString("kinds %1 and %2 at %3").arg(a).arg(b).arg(size)));
@@ -91,9 +100,9 @@ void IconsTest::kindsLookDifferent() {
 void IconsTest::deletedKindsCarryTheRedMark_data() {
     QTest::addColumn<int>("live");
     QTest::addColumn<int>("deleted");
-    QTest::newRow("file") << int(app::kIconFile) << int(app::kIconDeletedFile);
-    QTest::newRow("folder") << int(app::kIconFolder) << int(app::kIconDeletedFolder);
-    QTest::newRow("open folder") << int(app::kIconFolderOpen) << int(app::kIconDeletedFolderOpen);
+    QTest::newRow("file") << int(app::Icon::File) << int(app::Icon::DeletedFile);
+    QTest::newRow("folder") << int(app::Icon::Folder) << int(app::Icon::DeletedFolder);
+    QTest::newRow("open folder") << int(app::Icon::FolderOpen) << int(app::Icon::DeletedFolderOpen);
 }
 
 void IconsTest::deletedKindsCarryTheRedMark() {
@@ -114,8 +123,8 @@ void IconsTest::deletedKindsCarryTheRedMark() {
 }
 
 void IconsTest::damagedFolderCarriesAWarning() {
-    const QImage folder = KindImage(app::kIconFolder, 32);
-    const QImage damaged = KindImage(app::kIconDamagedFolder, 32);
+    const QImage folder = KindImage(int(app::Icon::Folder), 32);
+    const QImage damaged = KindImage(int(app::Icon::DamagedFolder), 32);
     QVERIFY(folder != damaged);
     QCOMPARE(RedPixels(damaged), 0);  // damaged is not deleted
     // The amber triangle sits in the lower right corner; the rest is the plain folder.
@@ -124,17 +133,70 @@ void IconsTest::damagedFolderCarriesAWarning() {
 }
 
 void IconsTest::outOfRangeKindsGiveNullIcons() {
-    for (const int kind : {-1, gui::kKindIconCount, 1000, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}) {
-        QVERIFY2(gui::KindIcon(kind).isNull(), qPrintable(QString::number(kind)));
+    for (const int kind : {-1, app::kIconCount, 1000, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}) {
+        QVERIFY2(gui::IconImage(app::Icon(kind)).isNull(), qPrintable(QString::number(kind)));
     }
 }
 
 void IconsTest::iconsAreKept() {
     // A second request gives the same drawing (the cache), not a fresh and different one.
-    const QIcon a = gui::KindIcon(app::kIconDisk);
-    const QIcon b = gui::KindIcon(app::kIconDisk);
+    const QIcon a = gui::IconImage(app::Icon::Disk);
+    const QIcon b = gui::IconImage(app::Icon::Disk);
     QCOMPARE(a.cacheKey(), b.cacheKey());
     QCOMPARE(gui::AppLogo(48).cacheKey(), gui::AppLogo(48).cacheKey());
+}
+
+void IconsTest::treeItemsShowTheirKindsPictures() {
+    // A folder opens while it is selected; a damaged folder and a volume look the same either way.
+    app::TreeNode root;
+    app::TreeNode* volume = root.AddChild(app::NodeKind::Volume, "volume");
+    volume->AddChild(app::NodeKind::Folder, "live");
+    volume->AddChild(app::NodeKind::DeletedFolder, "deleted");
+    volume->AddChild(app::NodeKind::DamagedFolder, "damaged");
+    QTreeWidgetItem item;
+    gui::NodeIndex index;
+    gui::SyncItem(item, root, index);
+    const struct {
+        const app::TreeNode* node;
+        app::Icon normal, selected;
+    } cases[] = {
+        {&root, app::Icon::Computer, app::Icon::Computer},
+        {volume, app::Icon::Volume, app::Icon::Volume},
+        {volume->Children[0].get(), app::Icon::Folder, app::Icon::FolderOpen},
+        {volume->Children[1].get(), app::Icon::DeletedFolder, app::Icon::DeletedFolderOpen},
+        {volume->Children[2].get(), app::Icon::DamagedFolder, app::Icon::DamagedFolder},
+    };
+    for (const auto& c : cases) {
+        QTreeWidgetItem* shown = index.value(c.node);
+        QVERIFY2(shown, c.node->Text.c_str());
+        const QIcon icon = shown->icon(0);
+        QCOMPARE(Pixels(icon, QIcon::Normal), Pixels(gui::IconImage(c.normal), QIcon::Normal));
+        if (c.selected == c.normal) {
+            // One picture: the style draws its selected look, as for any single icon.
+            QCOMPARE(Pixels(icon, QIcon::Selected), Pixels(gui::IconImage(c.normal), QIcon::Selected));
+        } else {
+            QCOMPARE(Pixels(icon, QIcon::Selected), Pixels(gui::IconImage(c.selected), QIcon::Normal));
+            QVERIFY(Pixels(icon, QIcon::Selected) != Pixels(icon, QIcon::Normal));
+        }
+    }
+}
+
+void IconsTest::listRowsShowTheirKindsPictures() {
+    app::TreeNode disk;
+    disk.Kind = app::NodeKind::Disk;
+    std::vector<app::ListRow> rows(3);
+    rows[0].Kind = app::RowKind::Device;
+    rows[0].Data = app::RowData(&disk);
+    rows[1].Kind = app::RowKind::DeletedFile;
+    rows[2].Kind = app::RowKind::DamagedFolder;
+    gui::FileListModel model;
+    model.setRows(rows, {"Name", "Type"}, -1);
+    const app::Icon expected[] = {app::Icon::Disk, app::Icon::DeletedFile, app::Icon::DamagedFolder};
+    for (int r = 0; r < 3; ++r) {
+        const QVariant decoration = model.data(model.index(r, 0), Qt::DecorationRole);
+        QCOMPARE(decoration.value<QIcon>().cacheKey(), gui::IconImage(expected[r]).cacheKey());
+        QVERIFY(!model.data(model.index(r, 1), Qt::DecorationRole).isValid());
+    }
 }
 
 void IconsTest::appLogo() {
