@@ -105,14 +105,15 @@ TEST(FatEntryDecode, FieldsAsStored) {
     const FatEntry e = Decoded(raw);
     EXPECT_EQ(e.name(), "report");
     EXPECT_EQ(e.ext(), "pdf");
+    // Packed fields are copied out before the checks take them by reference.
     EXPECT_EQ(e.rec.attribute, 0x21);
     EXPECT_EQ(e.caseBits(), 0x18);
     EXPECT_EQ(e.size(), 0x12345678u);
-    EXPECT_EQ(e.rec.createtime, 0x7A31);
-    EXPECT_EQ(e.rec.createdate, 0x5A21);
-    EXPECT_EQ(e.rec.accessdate, 0x5A22);
-    EXPECT_EQ(e.rec.updatetime, 0x8001);
-    EXPECT_EQ(e.rec.updatedate, 0x5A23);
+    EXPECT_EQ(std::uint32_t{e.rec.createtime}, 0x7A31);
+    EXPECT_EQ(std::uint32_t{e.rec.createdate}, 0x5A21);
+    EXPECT_EQ(std::uint32_t{e.rec.accessdate}, 0x5A22);
+    EXPECT_EQ(std::uint32_t{e.rec.updatetime}, 0x8001);
+    EXPECT_EQ(std::uint32_t{e.rec.updatedate}, 0x5A23);
     // FAT32 joins the word at offset 20 above the one at 26; FAT12/16 keep only the low word.
     EXPECT_EQ(e.firstCluster(true), 0x0003002Au);
     EXPECT_EQ(e.firstCluster(false), 0x002Au);
