@@ -2,47 +2,18 @@
 
 #include <algorithm>
 
+#include "scan/exfat_entry_set.h"
 #include "scan/undelete.h"
 #include "scan/volume_reader.h"
 #include "storage/fs_types.h"
 #include "storage/le.h"
-#include "storage/utf.h"
 
 namespace brenvale::scan {
 
 namespace {
 
-using storage::le16;
-using storage::le32;
-using storage::le64;
-using storage::u8;
-
-constexpr std::uint8_t kInUse = 0x80;
-constexpr std::uint8_t kSecondary = 0x40;  // type category bit of secondary entries
-constexpr std::uint8_t kKindLabel = 0x03;
-constexpr std::uint8_t kKindFile = 0x05;
-constexpr std::uint8_t kKindStream = 0x40;
-constexpr std::uint8_t kKindName = 0x41;
-constexpr std::uint8_t kNoFatChain = 0x02;
-constexpr std::size_t kMaxNameUnits = 255;
 constexpr std::uint64_t kMaxFolderBuffer = 0x1000000;  // 16 MiB
 constexpr std::size_t kMaxFolderDepth = 1000;
-
-// UTF-16 units from `off` up to the first zero or `units`.
-std::u16string wideText(std::span<const std::byte> e, std::size_t off, std::size_t units) {
-    std::u16string out;
-    for (std::size_t i = 0; i < units; ++i) {
-        const char16_t u = le16(e, off + 2 * i);
-        if (u == 0) break;
-        out.push_back(u);
-    }
-    return out;
-}
-
-// A volume label entry's text: its character count (at most 11) units, up to a zero unit.
-std::string labelText(std::span<const std::byte> entry) {
-    return storage::Utf16ToUtf8(wideText(entry, 2, std::min<std::size_t>(u8(entry, 1), 11)));
-}
 
 }  // namespace
 
@@ -130,73 +101,52 @@ bool TUndelete::EnumExFatDir(TMidEntry* Parent, bool Recurse, bool LabelOnly) {
         const std::span<const std::byte> data = std::span<const std::byte>(buf).first(filled);
 
         if (LabelOnly) {
-            for (std::size_t off = 0; off + 32 <= data.size() && u8(data, off) != 0; off += 32) {
-                if (u8(data, off) == (kInUse | kKindLabel)) {
-                    FVolumeLabel = labelText(data.subspan(off, 32));
+            for (std::size_t off = 0; off + 32 <= data.size() && storage::u8(data, off) != 0; off += 32) {
+                const auto label = DecodeExfatLabel(data, off);
+                if (label && label->inUse) {
+                    FVolumeLabel = label->text;
                     return true;
                 }
             }
             return false;
         }
 
+        // Entry by entry: the secondary entries of a set are visited too, and pass as entries
+        // of no kind the walk lists.
         for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
-            const std::uint8_t type = u8(data, off);
-            if (type == 0) break;  // end of the folder
+            if (storage::u8(data, off) == 0) break;  // end of the folder
             if (FTerminated) return true;
-            const std::uint8_t kind = type & 0x7F;
-            if (kind == kKindLabel) {
+            if (const auto label = DecodeExfatLabel(data, off)) {
                 // As the label-only pass reads it: a removed label (0x03) or one outside the
                 // root does not name the volume.
-                if (type == (kInUse | kKindLabel) && !Parent && FVolumeLabel.empty()) {
-                    FVolumeLabel = labelText(data.subspan(off, 32));
-                }
+                if (label->inUse && !Parent && FVolumeLabel.empty()) FVolumeLabel = label->text;
                 continue;
             }
-            if (kind != kKindFile) continue;
-
-            const auto file = data.subspan(off, 32);
-            const std::uint8_t secondaries = u8(file, 1);
-            std::u16string wide;
-            std::uint8_t flags = 0;
-            std::uint32_t firstCluster = 0;
-            std::uint64_t length = 0;
-            for (std::size_t j = 1; j <= secondaries; ++j) {
-                if (off + 32 * j + 32 > data.size()) return false;
-                const auto sec = data.subspan(off + 32 * j, 32);
-                const std::uint8_t secType = u8(sec, 0);
-                // A primary entry ends the set whatever its count claimed.
-                if ((secType & kSecondary) == 0) break;
-                if ((secType & 0x7F) == kKindStream) {
-                    flags = u8(sec, 1);
-                    firstCluster = le32(sec, 20);
-                    length = le64(sec, 24);
-                } else if ((secType & 0x7F) == kKindName && wide.size() < kMaxNameUnits) {
-                    wide += wideText(sec, 2, 15);
-                    if (wide.size() > kMaxNameUnits) wide.resize(kMaxNameUnits);
-                }
-            }
-            if (wide.empty()) continue;
+            const ExfatSetResult decoded = DecodeExfatEntrySet(data, off);
+            if (decoded.status == ExfatSetStatus::CutShort) return false;
+            if (decoded.status != ExfatSetStatus::Ok || decoded.set.name.empty()) continue;
+            const ExfatEntrySet& set = decoded.set;
 
             TMidEntry* entry = &FMidEntries.emplace_back(EntryKind::ExFat);
             auto& d = entry->FDTEntry;
-            d.attribute = static_cast<std::uint8_t>(le16(file, 4) & 0xFF);
-            d.filesize = static_cast<std::uint32_t>(length);
-            entry->SizeHigh = static_cast<std::uint32_t>(length >> 32);
-            d.createtime = le16(file, 8);
-            d.createdate = le16(file, 10);
-            d.updatetime = le16(file, 12);
-            d.updatedate = le16(file, 14);
-            entry->LongFileName = storage::Utf16ToUtf8(wide);
-            entry->NoFatChain = (flags & kNoFatChain) != 0;
-            entry->Status = !(type & kInUse) || (Parent && Parent->Status != kStatusLive) ? kStatusDeleted : kStatusLive;
+            d.attribute = static_cast<std::uint8_t>(set.attributes & 0xFF);
+            d.filesize = static_cast<std::uint32_t>(set.dataLength);
+            entry->SizeHigh = static_cast<std::uint32_t>(set.dataLength >> 32);
+            d.createtime = static_cast<std::uint16_t>(set.createTimestamp);
+            d.createdate = static_cast<std::uint16_t>(set.createTimestamp >> 16);
+            d.updatetime = static_cast<std::uint16_t>(set.lastModifiedTimestamp);
+            d.updatedate = static_cast<std::uint16_t>(set.lastModifiedTimestamp >> 16);
+            entry->LongFileName = set.nameUtf8();
+            entry->NoFatChain = set.noFatChain();
+            entry->Status = !set.inUse || (Parent && Parent->Status != kStatusLive) ? kStatusDeleted : kStatusLive;
             entry->Parent = Parent;
             entry->ClusNumber = c;
-            entry->DirClusNum = firstCluster;
+            entry->DirClusNum = set.firstCluster;
             const std::size_t clusterIndex = static_cast<std::size_t>(off / clusterBytes);
             entry->DirSectNum = exfatClusterSector(bufClusters[std::min(clusterIndex, bufClusters.size() - 1)]);
             ScannedFiles.push_back(entry);
 
-            const std::uint32_t sub = firstCluster;
+            const std::uint32_t sub = set.firstCluster;
             if (Recurse && (d.attribute & storage::kFatAttrDirectory) && sub >= 2 &&
                 std::uint64_t{sub} <= std::uint64_t{FGeo.clusterCount} + 1 && sub != rootCluster &&
                 !FExFatVisited.count(sub)) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "scan/fat_entry.h"
 #include "scan/fat_table.h"
 #include "scan/undelete.h"
 #include "scan/volume_reader.h"
@@ -16,7 +17,6 @@ namespace brenvale::scan {
 
 namespace {
 
-using storage::kFatDeletedMark;
 
 // No real tree is this deep (a path holds at most 260 characters); a deeper one is damaged,
 // and walking it further would only exhaust the stack.
@@ -25,29 +25,12 @@ constexpr std::size_t kMaxFolderDepth = 1000;
 constexpr std::uint64_t kMaxFolderBytes = 65536 * 32;
 // Contiguous clusters of a folder are read together, up to this much.
 constexpr std::uint64_t kFolderReadBytes = 256 * 1024;
-// A long name needs at most 20 entries (255 characters); more in one sequence is garbage.
-constexpr int kMaxLongNameParts = 20;
-constexpr std::uint8_t kCaseLowerName = 0x08;
-constexpr std::uint8_t kCaseLowerExt = 0x10;
 
 struct PathGuard {
     std::vector<std::uint32_t>& path;
     PathGuard(std::vector<std::uint32_t>& p, std::uint32_t c) : path(p) { path.push_back(c); }
     ~PathGuard() { path.pop_back(); }
 };
-
-// The 13 UTF-16 units of a long-name entry (5 + 6 + 2), each part up to its first U+0000.
-std::u16string longNamePart(std::span<const std::byte> e) {
-    std::u16string out;
-    for (const auto& [off, n] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
-        for (int i = 0; i < n; ++i) {
-            const char16_t u = storage::le16(e, off + 2 * i);
-            if (u == 0) break;
-            out.push_back(u);
-        }
-    }
-    return out;
-}
 
 void lowerAscii(char* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) p[i] = storage::AsciiLower(p[i]);
@@ -128,9 +111,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
         std::vector<std::byte> buf;
         std::size_t bufFirst = 0, bufEnd = 0;
 
-        std::u16string accum, pending;
-        int accumParts = 0;
-        int lastChecksum = -1;
+        FatLongNameJoiner longNames;
 
         for (std::size_t pass = 0; pass < passes; ++pass) {
             const std::uint64_t dirSector = fixedRoot ? FGeo.rootFirstSector : *FGeo.clusterSector(chain[pass]);
@@ -163,54 +144,24 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
             for (std::size_t off = 0; off + 32 <= data.size(); off += 32) {
                 pump();
                 if (FTerminated) return true;
-                const auto raw = data.subspan(off, 32);
-                auto rec = *storage::readRecord<storage::TFDT32Entry>(raw, 0);
-                const std::string name8 = TrimmedShortName(rec.filename);
-                // Only a real entry can be "." or "..": the first part of a long name such as
-                // ".config backup" reads that way too (its sequence byte trims away).
-                if ((name8 == "." || name8 == "..") && rec.attribute != storage::kFatAttrLongName) continue;
+                const FatEntry slot = *DecodeFatEntry(data, off);
+                const std::optional<std::u16string> longName = longNames.Feed(slot);
+                if (slot.kind == FatEntryKind::Dot || slot.kind == FatEntryKind::LongNamePart) continue;
+                if (slot.kind == FatEntryKind::EndOfFolder) return false;
 
-                if (rec.attribute == storage::kFatAttrLongName) {
-                    const int checksum = storage::u8(raw, 13);
-                    if (checksum != lastChecksum) {
-                        accum.clear();
-                        accumParts = 0;
-                    }
-                    lastChecksum = checksum;
-                    if (accumParts < kMaxLongNameParts) {
-                        accum.insert(0, longNamePart(raw));
-                        ++accumParts;
-                    }
-                    pending.clear();
-                    continue;
-                }
-                lastChecksum = -1;
-                pending = std::move(accum);
-                accum.clear();
-                accumParts = 0;
-
-                const std::string ext3 = TrimmedShortExt(rec.fileext);
-                if (name8.empty() && ext3.empty()) return false;  // end of the folder
-
-                const auto firstByte = static_cast<std::uint8_t>(rec.filename[0]);
                 if (LabelOnly) {
-                    if ((rec.attribute & storage::kFatAttrVolumeLabel) && firstByte != kFatDeletedMark) {
-                        FVolumeLabel = TrimmedLabel(rec.filename, rec.fileext);
+                    if (slot.kind == FatEntryKind::Label && !slot.deleted) {
+                        FVolumeLabel = TrimmedLabel(slot.rec.filename, slot.rec.fileext);
                         return false;
                     }
                     continue;
                 }
-                if (rec.attribute & storage::kFatAttrVolumeLabel) continue;
+                if (slot.kind == FatEntryKind::Label) continue;
+                if (WalkDropRule(slot, fat32) != FatDrop::Kept) continue;
 
-                const bool deleted = firstByte == kFatDeletedMark;
-                const bool folder = (rec.attribute & storage::kFatAttrDirectory) != 0;
-                const std::uint32_t first = fat32 ? rec.firstCluster() : rec.lo1stclusternumber;
-                if (name8.empty()) continue;
-                if ((!folder && deleted && rec.filesize == 0) || (rec.filesize != 0 && folder && !deleted) ||
-                    (!folder && first == 0 && rec.filesize != 0)) {
-                    continue;
-                }
-
+                const bool deleted = slot.deleted;
+                const bool folder = slot.folder;
+                auto rec = slot.rec;
                 E* entry = newEntry<E>();
                 if constexpr (fat32) {
                     if (deleted && folder && rec.hi1stclusternumber == 0) {
@@ -225,14 +176,10 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                 auto& copy = dirRecord(*entry);
                 std::memcpy(&copy, &rec, sizeof rec);
 
-                const auto wide = TrimmedWide(pending);
-                if (!wide.empty()) {
-                    auto cut = pending.find_first_of(u"\u0000\uFFFF", 0, 2);
-                    entry->LongFileName = storage::Utf16ToUtf8(std::u16string_view(pending).substr(0, cut));
+                if (const auto listed = ListedLongName(*longName)) {
+                    entry->LongFileName = *listed;
                 } else {
-                    const auto caseByte = storage::u8(raw, 12);
-                    if (caseByte & kCaseLowerName) lowerAscii(copy.filename.data(), copy.filename.size());
-                    if (caseByte & kCaseLowerExt) lowerAscii(copy.fileext.data(), copy.fileext.size());
+                    ApplyCaseBits(copy.filename, copy.fileext, slot.caseBits());
                 }
                 entry->ClusNumber = c;
                 entry->DirSectNum = static_cast<std::uint32_t>(dirSector);

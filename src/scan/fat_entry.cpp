@@ -1,0 +1,111 @@
+#include "scan/fat_entry.h"
+
+#include <string_view>
+#include <utility>
+
+#include "scan/mid_entry.h"
+#include "storage/le.h"
+#include "storage/utf.h"
+
+namespace brenvale::scan {
+
+namespace {
+
+// A name field up to its first zero byte, without the characters up to the space at either
+// end: the bytes the trimmed name is made of, without building it.
+template <std::size_t N>
+std::string_view trimmedBytes(const std::array<char, N>& field) {
+    std::string_view s(field.data(), N);
+    s = s.substr(0, s.find('\0') == std::string_view::npos ? N : s.find('\0'));
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 0x20) s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 0x20) s.remove_suffix(1);
+    return s;
+}
+
+template <std::size_t N>
+void lowerAscii(std::array<char, N>& field) {
+    for (char& c : field) c = storage::AsciiLower(c);
+}
+
+}  // namespace
+
+std::u16string FatEntry::longNameUnits() const {
+    const auto bytes = storage::recordBytes(rec);
+    std::u16string out;
+    for (const auto& [off, n] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
+        for (int i = 0; i < n; ++i) {
+            const char16_t u = storage::le16(bytes, off + 2 * i);
+            if (u == 0) break;
+            out.push_back(u);
+        }
+    }
+    return out;
+}
+
+std::string FatEntry::name() const { return TrimmedShortName(rec.filename); }
+std::string FatEntry::ext() const { return TrimmedShortExt(rec.fileext); }
+
+std::optional<FatEntry> DecodeFatEntry(std::span<const std::byte> data, std::size_t off) {
+    const auto rec = storage::readRecord<storage::TFDT32Entry>(data, off);
+    if (!rec) return std::nullopt;
+    FatEntry e;
+    e.rec = *rec;
+    e.deleted = static_cast<std::uint8_t>(rec->filename[0]) == storage::kFatDeletedMark;
+    e.folder = (rec->attribute & storage::kFatAttrDirectory) != 0;
+    const std::string_view name = trimmedBytes(rec->filename);
+    if (rec->attribute == storage::kFatAttrLongName) {
+        e.kind = FatEntryKind::LongNamePart;
+    } else if (name == "." || name == "..") {
+        // Checked after the long-name test: the first part of a name such as ".config backup"
+        // reads as "." too once its sequence byte trims away.
+        e.kind = FatEntryKind::Dot;
+    } else if (name.empty() && trimmedBytes(rec->fileext).empty()) {
+        e.kind = FatEntryKind::EndOfFolder;
+    } else if (rec->attribute & storage::kFatAttrVolumeLabel) {
+        e.kind = FatEntryKind::Label;
+    } else {
+        e.kind = FatEntryKind::Regular;
+    }
+    return e;
+}
+
+std::optional<std::u16string> FatLongNameJoiner::Feed(const FatEntry& e) {
+    if (e.kind == FatEntryKind::Dot) return std::nullopt;
+    if (e.kind == FatEntryKind::LongNamePart) {
+        const int checksum = e.longNameChecksum();
+        if (checksum != checksum_) {
+            units_.clear();
+            parts_ = 0;
+        }
+        checksum_ = checksum;
+        if (parts_ < kMaxParts) {
+            units_.insert(0, e.longNameUnits());
+            ++parts_;
+        }
+        return std::nullopt;
+    }
+    checksum_ = -1;
+    parts_ = 0;
+    return std::exchange(units_, {});
+}
+
+std::optional<std::string> ListedLongName(std::u16string_view units) {
+    if (TrimmedWide(units).empty()) return std::nullopt;
+    return storage::Utf16ToUtf8(units.substr(0, units.find_first_of(u"\u0000\uFFFF", 0, 2)));
+}
+
+void ApplyCaseBits(storage::TArray8& name, std::array<char, 3>& ext, std::uint8_t caseBits) {
+    if (caseBits & kFatCaseLowerName) lowerAscii(name);
+    if (caseBits & kFatCaseLowerExt) lowerAscii(ext);
+}
+
+FatDrop WalkDropRule(const FatEntry& e, bool fat32) {
+    if (trimmedBytes(e.rec.filename).empty()) return FatDrop::NoName;
+    const bool file = !e.folder;
+    if (file && e.deleted && e.size() == 0) return FatDrop::DeletedEmptyFile;
+    if (e.folder && !e.deleted && e.size() != 0) return FatDrop::LiveFolderWithSize;
+    if (file && e.firstCluster(fat32) == 0 && e.size() != 0) return FatDrop::SizedFileAtNoCluster;
+    return FatDrop::Kept;
+}
+
+}  // namespace brenvale::scan
