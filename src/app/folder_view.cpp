@@ -294,6 +294,7 @@ ListRow DeviceRow(const TreeNode& child) {
     row.Caption = child.Text;
     row.Kind = RowKind::Device;
     row.Data = RowData(&child);
+    row.DeviceKind = child.Kind;
     row.SubItems.resize(5);
     auto& sub = row.SubItems;
     const auto setSize = [&](std::uint64_t bytes) {

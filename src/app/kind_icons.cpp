@@ -1,7 +1,6 @@
 #include "app/kind_icons.h"
 
 #include "app/list_row.h"
-#include "app/tree_node.h"
 
 namespace brenvale::app {
 
@@ -27,10 +26,7 @@ Icon NodeIcon(NodeKind kind, bool open) {
 
 Icon RowIcon(const ListRow& row) {
     switch (row.Kind) {
-        case RowKind::Device: {
-            const TreeNode* node = row.Data.Node();
-            return node ? NodeIcon(node->Kind, false) : Icon::Computer;
-        }
+        case RowKind::Device: return NodeIcon(row.DeviceKind, false);
         case RowKind::Folder: return Icon::Folder;
         case RowKind::DeletedFolder: return Icon::DeletedFolder;
         case RowKind::DamagedFolder: return Icon::DamagedFolder;

@@ -36,7 +36,7 @@ inline constexpr int kIconCount = 19;
 // advanced folders open; a damaged folder and every other node look the same either way.
 Icon NodeIcon(NodeKind kind, bool open);
 
-// A row's icon: that of its entry's kind, or for a device row the closed icon of its node.
+// A row's icon: that of its entry's kind, or for a device row the closed icon of its node's kind.
 Icon RowIcon(const ListRow& row);
 
 }  // namespace brenvale::app

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "app/node_kind.h"
+
 namespace brenvale::scan {
 struct TScanEntry;
 }
@@ -83,6 +85,9 @@ struct ListRow {
     RowKind Kind = RowKind::Device;
     RowOrigin Origin = RowOrigin::None;
     RowData Data;                       // the entry or, in the device list, the child node
+    // Device rows: the child node's kind, kept by value because the window paints its copy of
+    // the rows after the tree they came from may have been rebuilt.
+    NodeKind DeviceKind = NodeKind::Computer;
     std::vector<std::string> SubItems;  // Type, Status, Size, Modified, LBA / Directory / File System
 
     // Sort keys that the texts cannot give back exactly.

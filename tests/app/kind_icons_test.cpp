@@ -51,11 +51,9 @@ TEST(KindIcons, EntryRowsShowTheirKindsPicture) {
 
 TEST(KindIcons, DeviceRowsShowTheClosedPictureOfTheirNode) {
     for (const NodeCase& c : kNodeCases) {
-        TreeNode node;
-        node.Kind = c.kind;
         ListRow row;
         row.Kind = RowKind::Device;
-        row.Data = RowData(&node);
+        row.DeviceKind = c.kind;
         EXPECT_EQ(static_cast<int>(RowIcon(row)), c.closed) << static_cast<int>(c.kind);
     }
     // A row that stands for nothing shows what a blank row always showed.

@@ -187,6 +187,7 @@ void IconsTest::listRowsShowTheirKindsPictures() {
     std::vector<app::ListRow> rows(3);
     rows[0].Kind = app::RowKind::Device;
     rows[0].Data = app::RowData(&disk);
+    rows[0].DeviceKind = disk.Kind;
     rows[1].Kind = app::RowKind::DeletedFile;
     rows[2].Kind = app::RowKind::DamagedFolder;
     gui::FileListModel model;
