@@ -16,7 +16,7 @@ constexpr std::uint64_t kChunkBytes = std::uint64_t{1} << 20;
 }  // namespace
 
 std::size_t MemoryByteSource::read(std::uint64_t offset, std::span<std::byte> out) {
-    if (offset >= data_.size()) return 0;
+    if (offset >= data_.size() || out.empty()) return 0;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), data_.size() - offset));
     std::memcpy(out.data(), data_.data() + offset, n);
     return n;
