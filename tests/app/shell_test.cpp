@@ -95,7 +95,8 @@ protected:
     }
     // The row with that caption; a blank row (after a failure) when there is none.
     const app::ListRow& Row(const std::string& caption) const {
-        static const app::ListRow missing{{}, app::RowKind::Device, app::RowOrigin::None, {}, std::vector<std::string>(5)};
+        static const app::ListRow missing{{}, app::RowKind::Device, app::RowOrigin::None, {}, app::NodeKind::Computer,
+                                          std::vector<std::string>(5)};
         const std::size_t i = RowOf(caption);
         return i < shell.Rows().size() ? shell.Rows()[i] : missing;
     }
