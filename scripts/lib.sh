@@ -3,6 +3,8 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LOGDIR="$ROOT/build/logs"
+# ccache keys paths relative to the checkout, so a fresh clone elsewhere reuses the objects.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
 
 # Packages the core, the command-line program, the tests and the fixture builder need.
 BASE_PACKAGES=(g++ cmake ninja-build ccache pkg-config python3 liburing-dev libfmt-dev nlohmann-json3-dev libcli11-dev

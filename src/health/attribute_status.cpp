@@ -1,5 +1,7 @@
 #include "health/attribute_status.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <array>
 
@@ -36,9 +38,9 @@ std::string MeaningText(std::uint8_t id, std::uint64_t raw) {
     switch (id) {
         case kStartStopCount:
         case kPowerCycleCount:
-        case kPowerOffRetract: return std::to_string(low32) + " Times";
+        case kPowerOffRetract: return fmt::format("{} Times", low32);
         case kPowerOnHours: return std::to_string(low32);
-        case kTemperature: return std::to_string(raw & 0xFFFF) + " Deg. Celsius";
+        case kTemperature: return fmt::format("{} Deg. Celsius", raw & 0xFFFF);
         default: return {};
     }
 }

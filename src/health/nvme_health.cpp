@@ -46,18 +46,17 @@ AttributeState stateOf(int level) {
 
 HealthRow row(std::string name, std::size_t offset, std::uint64_t raw, std::string value, std::string threshold,
               AttributeState state, std::string meaning, std::string description) {
-    HealthRow r;
-    r.Name = std::move(name);
-    r.Id = fmt::format("{:02X}", offset);  // the field's offset in the log
-    r.Worst = kNoValue;
-    r.Value = std::move(value);
-    r.Threshold = std::move(threshold);
-    r.Raw = fmt::format("{:012X}", raw & 0xFFFFFFFFFFFFull);
-    r.Meaning = std::move(meaning);
-    r.Status = std::string(state.Text);
-    r.Level = state.Level;
-    r.Description = std::move(description);
-    return r;
+    // Built in place: gcc 12 warns falsely (-Wrestrict) on assigning a short literal here.
+    return HealthRow{std::move(name),
+                     fmt::format("{:02X}", offset),  // the field's offset in the log
+                     std::string(kNoValue),
+                     std::move(value),
+                     std::move(threshold),
+                     fmt::format("{:012X}", raw & 0xFFFFFFFFFFFFull),
+                     std::move(meaning),
+                     std::string(state.Text),
+                     state.Level,
+                     std::move(description)};
 }
 
 AttributeState info() { return {kLevelNormal, kStatusAlwaysPassing}; }
@@ -88,7 +87,7 @@ std::optional<std::vector<HealthRow>> NvmeHealthRows(std::span<const std::byte> 
     // Available spare against its threshold: the same rule as an ATA attribute's value.
     const std::uint8_t spare = log.AvailableSpare, spareLimit = log.AvailableSpareThreshold;
     rows.push_back(row("Available Spare", offsetof(TNvmeHealthLog, AvailableSpare), spare, std::to_string(spare),
-                       std::to_string(spareLimit), AttributeStatus(0, spare, 0, spareLimit), std::to_string(spare) + "%",
+                       std::to_string(spareLimit), AttributeStatus(0, spare, 0, spareLimit), fmt::format("{}%", spare),
                        "Spare capacity left, as a percentage of the spare the drive started with."));
 
     // Percentage used: the vendor's estimate of life used, which may pass 100. Read as the
@@ -97,7 +96,7 @@ std::optional<std::vector<HealthRow>> NvmeHealthRows(std::span<const std::byte> 
     const int usedLevel = used >= 100 ? kLevelDangerous : used >= 100 - kWarningMargin ? kLevelWarning : kLevelNormal;
     rows.push_back(row("Percentage Used", offsetof(TNvmeHealthLog, PercentageUsed), used, std::to_string(used), "100",
                        stateOf(usedLevel),
-                       std::to_string(used) + "%",
+                       fmt::format("{}%", used),
                        "Estimate of the drive's rated life used, from the writes it has taken."));
 
     // Media errors count unrecovered data integrity errors: any at all is a warning, as a
@@ -110,25 +109,25 @@ std::optional<std::vector<HealthRow>> NvmeHealthRows(std::span<const std::byte> 
 
     const int celsius = static_cast<int>(log.CompositeTemperature) - kKelvinOffset;
     const std::string temperature = log.CompositeTemperature == 0 ? std::string(kNoValue)
-                                                                   : std::to_string(celsius) + " Deg. Celsius";
+                                                                   : fmt::format("{} Deg. Celsius", celsius);
     rows.push_back(row("Temperature", offsetof(TNvmeHealthLog, CompositeTemperature), log.CompositeTemperature,
                        std::to_string(log.CompositeTemperature), kNoValue, info(), temperature,
                        "Composite temperature of the drive."));
     rows.push_back(row("Power Cycle Count", offsetof(TNvmeHealthLog, PowerCycles), log.PowerCycles[0],
                        std::to_string(log.PowerCycles[0]), kNoValue, info(),
-                       std::to_string(log.PowerCycles[0]) + " Times", "Count of power cycles."));
+                       fmt::format("{} Times", log.PowerCycles[0]), "Count of power cycles."));
     rows.push_back(row("Power On Hours Count", offsetof(TNvmeHealthLog, PowerOnHours), log.PowerOnHours[0],
                        std::to_string(log.PowerOnHours[0]), kNoValue, info(), std::to_string(log.PowerOnHours[0]),
                        "Count of hours in power on state."));
     rows.push_back(row("Unexpected Power Loss Count", offsetof(TNvmeHealthLog, UnsafeShutdowns),
                        log.UnsafeShutdowns[0], std::to_string(log.UnsafeShutdowns[0]), kNoValue, info(),
-                       std::to_string(log.UnsafeShutdowns[0]) + " Times",
+                       fmt::format("{} Times", log.UnsafeShutdowns[0]),
                        "Count of times the power was lost without an orderly shut-down."));
     rows.push_back(row("Error Information Log Entries", offsetof(TNvmeHealthLog, ErrorLogEntries),
                        log.ErrorLogEntries[0], std::to_string(log.ErrorLogEntries[0]), kNoValue, info(), {},
                        "Count of entries in the drive's error information log."));
 
-    report.PowerCycles = std::to_string(log.PowerCycles[0]) + " Times";
+    report.PowerCycles = fmt::format("{} Times", log.PowerCycles[0]);
     report.PowerOnHours = std::to_string(log.PowerOnHours[0]);
     report.Temperature = temperature;
     return rows;
