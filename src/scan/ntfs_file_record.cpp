@@ -92,7 +92,9 @@ std::vector<std::byte> ReadAttributeList(std::span<const std::byte> rec, NtfsRec
     if (getrunlist(attr.attributebody, attr.attributebody.size() - 1, runs) == RunListStatus::Invalid && runs.empty()) {
         return {};
     }
-    const std::uint64_t size = std::min<std::uint64_t>(attr.nonresidenthead->RealSizeOfTheAttribute, kMaxAttributeList);
+    // Copied out first: std::min binds references, and the header is packed.
+    const std::uint64_t claimed = attr.nonresidenthead->RealSizeOfTheAttribute;
+    const std::uint64_t size = std::min<std::uint64_t>(claimed, kMaxAttributeList);
     return source->ReadRuns(runs, size);
 }
 

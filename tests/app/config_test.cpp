@@ -411,7 +411,8 @@ TEST_F(ConfigSave, FailsWithoutAWritableFileAndLeavesNoFileName) {
 // --- The shipped file ---
 
 TEST(ConfigShipped, LoadsFullyToTheDefaultsAndIsWhatTheProgramWrites) {
-    const auto source = std::filesystem::path(__FILE__).parent_path() / "../../data/Config.xml";
+    // From the source tree: __FILE__ may be relative to the build folder (ccache rewrites paths).
+    const auto source = std::filesystem::path(BRENVALE_SOURCE_DIR) / "data/Config.xml";
     ConfigDocument doc;
     ASSERT_TRUE(doc.Open(source.string())) << doc.Error();
     Config c;
