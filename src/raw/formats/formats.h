@@ -1,0 +1,43 @@
+#pragma once
+// The signature tests and length parsers of the formats, each family in its own file. A test
+// looks at the start of a sector (`s` runs from there to the end of the batch) and fills in a
+// new hit when the bytes are its format's start; a parser measures the file from the data it
+// is handed and answers kParseEnd, kParseMore or kParseBroken. A parser resumed on a later
+// batch is handed the data from `hit.Size` on: the next byte it has not accounted for.
+
+#include <cstddef>
+#include <span>
+
+#include "raw/found_file.h"
+#include "raw/scan_context.h"
+
+namespace brenvale::raw::formats {
+
+using Bytes = std::span<const std::byte>;
+
+// RAR 4 (rar.cpp).
+bool TestRar(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseRar(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// ZIP and the formats stored as ZIP (zip.cpp).
+bool TestZip(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseZip(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void ZipAtEnd(ScanContext& ctx, TFoundFile& hit);
+
+// TAR (tar.cpp). LooksLikeV7Tar is the cheap look at a sector without the "ustar" mark that
+// lets an old-style header into the test chain.
+bool TestTar(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseTar(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void TarAtEnd(ScanContext& ctx, TFoundFile& hit);
+bool LooksLikeV7Tar(Bytes sector);
+
+// GZIP and BZIP2, measured by decompressing (compressed_stream.cpp).
+bool TestGzip(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestBzip2(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseCompressedStream(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void CompressedStreamAtEnd(ScanContext& ctx, TFoundFile& hit);
+
+// Cabinet (cab.cpp).
+bool TestCab(ScanContext& ctx, Bytes s, TFoundFile& hit);
+
+}  // namespace brenvale::raw::formats

@@ -1,0 +1,40 @@
+#pragma once
+// Turning a found file into a file in a destination folder, and reading its first bytes for
+// previews.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "raw/file_types.h"
+#include "raw/found_file.h"
+
+namespace brenvale::scan {
+class TUndelete;
+}
+
+namespace brenvale::raw {
+
+// The name a hit is listed and recovered under: the upper-case extension, its number among the
+// hits of its type (from 1) and the extension, as "JPG_12.jpg".
+std::string RawFileName(const TFoundFile& hit, int number);
+
+// How many bytes recovering a hit writes: its size when known and within its type's maximum,
+// else its type's default size; never past the end of the device.
+std::int64_t RawRecoverySize(const TFoundFile& hit, const SizeTables& sizes, std::uint64_t deviceBytes,
+                             std::uint32_t bytesPerSector);
+
+// Writes the hit's bytes to a new file named ErasedFileName (made unique) in DestPath, reading
+// the device of `scan` in pieces of 1,000 sectors. Reports 10 and then the outcome through the
+// scan's FOnRecover: 0, or 1 (the file could not be created), 2 (stopped), 3 (a write failed) or
+// 5 (the device gave fewer bytes than asked: the file ends where the good data ends). The
+// caller has checked the destination.
+bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFoundFile& aFile,
+                    const std::string& ErasedFileName, const std::string& DestPath);
+
+// The first min(RecoverSize, known size) bytes of a hit (at most 65,536 sectors), as far as the
+// device delivers them. Empty for a RecoverSize below 1.
+void RecoverRawHead(scan::TUndelete& scan, const TFoundFile& aFile, std::int64_t RecoverSize,
+                    std::vector<std::byte>& Output);
+
+}  // namespace brenvale::raw

@@ -1,0 +1,102 @@
+#pragma once
+// What a signature test or a length parser may use besides the bytes it is handed: the size
+// tables, the side tables for the few formats that keep more than a hit's state words, the
+// sector size and the device (for the formats whose test reads beyond the batch).
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "raw/file_types.h"
+#include "raw/found_file.h"
+
+namespace brenvale::storage {
+class TDevice;
+}
+
+namespace brenvale::raw {
+
+// What a ZIP hit remembers of its members: the first names (each followed by a carriage
+// return, cut at the buffer's end) and the facts its classification needs from all of them,
+// so a ZIP of a million members costs no more than one of three.
+struct TArchiveFileInfo {
+    static constexpr std::size_t kNamesBytes = 246;
+    std::array<char, kNamesBytes> FileNames{};
+    std::uint16_t NamesLength = 0;
+    bool AnyName = false;
+    bool MetaInf = false;              // some name contains "META-INF"
+    bool FirstIsContentTypes = false;  // the first name begins with "[Content_Types].xml"
+    bool WordDocument = false;         // "word/document.xml"
+    bool ExcelWorkbook = false;        // "xl/workbook.xml"
+    bool PowerPointPresentation = false;  // "ppt/presentation.xml"
+
+    std::string_view Names() const { return {FileNames.data(), NamesLength}; }
+    void AddName(std::string_view name);
+};
+
+// A decompressor run over a gzip or bzip2 stream to find where it ends (formats/compressed_stream).
+class StreamMeasure;
+
+// Side tables of one scan. A hit's `Info` is a 1-based index into the table of its kind.
+class SideTables {
+public:
+    SideTables();
+    ~SideTables();
+    SideTables(const SideTables&) = delete;
+    SideTables& operator=(const SideTables&) = delete;
+
+    std::uint32_t NewArchiveInfo();
+    TArchiveFileInfo* Archive(std::uint32_t info);
+    const TArchiveFileInfo* Archive(std::uint32_t info) const;
+
+    // Decoders held by pending hits. A scan keeps at most kMaxStreams at once (each holds tens
+    // of KiB, a bzip2 one up to a few MiB); NewStream answers 0 when all are taken.
+    static constexpr std::size_t kMaxStreams = 16;
+    std::uint32_t NewStream(bool bzip2);
+    StreamMeasure* Stream(std::uint32_t info);
+    void FreeStream(std::uint32_t info);
+
+    void Clear();
+
+private:
+    std::vector<TArchiveFileInfo> archives_;
+    std::vector<std::unique_ptr<StreamMeasure>> streams_;
+};
+
+// Ends a structure walk whose cursor stops moving: every step reports its cursor, and the 64th
+// step in a row at the same place refuses.
+class RepeatGuard {
+public:
+    static constexpr int kLimit = 64;
+    [[nodiscard]] bool Step(std::int64_t cursor) {
+        if (!first_ && cursor == last_) return ++repeats_ < kLimit;
+        first_ = false;
+        last_ = cursor;
+        repeats_ = 0;
+        return true;
+    }
+
+private:
+    bool first_ = true;
+    std::int64_t last_ = 0;
+    int repeats_ = 0;
+};
+
+struct ScanContext {
+    const SizeTables& Sizes;
+    SideTables& Side;
+    std::uint32_t BytesPerSector = 512;
+    storage::TDevice* Device = nullptr;  // may be null: tests that need it then find nothing
+
+    std::int64_t MaxSize(const TFoundFile& f) const { return SlotOf(Sizes.MaxSize, f); }
+    std::int64_t DefaultSize(const TFoundFile& f) const { return SlotOf(Sizes.DefaultSize, f); }
+
+private:
+    static std::int64_t SlotOf(const std::array<std::int32_t, kSizeSlots>& table, const TFoundFile& f) {
+        return ValidTypePair(f.MajorType, f.MinorType) ? table[SizeIndex(f.MajorType, f.MinorType)] : 0;
+    }
+};
+
+}  // namespace brenvale::raw

@@ -1,0 +1,226 @@
+#include "raw/signature_scan.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace brenvale::raw {
+
+namespace {
+
+constexpr std::int64_t kNotFound = std::numeric_limits<std::int64_t>::min();
+
+// First place of `needle` in `hay`, or -1.
+std::int64_t findBytes(std::span<const std::byte> hay, std::span<const std::byte> needle) {
+    if (needle.empty() || hay.size() < needle.size()) return -1;
+    const auto* h = reinterpret_cast<const unsigned char*>(hay.data());
+    const auto* n = reinterpret_cast<const unsigned char*>(needle.data());
+    const std::size_t last = hay.size() - needle.size();
+    std::size_t at = 0;
+    while (at <= last) {
+        const void* p = std::memchr(h + at, n[0], last - at + 1);
+        if (!p) return -1;
+        at = static_cast<std::size_t>(static_cast<const unsigned char*>(p) - h);
+        if (std::memcmp(h + at, n, needle.size()) == 0) return static_cast<std::int64_t>(at);
+        ++at;
+    }
+    return -1;
+}
+
+}  // namespace
+
+RawScan::RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, storage::TDevice* device)
+    : sizes_(sizes), bps_(bytesPerSector ? bytesPerSector : 512), device_(device) {
+    carry_.reserve(kCarryBytes);
+}
+
+ScanContext RawScan::context() {
+    return ScanContext{sizes_, side_, bps_, device_};
+}
+
+void RawScan::finish(TFoundFile hit) {
+    if (ContinuationOf(hit).HoldsStream) {
+        side_.FreeStream(hit.Info);
+        hit.Info = 0;
+    }
+    if (ValidTypePair(hit.MajorType, hit.MinorType)) ++NumberOfRawFiles[SizeIndex(hit.MajorType, hit.MinorType)];
+    RawFiles.push_back(hit);
+}
+
+int RawScan::callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, std::span<const std::byte> data) {
+    ++FPendTries;
+    FPendFed += data.size();
+    if (ValidTypePair(hit.MajorType, hit.MinorType)) ++FPendByType[SizeIndex(hit.MajorType, hit.MinorType)];
+    return parser(ctx, data, hit);
+}
+
+void RawScan::findMarkers(std::span<const std::byte> batch, std::array<std::int64_t, kEndMarkerKinds>& at) {
+    at.fill(kNotFound);
+    std::array<bool, kEndMarkerKinds> needed{};
+    for (const auto& hit : PendingRawFiles) needed[static_cast<int>(ContinuationOf(hit).Marker)] = true;
+    for (int k = 1; k < kEndMarkerKinds; ++k) {
+        if (!needed[k]) continue;
+        const auto marker = EndMarkerBytes(static_cast<EndMarker>(k));
+        // A marker cut by the boundary starts in the carried end of the last batch: negative.
+        if (!carry_.empty() && carryNextLba_ >= 0) {
+            const std::size_t back = std::min(marker.size() - 1, carry_.size());
+            std::vector<std::byte>& join = seam_;
+            join.assign(carry_.end() - static_cast<std::ptrdiff_t>(back), carry_.end());
+            join.insert(join.end(), batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(std::min(batch.size(), marker.size() - 1)));
+            const std::int64_t p = findBytes(join, marker);
+            if (p >= 0 && p < static_cast<std::int64_t>(back)) {
+                at[k] = p - static_cast<std::int64_t>(back);
+                continue;
+            }
+        }
+        const std::int64_t p = findBytes(batch, marker);
+        if (p >= 0) at[k] = p;
+    }
+}
+
+bool RawScan::offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const std::byte> batch, std::int64_t batchLba,
+                           bool carryValid, const std::array<std::int64_t, kEndMarkerKinds>& markers) {
+    const std::int64_t max = ctx.MaxSize(hit);
+    if (max > 0 && hit.Size >= max) {
+        hit.Size = kUnknownSize;
+        finish(hit);
+        return true;
+    }
+    const Continuation cont = ContinuationOf(hit);
+    if (!cont.Parser || hit.Size < 0) return false;
+    const auto n = static_cast<std::int64_t>(batch.size());
+    auto position = [&] { return (hit.LBA - batchLba) * static_cast<std::int64_t>(bps_) + hit.Size; };
+    auto settle = [&](int r) {
+        if (r == kParseMore) return false;
+        if (r == kParseBroken && cont.DisposeWhenBroken) return true;
+        finish(hit);
+        return true;
+    };
+    std::int64_t pos = position();
+
+    if (cont.Marker != EndMarker::None) {
+        const std::int64_t p = markers[static_cast<int>(cont.Marker)];
+        if (p == kNotFound) {
+            if (pos < n) hit.Size += n - pos;
+            if (max > 0 && hit.Size >= max) {
+                hit.Size = kUnknownSize;
+                finish(hit);
+                return true;
+            }
+            return false;
+        }
+        if (p < 0 && pos == 0) {
+            // The marker began in the last batch's end: hand its first bytes over again.
+            hit.Size += p;
+            pos = p;
+        } else if (pos < 0) {
+            hit.Size -= pos;  // a gap before this batch belongs to the file
+            pos = 0;
+        }
+    }
+
+    if (pos < 0) {
+        // The next record's head (or a marker) was cut by the end of the last batch: the walk
+        // goes on over that end joined to the start of this batch.
+        if (!carryValid || -pos > static_cast<std::int64_t>(carry_.size())) return settle(kParseBroken);
+        seam_.assign(carry_.end() + static_cast<std::ptrdiff_t>(pos), carry_.end());
+        seam_.insert(seam_.end(), batch.begin(),
+                     batch.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(batch.size(), kCarryBytes)));
+        const int r = callParser(ctx, cont.Parser, hit, seam_);
+        if (r != kParseMore) return settle(r);
+        pos = position();
+        // No step forward over all those bytes: the walk cannot go on.
+        if (pos < 0) return settle(kParseBroken);
+    }
+    if (pos >= n) return false;
+    return settle(callParser(ctx, cont.Parser, hit, batch.subspan(static_cast<std::size_t>(pos))));
+}
+
+void RawScan::testSectors(ScanContext& ctx, std::span<const std::byte> batch, std::int64_t batchLba) {
+    const std::size_t sectors = batch.size() / bps_;
+    const auto chain = TestChain();
+    for (std::size_t g = 0; g < sectors; ++g) {
+        const auto s = batch.subspan(g * bps_);
+        if (!Admitted(s.first(bps_))) continue;
+        for (const ChainRow& row : chain) {
+            if (!row.Test) continue;
+            TFoundFile hit;
+            if (!row.Test(ctx, s, hit)) continue;
+            hit.LBA = batchLba + static_cast<std::int64_t>(g);
+            // A camera format the catalogue has no row for: no hit, and no other test either.
+            if (hit.Ext() == "crw") break;
+            if (row.Parser && row.Parser(ctx, s.subspan(std::min<std::size_t>(row.HandFrom, s.size())), hit) == kParseMore) {
+                PendingRawFiles.push_back(hit);
+            } else {
+                finish(hit);
+            }
+            break;
+        }
+    }
+}
+
+void RawScan::keepCarry(std::span<const std::byte> batch, std::int64_t batchLba) {
+    const std::size_t keep = std::min(batch.size(), kCarryBytes);
+    carry_.assign(batch.end() - static_cast<std::ptrdiff_t>(keep), batch.end());
+    // Only whole sectors continue at the next sector.
+    carryNextLba_ = batch.size() % bps_ == 0 ? batchLba + static_cast<std::int64_t>(batch.size() / bps_) : -1;
+}
+
+void RawScan::RawSignatureScan(std::span<const std::byte> Buffer, std::int64_t BatchLBA) {
+    ScanContext ctx = context();
+    const bool carryValid = carryNextLba_ >= 0 && BatchLBA == carryNextLba_;
+    if (!carryValid) carry_.clear();
+
+    if (!PendingRawFiles.empty()) {
+        std::array<std::int64_t, kEndMarkerKinds> markers{};
+        findMarkers(Buffer, markers);
+        leaving_.assign(PendingRawFiles.size(), 0);
+        auto compact = [&] {
+            std::size_t out = 0;
+            for (std::size_t i = 0; i < PendingRawFiles.size(); ++i) {
+                if (!leaving_[i]) PendingRawFiles[out++] = PendingRawFiles[i];
+            }
+            PendingRawFiles.resize(out);
+        };
+        try {
+            // Last to first, as hits are finished in that order.
+            for (std::size_t i = PendingRawFiles.size(); i-- > 0;) {
+                if (offerPending(ctx, PendingRawFiles[i], Buffer, BatchLBA, carryValid, markers)) leaving_[i] = 1;
+            }
+        } catch (...) {
+            compact();
+            throw;
+        }
+        compact();
+    }
+    testSectors(ctx, Buffer, BatchLBA);
+    keepCarry(Buffer, BatchLBA);
+}
+
+void RawScan::FinishPending() {
+    ScanContext ctx = context();
+    for (TFoundFile& hit : PendingRawFiles) {
+        const Continuation cont = ContinuationOf(hit);
+        if (cont.AtEnd && hit.Size >= 0) {
+            cont.AtEnd(ctx, hit);
+        } else {
+            hit.Size = kUnknownSize;
+        }
+        finish(hit);
+    }
+    PendingRawFiles.clear();
+}
+
+void RawScan::Clear() {
+    RawFiles.clear();
+    PendingRawFiles.clear();
+    NumberOfRawFiles.fill(0);
+    FPendTries = 0;
+    FPendFed = 0;
+    FPendByType.fill(0);
+    side_.Clear();
+    carry_.clear();
+    carryNextLba_ = -1;
+}
+
+}  // namespace brenvale::raw

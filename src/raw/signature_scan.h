@@ -1,0 +1,77 @@
+#pragma once
+// The signature scan: called once for every batch of sectors in ascending order, it lets the
+// hits still waiting for their end look at the batch, then tests every sector of the batch for
+// the start of a known file. The lists and counters of one scan live here.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "raw/file_types.h"
+#include "raw/found_file.h"
+#include "raw/scan_context.h"
+#include "raw/test_chain.h"
+
+namespace brenvale::storage {
+class TDevice;
+}
+
+namespace brenvale::raw {
+
+class RawScan {
+public:
+    // `sizes` must outlive the scan. `bytesPerSector` 0 counts as 512. `device` is read by the
+    // formats whose test looks beyond the batch; null turns those tests off.
+    RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, storage::TDevice* device = nullptr);
+
+    // Scans one batch: Buffer holds the bytes read from sector BatchLBA on (whole sectors are
+    // tested; a short batch is fine). Batches come in ascending order; a batch that does not
+    // follow the previous one directly is fine too, the hits waiting then skip the gap.
+    void RawSignatureScan(std::span<const std::byte> Buffer, std::int64_t BatchLBA);
+
+    // The scan has read all it will read: the hits still waiting are listed, with the length
+    // their format can vouch for or an unknown length. Not for a scan that was stopped, whose
+    // waiting hits go on when it resumes.
+    void FinishPending();
+
+    // Disposes every hit and zeroes the counters: a fresh scan.
+    void Clear();
+
+    std::uint32_t BytesPerSector() const { return bps_; }
+    const SideTables& Side() const { return side_; }
+    const TArchiveFileInfo* ArchiveInfo(const TFoundFile& f) const { return side_.Archive(f.Info); }
+
+    std::vector<TFoundFile> RawFiles;         // finished hits, in the order they were finished
+    std::vector<TFoundFile> PendingRawFiles;  // hits whose end is still sought
+    std::array<std::uint32_t, kSizeSlots> NumberOfRawFiles{};  // finished hits per type
+    std::uint64_t FPendTries = 0;  // parser calls made for pending hits
+    std::uint64_t FPendFed = 0;    // bytes handed to them
+    std::array<std::uint64_t, kSizeSlots> FPendByType{};
+
+    // Bytes of a batch's end kept for the next batch, where a record head, a marker or a
+    // descriptor cut by the batch boundary is put back together.
+    static constexpr std::size_t kCarryBytes = 64 * 1024;
+
+private:
+    ScanContext context();
+    void finish(TFoundFile hit);
+    // One pending hit against the batch; true when it left the pending list.
+    bool offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const std::byte> batch, std::int64_t batchLba,
+                      bool carryValid, const std::array<std::int64_t, kEndMarkerKinds>& markers);
+    int callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, std::span<const std::byte> data);
+    void findMarkers(std::span<const std::byte> batch, std::array<std::int64_t, kEndMarkerKinds>& at);
+    void testSectors(ScanContext& ctx, std::span<const std::byte> batch, std::int64_t batchLba);
+    void keepCarry(std::span<const std::byte> batch, std::int64_t batchLba);
+
+    const SizeTables& sizes_;
+    std::uint32_t bps_;
+    storage::TDevice* device_;
+    SideTables side_;
+    std::vector<std::byte> carry_;     // the end of the last batch
+    std::int64_t carryNextLba_ = -1;   // the sector right after it
+    std::vector<std::byte> seam_;      // carry + the start of the batch, rebuilt when needed
+    std::vector<char> leaving_;        // per pending hit: finished in this batch
+};
+
+}  // namespace brenvale::raw

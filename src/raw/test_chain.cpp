@@ -1,0 +1,118 @@
+#include "raw/test_chain.h"
+
+#include <array>
+#include <cstring>
+
+namespace brenvale::raw {
+
+namespace {
+
+using namespace formats;
+
+// The rows without a test are the formats still to come; they keep their place so the order
+// of the chain, which decides which format wins a sector, never changes.
+constexpr std::array<ChainRow, 36> kChain = {{
+    {"Blender", nullptr, nullptr, 0},
+    {"FBX", nullptr, nullptr, 0},
+    {"CATIA V5 part", nullptr, nullptr, 0},
+    {"STEP", nullptr, nullptr, 0},
+    {"STL", nullptr, nullptr, 0},
+    {"3D Studio", nullptr, nullptr, 0},
+    {"DXF", nullptr, nullptr, 0},
+    {"DWG", nullptr, nullptr, 0},
+    {"Proteus project", nullptr, nullptr, 0},
+    {"RAR", TestRar, ParseRar, 0},
+    {"ZIP", TestZip, ParseZip, 0},
+    {"GZIP", TestGzip, ParseCompressedStream, 0},
+    {"CAB", TestCab, nullptr, 0},
+    {"TAR", TestTar, ParseTar, 0},
+    {"BZIP2", TestBzip2, ParseCompressedStream, 0},
+    {"Compound file", nullptr, nullptr, 0},
+    {"PDF", nullptr, nullptr, 0},
+    {"RTF", nullptr, nullptr, 0},
+    {"WordPerfect", nullptr, nullptr, 0},
+    {"CHM", nullptr, nullptr, 0},
+    {"BMP", nullptr, nullptr, 0},
+    {"JPEG", nullptr, nullptr, 0},
+    {"GIF", nullptr, nullptr, 0},
+    {"CorelDRAW", nullptr, nullptr, 0},
+    {"Sigma X3F", nullptr, nullptr, 0},
+    {"PNG", nullptr, nullptr, 8},
+    {"Fuji RAF", nullptr, nullptr, 0},
+    {"TIFF and camera raw", nullptr, nullptr, 0},
+    {"Canon CR3", nullptr, nullptr, 0},
+    {"PST", nullptr, nullptr, 0},
+    {"DBX", nullptr, nullptr, 0},
+    {"WAB", nullptr, nullptr, 0},
+    {"MBOX", nullptr, nullptr, 0},
+    {"MDB / ACCDB", nullptr, nullptr, 0},
+    {"Money", nullptr, nullptr, 0},
+    {"Photoshop", nullptr, nullptr, 0},
+}};
+
+struct ContinuationRow {
+    std::uint16_t Major;
+    std::uint16_t Minor;
+    Continuation What;
+};
+
+constexpr std::array<ContinuationRow, 5> kContinuations = {{
+    {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
+    {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
+    {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
+    {0, 4, {ParseTar, TarAtEnd, EndMarker::None, false, false}},
+    {0, 5, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
+}};
+
+constexpr std::array<bool, 256> firstByteSet() {
+    std::array<bool, 256> set{};
+    for (unsigned char c : {0x00, 0x1F, 0x21, 0x25, 0x30, 0x38, 0x41, 0x42, 0x46, 0x47, 0x49, 0x4A, 0x4B, 0x4D,
+                            0x50, 0x52, 0x53, 0x56, 0x73, 0x7B, 0x89, 0x9C, 0xCF, 0xD0, 0xFF})
+        set[c] = true;
+    return set;
+}
+constexpr std::array<bool, 256> kFirstByteSet = firstByteSet();
+
+constexpr char kStepEnd[] = "END-ISO-10303-21;\n";
+constexpr char kStlEnd[] = "endsolid";
+constexpr char kCatiaEnd[] = "CB__END";
+constexpr char kDxfEnd[] = "\nEOF";
+constexpr char kPdfEnd[] = "%%EOF";
+
+std::span<const std::byte> bytesOf(const char* s, std::size_t n) {
+    return {reinterpret_cast<const std::byte*>(s), n};
+}
+
+}  // namespace
+
+std::span<const ChainRow> TestChain() {
+    return kChain;
+}
+
+Continuation ContinuationOf(const TFoundFile& hit) {
+    for (const auto& row : kContinuations) {
+        if (row.Major == hit.MajorType && row.Minor == hit.MinorType) return row.What;
+    }
+    return {};
+}
+
+std::span<const std::byte> EndMarkerBytes(EndMarker kind) {
+    switch (kind) {
+        case EndMarker::Step: return bytesOf(kStepEnd, sizeof kStepEnd - 1);
+        case EndMarker::StlText: return bytesOf(kStlEnd, sizeof kStlEnd - 1);
+        case EndMarker::Catia: return bytesOf(kCatiaEnd, sizeof kCatiaEnd - 1);
+        case EndMarker::Dxf: return bytesOf(kDxfEnd, sizeof kDxfEnd - 1);
+        case EndMarker::Pdf: return bytesOf(kPdfEnd, sizeof kPdfEnd - 1);
+        case EndMarker::None: break;
+    }
+    return {};
+}
+
+bool Admitted(Bytes sector) {
+    if (sector.empty()) return false;
+    if (kFirstByteSet[std::to_integer<unsigned char>(sector[0])]) return true;
+    if (sector.size() >= 262 && std::memcmp(sector.data() + 257, "ustar", 5) == 0) return true;
+    return LooksLikeV7Tar(sector);
+}
+
+}  // namespace brenvale::raw
