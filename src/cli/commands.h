@@ -17,6 +17,7 @@ void RegisterScan(CLI::App& app, Context& ctx);
 void RegisterRecover(CLI::App& app, Context& ctx);
 void RegisterSearch(CLI::App& app, Context& ctx);
 void RegisterHealth(CLI::App& app, Context& ctx);
+void RegisterCarve(CLI::App& app, Context& ctx);
 
 // Runs `body`, turning a CliError into the exit code and a message on stderr.
 void RunCommand(Context& ctx, const std::function<int()>& body);

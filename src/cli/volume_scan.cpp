@@ -57,17 +57,22 @@ void AddVolumeSelector(CLI::App* cmd, VolumeSelector& sel) {
     lost->excludes(whole);
 }
 
-ScannedVolume ScanVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel) {
+ScannedVolume OpenVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel) {
     ScannedVolume v;
     v.drive = OpenDrive(ctx, sourceArg);
     auto& drv = *v.drive.drive;
     if (sel.lost) findLostPartitions(ctx, drv);
     v.record = SelectRecord(drv, sel);
-
     v.ui = std::make_unique<CliUi>(ctx);
-    v.ui->progressLabel = "Scanning";
     v.scan = std::make_unique<scan::TUndelete>(*drv.Device, *v.record, v.ui.get());
     v.scan->FWholeDiskObject = sel.wholeDisk;
+    return v;
+}
+
+ScannedVolume ScanVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel) {
+    ScannedVolume v = OpenVolume(ctx, sourceArg, sel);
+    auto& drv = *v.drive.drive;
+    v.ui->progressLabel = "Scanning";
     app::StandardScanCommand command(*v.ui, ctx.log);
     gScanning = &command;
     {

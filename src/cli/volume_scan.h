@@ -24,6 +24,10 @@ struct ScannedVolume {
     int result = scan::kScanNotScannable;
 };
 
+// Opens SOURCE and picks the volume (running the lost-partition search first for --lost), with
+// its scan object, not scanned yet. Throws CliError(2) when there is no such volume.
+ScannedVolume OpenVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel);
+
 // Opens SOURCE, picks the volume (running the lost-partition search first for --lost) and
 // scans it with Ctrl-C as Stop. Throws CliError(2) when there is no such volume.
 ScannedVolume ScanVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel);
