@@ -143,7 +143,7 @@ int ParseTar(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             continue;
         }
         if (!isZeroBlock(block) || !AddWithinMax(ctx, hit, kBlock)) return kParseEnd;
-        ++hit.ExtraData2;
+        if (hit.ExtraData2 < 2) ++hit.ExtraData2;  // only "two or more" matters
         cursor += kBlock;
         if (hit.ExtraData2 >= 2 && hit.Size % kRecordBytes == 0) return kParseEnd;
     }

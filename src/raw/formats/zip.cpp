@@ -234,6 +234,8 @@ int walk(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         if (!guard.Step(cursor)) return kParseBroken;
         const Bytes p = data.subspan(static_cast<std::size_t>(cursor));
         if (hit.ExtraData1 == kSeekingDescriptor) {
+            // The data start lies at or before the bytes not accounted for yet.
+            if (hit.ParsePoint < 0 || hit.ParsePoint > hit.Size) return kParseBroken;
             const std::int64_t dataStart = hit.ParsePoint - base;
             // Fresh at the data start, or resumed kSearchLookBack bytes before the first place
             // not examined yet.

@@ -1,0 +1,102 @@
+// Arbitrary bytes as a stretch of disk for the signature scan, and as the data a length parser
+// is handed in any state a pending hit may carry. The scan must give the same hits whatever the
+// batch size, every known length must stay within its type's maximum and inside sane bounds,
+// and no parser may read outside what it is handed (ASan) or overflow (UBSan).
+//
+// The first byte chooses: even, the scan in batches of 1 + (byte / 2 % 8) sectors against
+// batches of 64; odd, one parser (byte / 2 % 4) over the rest after 24 bytes of hit state.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <tuple>
+#include <vector>
+
+#include "raw/formats/formats.h"
+#include "raw/signature_scan.h"
+
+namespace {
+
+using namespace brenvale::raw;
+
+constexpr std::uint32_t kSector = 512;
+
+std::vector<std::tuple<std::int64_t, std::int64_t, int, int>> scanIn(std::span<const std::byte> disk, std::size_t sectors,
+                                                                     const SizeTables& sizes) {
+    RawScan scan(sizes, kSector);
+    const std::size_t batch = sectors * kSector;
+    for (std::size_t at = 0; at < disk.size(); at += batch) {
+        scan.RawSignatureScan(disk.subspan(at, std::min(batch, disk.size() - at)), static_cast<std::int64_t>(at / kSector));
+    }
+    scan.FinishPending();
+    if (!scan.PendingRawFiles.empty()) std::abort();
+    std::vector<std::tuple<std::int64_t, std::int64_t, int, int>> hits;
+    for (const auto& f : scan.RawFiles) {
+        if (f.LBA < 0 || static_cast<std::size_t>(f.LBA) * kSector >= disk.size()) std::abort();
+        if (f.Size < kUnknownSize) std::abort();
+        if (f.Size > 0 && ValidTypePair(f.MajorType, f.MinorType) && f.MajorType == 0 && f.MinorType != 3 &&
+            f.Size > sizes.MaxSize[SizeIndex(f.MajorType, f.MinorType)])
+            std::abort();
+        hits.emplace_back(f.LBA, f.Size, f.MajorType, f.MinorType);
+    }
+    std::sort(hits.begin(), hits.end());
+    return hits;
+}
+
+void parseWithState(int which, std::span<const std::byte> data) {
+    if (data.size() < 24) return;
+    SizeTables sizes;
+    SideTables side;
+    ScanContext ctx{sizes, side, kSector, nullptr};
+    TFoundFile hit;
+    std::memcpy(&hit.Size, data.data(), 8);
+    std::memcpy(&hit.ParsePoint, data.data() + 8, 8);
+    std::memcpy(&hit.ExtraData1, data.data() + 16, 4);
+    std::memcpy(&hit.ExtraData2, data.data() + 20, 4);
+    hit.Size &= 0x7FFFFFFF;  // a pending hit's accounted bytes are below its maximum
+    data = data.subspan(24);
+    int r = kParseBroken;
+    switch (which) {
+        case 0:
+            hit.MajorType = 0, hit.MinorType = 1;
+            hit.Info = side.NewArchiveInfo();
+            r = formats::ParseZip(ctx, data, hit);
+            break;
+        case 1:
+            hit.MajorType = 0, hit.MinorType = 0;
+            r = formats::ParseRar(ctx, data, hit);
+            break;
+        case 2:
+            hit.MajorType = 0, hit.MinorType = 4;
+            r = formats::ParseTar(ctx, data, hit);
+            break;
+        default:
+            hit.MajorType = 0, hit.MinorType = 2;
+            hit.Info = side.NewStream(hit.ExtraData1 & 1);
+            r = formats::ParseCompressedStream(ctx, data, hit);
+            break;
+    }
+    if (r < kParseEnd || r > kParseBroken) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    if (size < 1) return 0;
+    const std::uint8_t mode = bytes[0];
+    const std::span<const std::byte> data(reinterpret_cast<const std::byte*>(bytes + 1), size - 1);
+    if (mode & 1) {
+        parseWithState(mode / 2 % 4, data);
+        return 0;
+    }
+    // Small maximum sizes, so the limits are met within the input.
+    SizeTables sizes;
+    for (auto& m : sizes.MaxSize) m = 64 * 1024;
+    const std::size_t disk = data.size() / kSector * kSector;
+    if (disk == 0) return 0;
+    if (scanIn(data.first(disk), 1 + mode / 2 % 8, sizes) != scanIn(data.first(disk), 64, sizes)) std::abort();
+    return 0;
+}
