@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -22,9 +23,9 @@ namespace brenvale::raw {
 // return, cut at the buffer's end) and the facts its classification needs from all of them,
 // so a ZIP of a million members costs no more than one of three.
 struct TArchiveFileInfo {
-    static constexpr std::size_t kNamesBytes = 246;
+    static constexpr std::size_t kNamesBytes = 56;
     std::array<char, kNamesBytes> FileNames{};
-    std::uint16_t NamesLength = 0;
+    std::uint8_t NamesLength = 0;
     bool AnyName = false;
     bool MetaInf = false;              // some name contains "META-INF"
     bool FirstIsContentTypes = false;  // the first name begins with "[Content_Types].xml"
@@ -35,6 +36,7 @@ struct TArchiveFileInfo {
     std::string_view Names() const { return {FileNames.data(), NamesLength}; }
     void AddName(std::string_view name);
 };
+static_assert(sizeof(TArchiveFileInfo) <= 64);
 
 // A decompressor run over a gzip or bzip2 stream to find where it ends (formats/compressed_stream).
 class StreamMeasure;
@@ -61,7 +63,7 @@ public:
     void Clear();
 
 private:
-    std::vector<TArchiveFileInfo> archives_;
+    std::deque<TArchiveFileInfo> archives_;  // a deque: growing never copies what is there
     std::vector<std::unique_ptr<StreamMeasure>> streams_;
 };
 

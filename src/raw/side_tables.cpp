@@ -15,7 +15,7 @@ void TArchiveFileInfo::AddName(std::string_view name) {
     // The names listed stay whole: one that does not fit with its separator is left out.
     if (name.size() + 1 > kNamesBytes - NamesLength) return;
     std::copy(name.begin(), name.end(), FileNames.begin() + NamesLength);
-    NamesLength = static_cast<std::uint16_t>(NamesLength + name.size());
+    NamesLength = static_cast<std::uint8_t>(NamesLength + name.size());
     FileNames[NamesLength++] = '\r';
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <span>
 #include <vector>
 
@@ -42,7 +43,9 @@ public:
     const SideTables& Side() const { return side_; }
     const TArchiveFileInfo* ArchiveInfo(const TFoundFile& f) const { return side_.Archive(f.Info); }
 
-    std::vector<TFoundFile> RawFiles;         // finished hits, in the order they were finished
+    // Finished hits, in the order they were finished. A deque: a scan may keep millions, and
+    // growing it never holds two copies.
+    std::deque<TFoundFile> RawFiles;
     std::vector<TFoundFile> PendingRawFiles;  // hits whose end is still sought
     std::array<std::uint32_t, kSizeSlots> NumberOfRawFiles{};  // finished hits per type
     std::uint64_t FPendTries = 0;  // parser calls made for pending hits

@@ -4,8 +4,8 @@
 #include <system_error>
 
 #include "platform/files.h"
-#include "storage/aligned_buffer.h"
 #include "storage/device.h"
+#include "storage/read_ahead.h"
 
 namespace brenvale::storage {
 
@@ -57,15 +57,20 @@ bool TDevice::CreateImage(const std::string& FileName, std::int64_t LBA, std::in
         if (!writeAll(head.data(), head.size())) return false;
     }
 
-    AlignedBuffer chunk;
-    chunk.reserve(static_cast<std::size_t>(kChunkSectors) * s);
+    // The next chunk is read while the current one is written; the reads are the same, in the
+    // same order, as in a plain loop.
+    ReadAhead reader(*this);
+    auto chunkAt = [&](std::int64_t at) { return static_cast<std::uint32_t>(std::min(kChunkSectors, Blocks - at)); };
     std::int64_t copied = 0;
     bool complete = true;
+    if (Blocks > 0) reader.Start(static_cast<std::uint64_t>(LBA), chunkAt(0));
     while (copied < Blocks) {
-        const auto want = static_cast<std::uint32_t>(std::min(kChunkSectors, Blocks - copied));
-        const std::uint32_t got = Read(static_cast<std::uint64_t>(LBA + copied), want, chunk.data());
-        const std::uint32_t delivered = got / s;
-        if (!writeAll(chunk.data(), std::size_t{delivered} * s)) return false;
+        const std::uint32_t want = chunkAt(copied);
+        const std::span<const std::byte> got = reader.Wait();
+        const auto delivered = static_cast<std::uint32_t>(got.size() / s);
+        const bool more = delivered == want && copied + want < Blocks && !FTerminated;
+        if (more) reader.Start(static_cast<std::uint64_t>(LBA + copied + want), chunkAt(copied + want));
+        if (!writeAll(got.data(), std::size_t{delivered} * s)) return false;
         copied += delivered;
         if (FOnCreateImg) {
             FOnCreateImg(Blocks == 0 ? 100 : static_cast<int>(std::lround(double(copied) / double(Blocks) * 100.0)));

@@ -1,0 +1,100 @@
+// The signature scan over disk images holding files made by the real tools (zip, fastjar, tar,
+// gzip, bzip2, gcab, python-docx, openpyxl, hand-built RAR), placed contiguous, across batch
+// boundaries, at the end of the image, truncated, overwritten and fragmented. What must come
+// back is in the manifest, derived from the original files.
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
+#include "platform/linux/linux_platform.h"
+#include "raw/raw_recover.h"
+#include "raw/scan_range.h"
+#include "scan/undelete.h"
+#include "storage/device.h"
+#include "support/fixtures.h"
+#include "support/temp_dir.h"
+
+namespace brenvale::raw {
+namespace {
+
+std::vector<std::byte> readAll(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::vector<char> c((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::byte> out(c.size());
+    std::memcpy(out.data(), c.data(), c.size());
+    return out;
+}
+
+struct Scanned {
+    std::unique_ptr<storage::TDevice> device;
+    std::unique_ptr<RawScan> raw;
+};
+
+Scanned scanImage(platform::Platform& os, const std::filesystem::path& image, const SizeTables& sizes,
+                  std::uint64_t piece) {
+    Scanned s;
+    s.device = std::make_unique<storage::TDevice>(os, image.string());
+    s.raw = std::make_unique<RawScan>(sizes, s.device->BytesPerSector(), s.device.get());
+    const std::uint64_t sectors = s.device->Sectors();
+    std::atomic<bool> stop{false};
+    for (std::uint64_t at = 0; at < sectors; at += piece) {
+        const auto r = ScanRange(*s.raw, *s.device, {0, sectors}, at, std::min(piece, sectors - at), {}, stop);
+        EXPECT_EQ(r.outcome, RangeOutcome::Completed);
+    }
+    s.raw->FinishPending();
+    return s;
+}
+
+TEST(CarveFixtures, EveryFileComesBackAsTheManifestSays) {
+    BRENVALE_REQUIRE_FIXTURE(manifestPath, "carve/manifest.json");
+    const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
+    const auto dir = manifestPath.parent_path();
+    auto os = platform::makeLinuxPlatform();
+    const SizeTables sizes;
+    for (const auto& img : manifest["images"]) {
+        SCOPED_TRACE(img["image"].get<std::string>());
+        const auto image = dir / img["image"].get<std::string>();
+        auto one = scanImage(*os, image, sizes, UINT64_MAX / 2);
+        // In pieces of one batch: the same hits.
+        auto parts = scanImage(*os, image, sizes, 2048);
+        auto key = [](const RawScan& r) {
+            std::vector<std::tuple<std::int64_t, std::int64_t, int, int>> k;
+            for (const auto& f : r.RawFiles) k.emplace_back(f.LBA, f.Size, f.MajorType, f.MinorType);
+            std::sort(k.begin(), k.end());
+            return k;
+        };
+        EXPECT_EQ(key(*one.raw), key(*parts.raw));
+
+        partitions::TPartition record;
+        record.Entry.SectCount = static_cast<std::uint32_t>(one.device->Sectors());
+        scan::TUndelete scan(*one.device, record);
+        test::TempDir out;
+        for (const auto& f : img["files"]) {
+            const auto sample = f["sample"].get<std::string>();
+            SCOPED_TRACE(sample + " at " + std::to_string(f["lba"].get<std::int64_t>()) + ", " + f["placement"].get<std::string>());
+            const auto& expect = f["expect"];
+            const TFoundFile* hit = nullptr;
+            for (const auto& h : one.raw->RawFiles) {
+                if (h.LBA == f["lba"].get<std::int64_t>()) hit = &h;
+            }
+            if (!expect["found"].get<bool>()) {
+                EXPECT_EQ(hit, nullptr);
+                continue;
+            }
+            ASSERT_NE(hit, nullptr);
+            EXPECT_EQ(hit->Ext(), expect["ext"].get<std::string>());
+            const std::int64_t size = expect["size"].is_null() ? kUnknownSize : expect["size"].get<std::int64_t>();
+            EXPECT_EQ(hit->Size, size);
+            if (!expect["identical"].get<bool>() || size <= 0) continue;
+            const std::string name = RawFileName(*hit, 1);
+            ASSERT_TRUE(RawRecoverFile(scan, sizes, *hit, name, out.path().string()));
+            EXPECT_EQ(test::sha256Hex(readAll(out / name)), test::sha256Hex(readAll(dir / sample)));
+            std::filesystem::remove(out / name);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace brenvale::raw
