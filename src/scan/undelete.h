@@ -15,6 +15,7 @@
 
 #include "partitions/partition.h"
 #include "platform/platform.h"
+#include "scan/entry_store.h"
 #include "scan/fat_geometry.h"
 #include "scan/ntfs_file_record.h"
 #include "scan/ntfs_geometry.h"
@@ -261,9 +262,9 @@ private:
     FatGeometry FGeo;
     std::unique_ptr<VolumeReader> FReader;
     std::unique_ptr<FatTable> FFat;
-    std::deque<TMidEntry> FMidEntries;      // FAT12/16 and exFAT records
-    std::deque<TMidEntry32> FMid32Entries;  // FAT32 records
-    std::deque<tntfsfilerecord> FNtfsEntries;
+    EntryStore<TMidEntry> FMidEntries;      // FAT12/16 and exFAT records
+    EntryStore<TMidEntry32> FMid32Entries;  // FAT32 records
+    EntryStore<tntfsfilerecord> FNtfsEntries;
     std::optional<NtfsGeometry> FNtfsGeo;
     std::unique_ptr<NtfsRecordSource> FNtfsRecords;
     std::vector<std::uint32_t> FPathClusters;       // folders on the current path of the walk
