@@ -31,7 +31,7 @@ std::int64_t findBytes(std::span<const std::byte> hay, std::span<const std::byte
 
 RawScan::RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, storage::TDevice* device)
     : sizes_(sizes), bps_(bytesPerSector ? bytesPerSector : 512), device_(device) {
-    carry_.reserve(kCarryBytes);
+    carry_.reserve(2 * kCarryBytes);
 }
 
 ScanContext RawScan::context() {
@@ -54,7 +54,8 @@ int RawScan::callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, 
     return parser(ctx, data, hit);
 }
 
-void RawScan::findMarkers(std::span<const std::byte> batch, std::array<std::int64_t, kEndMarkerKinds>& at) {
+void RawScan::findMarkers(std::span<const std::byte> batch, bool carryValid,
+                          std::array<std::int64_t, kEndMarkerKinds>& at) {
     at.fill(kNotFound);
     std::array<bool, kEndMarkerKinds> needed{};
     for (const auto& hit : PendingRawFiles) needed[static_cast<int>(ContinuationOf(hit).Marker)] = true;
@@ -62,7 +63,7 @@ void RawScan::findMarkers(std::span<const std::byte> batch, std::array<std::int6
         if (!needed[k]) continue;
         const auto marker = EndMarkerBytes(static_cast<EndMarker>(k));
         // A marker cut by the boundary starts in the carried end of the last batch: negative.
-        if (!carry_.empty() && carryNextLba_ >= 0) {
+        if (carryValid && !carry_.empty()) {
             const std::size_t back = std::min(marker.size() - 1, carry_.size());
             std::vector<std::byte>& join = seam_;
             join.assign(carry_.end() - static_cast<std::ptrdiff_t>(back), carry_.end());
@@ -129,8 +130,8 @@ bool RawScan::offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const st
         const int r = callParser(ctx, cont.Parser, hit, seam_);
         if (r != kParseMore) return settle(r);
         pos = position();
-        // No step forward over all those bytes: the walk cannot go on.
-        if (pos < 0) return settle(kParseBroken);
+        // Still short of the head's end: the next batch brings more.
+        if (pos < 0) return false;
     }
     if (pos >= n) return false;
     return settle(callParser(ctx, cont.Parser, hit, batch.subspan(static_cast<std::size_t>(pos))));
@@ -159,9 +160,12 @@ void RawScan::testSectors(ScanContext& ctx, std::span<const std::byte> batch, st
     }
 }
 
-void RawScan::keepCarry(std::span<const std::byte> batch, std::int64_t batchLba) {
+void RawScan::keepCarry(std::span<const std::byte> batch, std::int64_t batchLba, bool follows) {
+    // The last kCarryBytes of what was read, across batches smaller than that.
+    if (!follows || batch.size() >= kCarryBytes) carry_.clear();
     const std::size_t keep = std::min(batch.size(), kCarryBytes);
-    carry_.assign(batch.end() - static_cast<std::ptrdiff_t>(keep), batch.end());
+    carry_.insert(carry_.end(), batch.end() - static_cast<std::ptrdiff_t>(keep), batch.end());
+    if (carry_.size() > kCarryBytes) carry_.erase(carry_.begin(), carry_.end() - static_cast<std::ptrdiff_t>(kCarryBytes));
     // Only whole sectors continue at the next sector.
     carryNextLba_ = batch.size() % bps_ == 0 ? batchLba + static_cast<std::int64_t>(batch.size() / bps_) : -1;
 }
@@ -169,11 +173,10 @@ void RawScan::keepCarry(std::span<const std::byte> batch, std::int64_t batchLba)
 void RawScan::RawSignatureScan(std::span<const std::byte> Buffer, std::int64_t BatchLBA) {
     ScanContext ctx = context();
     const bool carryValid = carryNextLba_ >= 0 && BatchLBA == carryNextLba_;
-    if (!carryValid) carry_.clear();
 
     if (!PendingRawFiles.empty()) {
         std::array<std::int64_t, kEndMarkerKinds> markers{};
-        findMarkers(Buffer, markers);
+        findMarkers(Buffer, carryValid, markers);
         leaving_.assign(PendingRawFiles.size(), 0);
         auto compact = [&] {
             std::size_t out = 0;
@@ -194,7 +197,7 @@ void RawScan::RawSignatureScan(std::span<const std::byte> Buffer, std::int64_t B
         compact();
     }
     testSectors(ctx, Buffer, BatchLBA);
-    keepCarry(Buffer, BatchLBA);
+    keepCarry(Buffer, BatchLBA, carryValid);
 }
 
 void RawScan::FinishPending() {

@@ -63,9 +63,9 @@ private:
     bool offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const std::byte> batch, std::int64_t batchLba,
                       bool carryValid, const std::array<std::int64_t, kEndMarkerKinds>& markers);
     int callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, std::span<const std::byte> data);
-    void findMarkers(std::span<const std::byte> batch, std::array<std::int64_t, kEndMarkerKinds>& at);
+    void findMarkers(std::span<const std::byte> batch, bool carryValid, std::array<std::int64_t, kEndMarkerKinds>& at);
     void testSectors(ScanContext& ctx, std::span<const std::byte> batch, std::int64_t batchLba);
-    void keepCarry(std::span<const std::byte> batch, std::int64_t batchLba);
+    void keepCarry(std::span<const std::byte> batch, std::int64_t batchLba, bool follows);
 
     const SizeTables& sizes_;
     std::uint32_t bps_;
