@@ -91,6 +91,9 @@ struct ScanContext {
     SideTables& Side;
     std::uint32_t BytesPerSector = 512;
     storage::TDevice* Device = nullptr;  // may be null: tests that need it then find nothing
+    // Where a walk whose heads may start hits of their own lists the offsets of the heads it
+    // steps on (in the data it was handed); null when nobody asks.
+    std::vector<std::int64_t>* Heads = nullptr;
 
     std::int64_t MaxSize(const TFoundFile& f) const { return SlotOf(Sizes.MaxSize, f); }
     std::int64_t DefaultSize(const TFoundFile& f) const { return SlotOf(Sizes.DefaultSize, f); }

@@ -45,6 +45,44 @@ void RawScan::finish(TFoundFile hit) {
     }
     if (ValidTypePair(hit.MajorType, hit.MinorType)) ++NumberOfRawFiles[SizeIndex(hit.MajorType, hit.MinorType)];
     RawFiles.push_back(hit);
+    if (!ContinuationOf(hit).SharesWalk) return;
+    const std::int64_t end = hit.Size >= 0 ? hit.LBA * bps_ + hit.Size : -1;
+    walkEnds_[hit.LBA] = end;
+    const auto it = followers_.find(hit.LBA);
+    if (it == followers_.end()) return;
+    std::vector<TFoundFile> following = std::move(it->second);
+    followers_.erase(it);
+    for (TFoundFile& f : following) {
+        f.Size = end >= 0 ? end - f.LBA * bps_ : kUnknownSize;
+        finish(f);
+    }
+}
+
+void RawScan::follow(TFoundFile hit, std::int64_t leader) {
+    const auto ended = walkEnds_.find(leader);
+    if (ended == walkEnds_.end()) {
+        followers_[leader].push_back(hit);
+        return;
+    }
+    hit.Size = ended->second >= 0 ? ended->second - hit.LBA * bps_ : kUnknownSize;
+    finish(hit);
+}
+
+int RawScan::walkInBatch(ScanContext& ctx, const Continuation& cont, TFoundFile& hit, std::span<const std::byte> batch,
+                         std::size_t offset, bool pending) {
+    const auto data = batch.subspan(offset);
+    if (!cont.SharesWalk) return pending ? callParser(ctx, cont.Parser, hit, data) : cont.Parser(ctx, data, hit);
+    heads_.clear();
+    ctx.Heads = &heads_;
+    const int r = pending ? callParser(ctx, cont.Parser, hit, data) : cont.Parser(ctx, data, hit);
+    ctx.Heads = nullptr;
+    for (const std::int64_t h : heads_) {
+        const auto at = static_cast<std::int64_t>(offset) + h;
+        if (at % bps_ == 0 && at / bps_ < static_cast<std::int64_t>(steppedOn_.size()) && steppedOn_[at / bps_] < 0) {
+            steppedOn_[at / bps_] = hit.LBA;
+        }
+    }
+    return r;
 }
 
 int RawScan::callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, std::span<const std::byte> data) {
@@ -134,7 +172,7 @@ bool RawScan::offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const st
         if (pos < 0) return false;
     }
     if (pos >= n) return false;
-    return settle(callParser(ctx, cont.Parser, hit, batch.subspan(static_cast<std::size_t>(pos))));
+    return settle(walkInBatch(ctx, cont, hit, batch, static_cast<std::size_t>(pos), true));
 }
 
 void RawScan::testSectors(ScanContext& ctx, std::span<const std::byte> batch, std::int64_t batchLba) {
@@ -150,7 +188,19 @@ void RawScan::testSectors(ScanContext& ctx, std::span<const std::byte> batch, st
             hit.LBA = batchLba + static_cast<std::int64_t>(g);
             // A camera format the catalogue has no row for: no hit, and no other test either.
             if (hit.Ext() == "crw") break;
-            if (row.Parser && row.Parser(ctx, s.subspan(std::min<std::size_t>(row.HandFrom, s.size())), hit) == kParseMore) {
+            if (!row.Parser) {
+                finish(hit);
+                break;
+            }
+            const Continuation cont = ContinuationOf(hit);
+            if (cont.SharesWalk && steppedOn_[g] >= 0) {
+                follow(hit, steppedOn_[g]);
+                break;
+            }
+            const std::size_t from = g * bps_ + std::min<std::size_t>(row.HandFrom, s.size());
+            const int r = cont.SharesWalk ? walkInBatch(ctx, cont, hit, batch, from, false)
+                                          : row.Parser(ctx, batch.subspan(from), hit);
+            if (r == kParseMore) {
                 PendingRawFiles.push_back(hit);
             } else {
                 finish(hit);
@@ -173,6 +223,8 @@ void RawScan::keepCarry(std::span<const std::byte> batch, std::int64_t batchLba,
 void RawScan::RawSignatureScan(std::span<const std::byte> Buffer, std::int64_t BatchLBA) {
     ScanContext ctx = context();
     const bool carryValid = carryNextLba_ >= 0 && BatchLBA == carryNextLba_;
+    steppedOn_.assign(Buffer.size() / bps_, -1);
+    walkEnds_.clear();
 
     if (!PendingRawFiles.empty()) {
         std::array<std::int64_t, kEndMarkerKinds> markers{};
@@ -212,6 +264,8 @@ void RawScan::FinishPending() {
         finish(hit);
     }
     PendingRawFiles.clear();
+    // Every walk has ended, so every follower has been listed.
+    walkEnds_.clear();
 }
 
 void RawScan::Clear() {
@@ -222,6 +276,8 @@ void RawScan::Clear() {
     FPendFed = 0;
     FPendByType.fill(0);
     side_.Clear();
+    followers_.clear();
+    walkEnds_.clear();
     carry_.clear();
     carryNextLba_ = -1;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "raw/file_types.h"
@@ -63,6 +64,11 @@ private:
     bool offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const std::byte> batch, std::int64_t batchLba,
                       bool carryValid, const std::array<std::int64_t, kEndMarkerKinds>& markers);
     int callParser(ScanContext& ctx, LengthParser parser, TFoundFile& hit, std::span<const std::byte> data);
+    // Runs a parser over batch[offset..) and notes the heads a shared walk stepped on.
+    int walkInBatch(ScanContext& ctx, const Continuation& cont, TFoundFile& hit, std::span<const std::byte> batch,
+                    std::size_t offset, bool pending);
+    // A hit whose head a walk of this batch stepped on: it ends where that walk ends.
+    void follow(TFoundFile hit, std::int64_t leader);
     void findMarkers(std::span<const std::byte> batch, bool carryValid, std::array<std::int64_t, kEndMarkerKinds>& at);
     void testSectors(ScanContext& ctx, std::span<const std::byte> batch, std::int64_t batchLba);
     void keepCarry(std::span<const std::byte> batch, std::int64_t batchLba, bool follows);
@@ -75,6 +81,13 @@ private:
     std::int64_t carryNextLba_ = -1;   // the sector right after it
     std::vector<std::byte> seam_;      // carry + the start of the batch, rebuilt when needed
     std::vector<char> leaving_;        // per pending hit: finished in this batch
+    // Shared walks (see Continuation::SharesWalk): per sector of the batch, the hit whose walk
+    // stepped on a head there (-1: none); the hits that follow a walk still going, by the
+    // walking hit's LBA; where the walks that ended in this batch ended (-1: unknown length).
+    std::vector<std::int64_t> steppedOn_;
+    std::unordered_map<std::int64_t, std::vector<TFoundFile>> followers_;
+    std::unordered_map<std::int64_t, std::int64_t> walkEnds_;
+    std::vector<std::int64_t> heads_;
 };
 
 }  // namespace brenvale::raw

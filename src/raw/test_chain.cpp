@@ -60,7 +60,7 @@ constexpr std::array<ContinuationRow, 5> kContinuations = {{
     {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
     {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
     {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
-    {0, 4, {ParseTar, TarAtEnd, EndMarker::None, false, false}},
+    {0, 4, {ParseTar, TarAtEnd, EndMarker::None, false, false, true}},
     {0, 5, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
 }};
 

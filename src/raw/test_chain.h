@@ -34,6 +34,11 @@ struct Continuation {
     EndMarker Marker = EndMarker::None;
     bool DisposeWhenBroken = false;  // a broken walk means it was no such file
     bool HoldsStream = false;        // `Info` is a decoder of the side tables
+    // Every record head of the format may start a hit of its own (TAR: each member's header),
+    // and such a hit measures the rest of the walk that stepped on it. Its parser lists the
+    // heads it steps on, so those hits take their length from that walk instead of walking the
+    // same records again, which would cost the square of the member count.
+    bool SharesWalk = false;
 };
 Continuation ContinuationOf(const TFoundFile& hit);
 

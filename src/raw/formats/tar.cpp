@@ -135,6 +135,7 @@ int ParseTar(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             }
             // The first block that is no header ends the archive after its last member.
             if (!isHeader(block)) return kParseEnd;
+            if (ctx.Heads) ctx.Heads->push_back(cursor);
             const auto size = number(block, kSizeField, kSizeFieldLen);
             if (!size || *size > static_cast<std::uint64_t>(INT64_MAX / 2)) return kParseBroken;
             const std::int64_t length = static_cast<std::int64_t>(kBlock + (*size + kBlock - 1) / kBlock * kBlock);
