@@ -19,13 +19,6 @@ using ::testing::HasSubstr;
 
 constexpr std::size_t kSector = 512;
 
-ByteVec fileBytes(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> c((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ByteVec out(c.size());
-    std::memcpy(out.data(), c.data(), c.size());
-    return out;
-}
 
 class CarveCli : public ::testing::Test {
 protected:
@@ -40,7 +33,7 @@ protected:
         };
         for (const auto& [lba, bytes] : files) std::copy(bytes.begin(), bytes.end(), disk.begin() + static_cast<std::ptrdiff_t>(lba * kSector));
         image = dir.file("disk.img");
-        std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), static_cast<std::streamsize>(disk.size()));
+        WriteWholeFile(image, disk);
     }
     TempDir dir;
     std::string image;
@@ -98,9 +91,9 @@ TEST_F(CarveCli, WritesThePickedFiles) {
     const auto r = RunCli({"carve", image, "--to", out.string(), "--pick", "1,3-4"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("Recovered Files: 3"));
-    EXPECT_EQ(fileBytes(out / "GZ_1.gz"), files[0].second);
-    EXPECT_EQ(fileBytes(out / "TAR_1.tar"), files[2].second);
-    EXPECT_EQ(fileBytes(out / "GZ_2.gz"), files[3].second);
+    EXPECT_EQ(ReadWholeFile(out / "GZ_1.gz"), files[0].second);
+    EXPECT_EQ(ReadWholeFile(out / "TAR_1.tar"), files[2].second);
+    EXPECT_EQ(ReadWholeFile(out / "GZ_2.gz"), files[3].second);
     EXPECT_FALSE(std::filesystem::exists(out / "DOCX_1.docx"));
 }
 

@@ -19,13 +19,6 @@
 namespace brenvale::raw {
 namespace {
 
-std::vector<std::byte> readAll(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> c((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> out(c.size());
-    std::memcpy(out.data(), c.data(), c.size());
-    return out;
-}
 
 struct Scanned {
     std::unique_ptr<storage::TDevice> device;
@@ -90,7 +83,7 @@ TEST(CarveFixtures, EveryFileComesBackAsTheManifestSays) {
             if (!expect["identical"].get<bool>() || size <= 0) continue;
             const std::string name = RawFileName(*hit, 1);
             ASSERT_TRUE(RawRecoverFile(scan, sizes, *hit, name, out.path().string()));
-            EXPECT_EQ(test::sha256Hex(readAll(out / name)), test::sha256Hex(readAll(dir / sample)));
+            EXPECT_EQ(test::sha256Hex(test::ReadWholeFile(out / name)), test::sha256Hex(test::ReadWholeFile(dir / sample)));
             std::filesystem::remove(out / name);
         }
     }

@@ -22,13 +22,6 @@ using namespace testing;
 constexpr std::uint32_t kSector = 512;
 constexpr char kImage[] = "disk.img";
 
-std::vector<std::byte> readFile(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> c((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::byte> out(c.size());
-    std::memcpy(out.data(), c.data(), c.size());
-    return out;
-}
 
 TEST(BatchSectors, OneMebibyteWithinItsBounds) {
     struct Case {
@@ -180,7 +173,7 @@ TEST_F(RawRecoverTest, WritesTheFileByteForByte) {
         const std::string name = RawFileName(hit, 1);
         ASSERT_TRUE(RawRecoverFile(*scan, sizes, hit, name, dest.path().string())) << name;
         const auto it = std::find_if(files.begin(), files.end(), [&](const auto& f) { return f.first == static_cast<std::uint64_t>(hit.LBA); });
-        EXPECT_EQ(readFile(dest / name), it->second) << name;
+        EXPECT_EQ(test::ReadWholeFile(dest / name), it->second) << name;
     }
     // The same name again gets a name of its own.
     ASSERT_TRUE(RawRecoverFile(*scan, sizes, raw.RawFiles.front(), RawFileName(raw.RawFiles.front(), 1), dest.path().string()));
@@ -209,7 +202,7 @@ TEST_F(RawRecoverTest, SizeWrittenForUnknownAndOversizedHits) {
         EXPECT_EQ(RawRecoverySize(hit, sizes, static_cast<std::uint64_t>(diskBytes), kSector), c.expected) << c.lba << " " << c.size;
         const std::string name = "GZ_" + std::to_string(c.lba) + "_" + std::to_string(c.size) + ".gz";
         ASSERT_TRUE(RawRecoverFile(*scan, sizes, hit, name, dest.path().string()));
-        const auto written = readFile(dest / name);
+        const auto written = test::ReadWholeFile(dest / name);
         ASSERT_EQ(static_cast<std::int64_t>(written.size()), c.expected);
         EXPECT_TRUE(std::equal(written.begin(), written.end(), disk.begin() + c.lba * kSector));
     }
@@ -222,7 +215,7 @@ TEST_F(RawRecoverTest, AReadThatFailsEndsTheFileWithAFailure) {
     EXPECT_FALSE(RawRecoverFile(*scan, sizes, hit, "ZIP_1.zip", dest.path().string()));
     EXPECT_EQ(reports.back().second, scan::kRecoverReadError);
     // What was written is the file's good start, nothing past it.
-    const auto written = readFile(dest / "ZIP_1.zip");
+    const auto written = test::ReadWholeFile(dest / "ZIP_1.zip");
     EXPECT_LT(written.size(), 600u * 1024);
     EXPECT_TRUE(std::equal(written.begin(), written.end(), disk.begin() + 100 * kSector));
 }
