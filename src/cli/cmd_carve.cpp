@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <iterator>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -107,8 +108,8 @@ std::string clockText(double seconds) {
 // One hit as the listing shows it.
 struct Listed {
     const raw::TFoundFile* hit;
-    std::string name;  // as it is written: "ZIP_3.zip"
     std::int64_t writes;
+    int number;  // among the hits of its type: the name it is written under, "ZIP_3.zip"
 };
 
 const char* outcomeText(raw::RangeOutcome o) {
@@ -186,33 +187,38 @@ int runCarve(Context& ctx, CarveArgs a) {
         const std::int64_t writes = raw::RawRecoverySize(hit, ctx.config.Sizes, deviceBytes, bps);
         if (!types.empty() && !types.contains(std::string(hit.Ext()))) continue;
         if (!a.sizeKb.empty() && (writes < a.sizeKb[0] * 1024 || writes > a.sizeKb[1] * 1024)) continue;
-        listed.push_back({&hit, raw::RawFileName(hit, number), writes});
+        listed.push_back({&hit, writes, number});
     }
     std::stable_sort(listed.begin(), listed.end(), [](const Listed& x, const Listed& y) { return x.hit->LBA < y.hit->LBA; });
 
     std::map<std::pair<int, int>, std::size_t> counts;
     for (const auto& l : listed) ++counts[{l.hit->MajorType, l.hit->MinorType}];
-    auto captionOf = [](const raw::TFoundFile& h) {
+    auto captionOf = [](const raw::TFoundFile& h) -> std::string_view {
         const auto* t = raw::FindFileType(h.MajorType, h.MinorType);
-        return std::string(t ? t->Caption : "");
+        return t ? t->Caption : "";
     };
 
     if (ctx.json) {
         // Written a hit at a time: a disk can hold millions.
         ctx.out << "{\"source\":" << nlohmann::json(a.source).dump() << ",\"first_sector\":" << first
                 << ",\"sectors\":" << count << ",\"outcome\":\"" << outcomeText(result.outcome) << "\",\"hits\":[";
+        // By hand: a json object per hit costs more than the scan on a disk full of hits. Every
+        // text here (captions, extensions, names made of them) is plain ASCII without quotes.
+        fmt::memory_buffer buf;
         for (std::size_t i = 0; i < listed.size(); ++i) {
             const auto& h = *listed[i].hit;
-            nlohmann::ordered_json j{{"number", i + 1},
-                                     {"name", listed[i].name},
-                                     {"type", captionOf(h)},
-                                     {"ext", std::string(h.Ext())},
-                                     {"first_sector", h.LBA},
-                                     {"offset", static_cast<std::uint64_t>(h.LBA) * bps},
-                                     {"size", h.Size >= 0 ? nlohmann::ordered_json(h.Size) : nlohmann::ordered_json()},
-                                     {"writes", listed[i].writes}};
-            ctx.out << (i ? "," : "") << j.dump();
+            fmt::format_to(std::back_inserter(buf),
+                           "{}{{\"number\":{},\"name\":\"{}\",\"type\":\"{}\",\"ext\":\"{}\",\"first_sector\":{},"
+                           "\"offset\":{},\"size\":{},\"writes\":{}}}",
+                           i ? "," : "", i + 1, raw::RawFileName(h, listed[i].number), captionOf(h), h.Ext(), h.LBA,
+                           static_cast<std::uint64_t>(h.LBA) * bps, h.Size >= 0 ? std::to_string(h.Size) : "null",
+                           listed[i].writes);
+            if (buf.size() > 65536) {
+                ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+                buf.clear();
+            }
         }
+        ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
         nlohmann::ordered_json c = nlohmann::ordered_json::array();
         for (const auto& [type, n] : counts) {
             const auto* t = raw::FindFileType(type.first, type.second);
@@ -267,7 +273,8 @@ int runCarve(Context& ctx, CarveArgs a) {
         platform::InterruptGuard guard(stopCarve);
         for (std::size_t i = 0; i < listed.size() && !scan.FTerminated && !storage::DeviceAborted; ++i) {
             if (!picked.empty() && !picked.contains(i + 1)) continue;
-            raw::RawRecoverFile(scan, ctx.config.Sizes, *listed[i].hit, listed[i].name, a.destination);
+            const auto& l = listed[i];
+            raw::RawRecoverFile(scan, ctx.config.Sizes, *l.hit, raw::RawFileName(*l.hit, l.number), a.destination);
         }
     }
     gWriting = nullptr;

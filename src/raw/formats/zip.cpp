@@ -79,6 +79,8 @@ std::optional<std::uint64_t> zip64CompressedSize(Bytes extra, bool sizeToo) {
 void noteName(ScanContext& ctx, TFoundFile& hit, Bytes header) {
     const std::uint16_t nameLen = le16(header, 26);
     if (nameLen < 1 || nameLen > kMaxListedName || !storage::fits(header, 30, nameLen)) return;
+    // Made with the first name: most false starts never get that far.
+    if (hit.Info == 0) hit.Info = ctx.Side.NewArchiveInfo();
     TArchiveFileInfo* info = ctx.Side.Archive(hit.Info);
     if (!info) return;
     const auto name = trimmed({reinterpret_cast<const char*>(header.data()) + 30, nameLen});
@@ -275,10 +277,9 @@ int walk(ScanContext& ctx, Bytes data, TFoundFile& hit) {
 
 }  // namespace
 
-bool TestZip(ScanContext& ctx, Bytes s, TFoundFile& hit) {
+bool TestZip(ScanContext&, Bytes s, TFoundFile& hit) {
     if (le32(s, 0) != kLocalHeader || s.size() < 4) return false;
     hit = MakeHit(0, 1, "zip");
-    hit.Info = ctx.Side.NewArchiveInfo();
     return true;
 }
 
