@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +39,31 @@ struct TArchiveFileInfo {
 };
 static_assert(sizeof(TArchiveFileInfo) <= 64);
 
+// What a picture hit knows of itself: its size in pixels, where an embedded preview lies (from
+// the file's start) and, for camera files, the shot's facts. Only the formats that find more
+// than their length get one.
+struct TRawImageInfo {
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::uint16_t PreviewWidth = 0;
+    std::uint16_t PreviewHeight = 0;
+    std::int64_t PreviewOffset = 0;
+    std::int64_t PreviewLength = 0;  // 0: no preview
+    std::uint8_t PreviewKind = 0;    // 0 none, 1 JPEG stream, 2 uncompressed RGB strip
+    std::uint16_t PreviewBits = 0;
+    std::string Make;
+    std::string Model;
+    std::string DateTaken;
+    std::int32_t ISO = 0;
+    std::uint32_t ExposureTime[2] = {0, 0};
+    std::uint32_t FNumber[2] = {0, 0};
+    std::uint32_t FocalLength[2] = {0, 0};
+};
+
+inline constexpr std::uint8_t kPreviewNone = 0;
+inline constexpr std::uint8_t kPreviewJpeg = 1;
+inline constexpr std::uint8_t kPreviewRgb = 2;
+
 // A decompressor run over a gzip or bzip2 stream to find where it ends (formats/compressed_stream).
 class StreamMeasure;
 
@@ -53,6 +79,10 @@ public:
     TArchiveFileInfo* Archive(std::uint32_t info);
     const TArchiveFileInfo* Archive(std::uint32_t info) const;
 
+    std::uint32_t NewImageInfo();
+    TRawImageInfo* Image(std::uint32_t info);
+    const TRawImageInfo* Image(std::uint32_t info) const;
+
     // Decoders held by pending hits. A scan keeps at most kMaxStreams at once (each holds tens
     // of KiB, a bzip2 one up to a few MiB); NewStream answers 0 when all are taken.
     static constexpr std::size_t kMaxStreams = 16;
@@ -64,6 +94,7 @@ public:
 
 private:
     std::deque<TArchiveFileInfo> archives_;  // a deque: growing never copies what is there
+    std::deque<TRawImageInfo> images_;
     std::vector<std::unique_ptr<StreamMeasure>> streams_;
 };
 

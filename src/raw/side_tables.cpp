@@ -35,6 +35,19 @@ const TArchiveFileInfo* SideTables::Archive(std::uint32_t info) const {
     return info >= 1 && info <= archives_.size() ? &archives_[info - 1] : nullptr;
 }
 
+std::uint32_t SideTables::NewImageInfo() {
+    images_.emplace_back();
+    return static_cast<std::uint32_t>(images_.size());
+}
+
+TRawImageInfo* SideTables::Image(std::uint32_t info) {
+    return info >= 1 && info <= images_.size() ? &images_[info - 1] : nullptr;
+}
+
+const TRawImageInfo* SideTables::Image(std::uint32_t info) const {
+    return info >= 1 && info <= images_.size() ? &images_[info - 1] : nullptr;
+}
+
 std::uint32_t SideTables::NewStream(bool bzip2) {
     auto slot = std::find(streams_.begin(), streams_.end(), nullptr);
     if (slot == streams_.end()) {
@@ -55,6 +68,7 @@ void SideTables::FreeStream(std::uint32_t info) {
 
 void SideTables::Clear() {
     archives_.clear();
+    images_.clear();
     streams_.clear();
 }
 

@@ -32,22 +32,22 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"RTF", nullptr, nullptr, 0},
     {"WordPerfect", nullptr, nullptr, 0},
     {"CHM", nullptr, nullptr, 0},
-    {"BMP", nullptr, nullptr, 0},
-    {"JPEG", nullptr, nullptr, 0},
-    {"GIF", nullptr, nullptr, 0},
-    {"CorelDRAW", nullptr, nullptr, 0},
-    {"Sigma X3F", nullptr, nullptr, 0},
-    {"PNG", nullptr, nullptr, 8},
-    {"Fuji RAF", nullptr, nullptr, 0},
+    {"BMP", TestBmp, nullptr, 0},
+    {"JPEG", TestJpeg, ParseJpeg, 0},
+    {"GIF", TestGif, ParseGif, 0},
+    {"CorelDRAW", TestCdr, nullptr, 0},
+    {"Sigma X3F", TestX3f, ParseX3f, 0},
+    {"PNG", TestPng, ParsePng, 8},
+    {"Fuji RAF", TestRaf, nullptr, 0},
     {"TIFF and camera raw", nullptr, nullptr, 0},
-    {"Canon CR3", nullptr, nullptr, 0},
+    {"Canon CR3", TestCr3, nullptr, 0},
     {"PST", nullptr, nullptr, 0},
     {"DBX", nullptr, nullptr, 0},
     {"WAB", nullptr, nullptr, 0},
     {"MBOX", nullptr, nullptr, 0},
     {"MDB / ACCDB", nullptr, nullptr, 0},
     {"Money", nullptr, nullptr, 0},
-    {"Photoshop", nullptr, nullptr, 0},
+    {"Photoshop", TestPsd, nullptr, 0},
 }};
 
 struct ContinuationRow {
@@ -56,12 +56,16 @@ struct ContinuationRow {
     Continuation What;
 };
 
-constexpr std::array<ContinuationRow, 5> kContinuations = {{
+constexpr std::array<ContinuationRow, 9> kContinuations = {{
     {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
     {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
     {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
     {0, 4, {ParseTar, TarAtEnd, EndMarker::None, false, false, true}},
     {0, 5, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
+    {2, 1, {ParseGif, nullptr, EndMarker::None, false, false}},
+    {2, 2, {ParseJpeg, nullptr, EndMarker::None, false, false}},
+    {2, 5, {ParsePng, nullptr, EndMarker::None, false, false}},
+    {2, 17, {ParseX3f, nullptr, EndMarker::None, false, false}},
 }};
 
 constexpr std::array<bool, 256> firstByteSet() {

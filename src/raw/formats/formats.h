@@ -40,4 +40,26 @@ void CompressedStreamAtEnd(ScanContext& ctx, TFoundFile& hit);
 // Cabinet (cab.cpp).
 bool TestCab(ScanContext& ctx, Bytes s, TFoundFile& hit);
 
+// JPEG, PNG and GIF walks (jpeg.cpp, png.cpp, gif.cpp). A PNG hit is handed its chunks, from
+// byte 8 on.
+bool TestJpeg(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestPng(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParsePng(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestGif(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseGif(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// Pictures whose header is all there is to read (picture_heads.cpp).
+bool TestBmp(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestCdr(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestRaf(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestPsd(ScanContext& ctx, Bytes s, TFoundFile& hit);
+
+// Sigma X3F (x3f.cpp) and Canon CR3 (iso_media.cpp). IsoMediaLength: the end of the last
+// whole box of an ISO base-media file, 0 when the first box is not one.
+bool TestX3f(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseX3f(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestCr3(ScanContext& ctx, Bytes s, TFoundFile& hit);
+std::int64_t IsoMediaLength(Bytes data);
+
 }  // namespace brenvale::raw::formats

@@ -21,7 +21,7 @@ constexpr std::uint16_t kLongBlock = 0x8000;     // ADD_SIZE follows the head
 constexpr std::size_t kHeadBytes = 7;
 constexpr std::size_t kLongHeadBytes = 11;
 
-Record readBlock(Bytes p) {
+Record readBlock(const ScanContext&, const TFoundFile&, Bytes p) {
     if (p.size() < 3) return {kRecordIncomplete, 0};
     const std::uint8_t type = storage::u8(p, 2);
     if (type != kEndBlockType && (type < kFirstBlockType || type > kLastBlockType)) return {kRecordInvalid, 0};

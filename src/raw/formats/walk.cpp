@@ -15,7 +15,7 @@ int WalkRecords(ScanContext& ctx, Bytes data, TFoundFile& hit, RecordReader read
     const auto count = static_cast<std::int64_t>(data.size());
     while (cursor < count) {
         if (!guard.Step(cursor)) return kParseBroken;
-        const Record r = read(data.subspan(static_cast<std::size_t>(cursor)));
+        const Record r = read(ctx, hit, data.subspan(static_cast<std::size_t>(cursor)));
         if (r.code == kRecordIncomplete) break;
         if (r.code == kRecordInvalid || r.length <= 0) return kParseBroken;
         if (!AddWithinMax(ctx, hit, r.length)) return kParseBroken;

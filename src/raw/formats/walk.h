@@ -21,8 +21,8 @@ struct Record {
     std::int64_t length = 0;
 };
 
-// Reads the record that starts at p[0] (p runs to the end of the data handed over).
-using RecordReader = Record (*)(Bytes p);
+// Reads the record that starts at p[0] (p runs to the end of the data handed over) of `hit`.
+using RecordReader = Record (*)(const ScanContext& ctx, const TFoundFile& hit, Bytes p);
 
 // Walks data from its first byte: each record's length is added to `Size` (a record that would
 // carry `Size` past the type's maximum ends the walk as broken, leaving `Size` as it was).

@@ -1,0 +1,119 @@
+// JPEG: the marker segments up to the start of scan, then the entropy-coded data up to the end
+// marker. Progressive files have several scans, with tables and scan headers between them.
+//
+// Inside the coded data a 0xFF byte is always followed by 0x00 (a stuffed byte), a restart
+// marker, a fill byte or a marker that ends the scan. Anything else means the bytes are no
+// longer this picture's: a fragmented file continues elsewhere, or was overwritten. The length
+// then ends at that break instead of running on to some later end marker through another
+// file's bytes; so it does where a sector begins with another JPEG's start.
+
+#include <cstring>
+
+#include "raw/formats/formats.h"
+#include "raw/formats/walk.h"
+#include "storage/le.h"
+
+namespace brenvale::raw::formats {
+
+namespace {
+
+constexpr unsigned char kSoi[] = {0xFF, 0xD8, 0xFF};
+
+// `ExtraData1`: where the walk is.
+enum JpegPhase : std::int32_t { kSegments = 0, kScanData = 1 };
+
+bool isRestartOrSoi(unsigned m) {
+    return m >= 0xD0 && m <= 0xD8;
+}
+
+struct Scan {
+    enum Kind { NeedMore, End, Marker, Break } kind;
+    std::int64_t at;  // End: just past FF D9; Marker / Break: where it is; NeedMore: bytes accounted
+};
+
+// Coded data from data[from] on. `hitOffset` is the hit offset of data[0], to know where
+// sectors begin.
+Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint32_t bps) {
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    const auto n = static_cast<std::int64_t>(data.size());
+    std::int64_t i = from;
+    while (i < n) {
+        // Stop at the next sector start: another picture may begin there.
+        const std::int64_t sectorEnd = std::min(n, (hitOffset + i) / bps * bps + bps - hitOffset);
+        const void* ff = std::memchr(b + i, 0xFF, static_cast<std::size_t>(sectorEnd - i));
+        if (!ff) {
+            i = sectorEnd;
+            if (i < n && n - i >= 3 && std::memcmp(b + i, kSoi, 3) == 0) return {Scan::Break, i};
+            continue;
+        }
+        i = static_cast<const unsigned char*>(ff) - b;
+        if (i + 1 >= n) return {Scan::NeedMore, i};  // the FF's partner is in the next data
+        const unsigned m = b[i + 1];
+        if (m == 0x00 || (m >= 0xD0 && m <= 0xD7) || m == 0xFF) {
+            i += m == 0xFF ? 1 : 2;
+        } else if (m == 0xD9) {
+            return {Scan::End, i + 2};
+        } else if (m >= 0xC0 && m != 0xD8) {
+            return {Scan::Marker, i};
+        } else {
+            return {Scan::Break, i};
+        }
+        if (i < n && (hitOffset + i) % bps == 0 && n - i >= 3 && std::memcmp(b + i, kSoi, 3) == 0) {
+            return {Scan::Break, i};
+        }
+    }
+    return {Scan::NeedMore, n};
+}
+
+}  // namespace
+
+bool TestJpeg(ScanContext&, Bytes s, TFoundFile& hit) {
+    if (s.size() < 3 || std::memcmp(s.data(), kSoi, 3) != 0) return false;
+    hit = MakeHit(2, 2, "jpg");
+    return true;
+}
+
+int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
+    RepeatGuard guard;
+    const auto n = static_cast<std::int64_t>(data.size());
+    const std::int64_t base = hit.Size;
+    std::int64_t cursor = 0;
+    while (cursor < n) {
+        if (!guard.Step(cursor)) return kParseBroken;
+        if (hit.ExtraData1 == kScanData) {
+            const Scan s = scanCoded(data, cursor, base, ctx.BytesPerSector);
+            if (s.kind == Scan::NeedMore) {
+                // Accounted up to the last byte examined; a lone FF waits for its partner.
+                if (!AddWithinMax(ctx, hit, s.at - cursor)) return kParseBroken;
+                return kParseMore;
+            }
+            const bool ok = AddWithinMax(ctx, hit, s.at - cursor);
+            if (s.kind == Scan::End) return ok ? kParseEnd : kParseBroken;
+            if (s.kind == Scan::Break || !ok) return kParseBroken;
+            hit.ExtraData1 = kSegments;  // tables and the next scan header of a progressive file
+            cursor = s.at;
+            continue;
+        }
+        const Bytes p = data.subspan(static_cast<std::size_t>(cursor));
+        if (p.size() < 2) break;
+        if (storage::u8(p, 0) != 0xFF) return kParseBroken;
+        const unsigned m = storage::u8(p, 1);
+        std::int64_t length = 2;
+        if (m == 0xD9) return AddWithinMax(ctx, hit, 2) ? kParseEnd : kParseBroken;
+        if (m != 0x01 && !isRestartOrSoi(m) && m != 0xFF) {
+            if (p.size() < 4) break;
+            const std::uint16_t segment = storage::be16(p, 2);
+            if (segment < 2) return kParseBroken;
+            length = 2 + std::int64_t{segment};
+            if (m == 0xDA) hit.ExtraData1 = kScanData;
+        } else if (m == 0xFF) {
+            length = 1;  // a fill byte before a marker
+        }
+        if (!AddWithinMax(ctx, hit, length)) return kParseBroken;
+        cursor += length;
+    }
+    hit.ParsePoint = cursor - n;
+    return kParseMore;
+}
+
+}  // namespace brenvale::raw::formats

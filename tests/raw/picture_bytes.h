@@ -1,0 +1,129 @@
+#pragma once
+// Small pictures built byte by byte from their published layouts, for the tests of the picture
+// length parsers.
+
+#include "archive_bytes.h"
+
+namespace brenvale::raw::testing {
+
+inline void putBe16(ByteVec& v, unsigned x) {
+    put8(v, x >> 8);
+    put8(v, x);
+}
+inline void putBe32(ByteVec& v, std::uint32_t x) {
+    putBe16(v, x >> 16);
+    putBe16(v, x & 0xFFFF);
+}
+
+// A JPEG marker segment: FF, the marker, the 16-bit length and the body.
+inline void segment(ByteVec& v, unsigned marker, const ByteVec& body) {
+    put8(v, 0xFF);
+    put8(v, marker);
+    putBe16(v, static_cast<unsigned>(body.size() + 2));
+    append(v, body);
+}
+
+// Coded data as an encoder leaves it: every FF stuffed with 00, a restart marker every
+// `restartEvery` bytes (0: none).
+inline ByteVec codedData(std::size_t n, unsigned seed, std::size_t restartEvery = 0) {
+    const ByteVec raw = noise(n, seed);
+    ByteVec out;
+    unsigned rst = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (restartEvery && i && i % restartEvery == 0) {
+            put8(out, 0xFF);
+            put8(out, 0xD0 + (rst++ & 7));
+        }
+        out.push_back(raw[i]);
+        if (raw[i] == std::byte{0xFF}) put8(out, 0x00);
+    }
+    return out;
+}
+
+// A baseline (one scan) or progressive (three scans) JPEG whose coded data is noise.
+inline ByteVec jpegOf(std::size_t codedBytes, unsigned seed, bool progressive = false, std::size_t restartEvery = 0) {
+    ByteVec v;
+    put8(v, 0xFF);
+    put8(v, 0xD8);
+    segment(v, 0xE0, bytes(std::string_view("JFIF\0\1\1\0\0\1\0\1\0\0", 14)));
+    segment(v, 0xDB, ByteVec(65, std::byte{1}));
+    segment(v, progressive ? 0xC2 : 0xC0, ByteVec(15, std::byte{2}));
+    if (restartEvery) segment(v, 0xDD, ByteVec{std::byte{0}, std::byte{4}});
+    const int scans = progressive ? 3 : 1;
+    for (int s = 0; s < scans; ++s) {
+        segment(v, 0xC4, ByteVec(30, std::byte{3}));
+        segment(v, 0xDA, ByteVec(10, std::byte{4}));
+        append(v, codedData(codedBytes / scans, seed + static_cast<unsigned>(s), restartEvery));
+    }
+    put8(v, 0xFF);
+    put8(v, 0xD9);
+    return v;
+}
+
+inline void pngChunk(ByteVec& v, std::string_view type, const ByteVec& data) {
+    putBe32(v, static_cast<std::uint32_t>(data.size()));
+    ByteVec typed = bytes(type);
+    append(typed, data);
+    append(v, typed);
+    putBe32(v, crc32Of(typed));
+}
+
+inline ByteVec pngOf(std::size_t idatBytes, unsigned seed, int idatChunks = 1) {
+    ByteVec v = bytes(std::string_view("\x89PNG\r\n\x1A\n", 8));
+    ByteVec ihdr;
+    putBe32(ihdr, 64);
+    putBe32(ihdr, 64);
+    append(ihdr, ByteVec{std::byte{8}, std::byte{2}, std::byte{0}, std::byte{0}, std::byte{0}});
+    pngChunk(v, "IHDR", ihdr);
+    pngChunk(v, "tEXt", bytes("Comment\0made for a test"));
+    for (int i = 0; i < idatChunks; ++i) pngChunk(v, "IDAT", noise(idatBytes / static_cast<std::size_t>(idatChunks), seed + static_cast<unsigned>(i)));
+    pngChunk(v, "IEND", {});
+    return v;
+}
+
+// A GIF89a with a global colour table, a looping extension and `frames` frames, each with a
+// graphic control extension and a local colour table.
+inline ByteVec gifOf(int frames, std::size_t frameBytes, unsigned seed) {
+    ByteVec v = bytes("GIF89a");
+    put16(v, 64);
+    put16(v, 48);
+    put8(v, 0x80 | 0x07);  // global table of 256 colours
+    put8(v, 0);
+    put8(v, 0);
+    append(v, noise(768, seed));
+    append(v, bytes(std::string_view("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19)));
+    for (int f = 0; f < frames; ++f) {
+        append(v, bytes(std::string_view("\x21\xF9\x04\x04\x0A\x00\x00\x00", 8)));
+        put8(v, 0x2C);
+        put16(v, 0);
+        put16(v, 0);
+        put16(v, 64);
+        put16(v, 48);
+        put8(v, 0x80 | 0x01);  // local table of 4 colours
+        append(v, noise(12, seed + 1));
+        put8(v, 8);  // LZW code size
+        const ByteVec data = noise(frameBytes, seed + 2 + static_cast<unsigned>(f));
+        for (std::size_t at = 0; at < data.size(); at += 255) {
+            const std::size_t n = std::min<std::size_t>(255, data.size() - at);
+            put8(v, static_cast<unsigned>(n));
+            v.insert(v.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
+        }
+        put8(v, 0);
+    }
+    put8(v, 0x3B);
+    return v;
+}
+
+inline ByteVec bmpOf(std::int32_t width, std::int32_t height, std::uint32_t declaredSize) {
+    ByteVec v = bytes("BM");
+    put32(v, declaredSize);
+    put32(v, 0);
+    put32(v, 54);
+    put32(v, 40);
+    put32(v, static_cast<std::uint32_t>(width));
+    put32(v, static_cast<std::uint32_t>(height));
+    v.resize(std::max<std::size_t>(declaredSize, 54), std::byte{0x42});
+    return v;
+}
+
+}  // namespace brenvale::raw::testing
