@@ -39,7 +39,7 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"Sigma X3F", TestX3f, ParseX3f, 0},
     {"PNG", TestPng, ParsePng, 8},
     {"Fuji RAF", TestRaf, nullptr, 0},
-    {"TIFF and camera raw", nullptr, nullptr, 0},
+    {"TIFF and camera raw", TestTiff, nullptr, 0},
     {"Canon CR3", TestCr3, nullptr, 0},
     {"PST", nullptr, nullptr, 0},
     {"DBX", nullptr, nullptr, 0},

@@ -62,4 +62,9 @@ int ParseX3f(ScanContext& ctx, Bytes data, TFoundFile& hit);
 bool TestCr3(ScanContext& ctx, Bytes s, TFoundFile& hit);
 std::int64_t IsoMediaLength(Bytes data);
 
+// TIFF and the camera raw files built on it (tiff.cpp): a test that walks the directories over
+// the data it is handed and files the hit by the maker. A Canon CRW makes a "crw" hit, which
+// the scan does not keep.
+bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit);
+
 }  // namespace brenvale::raw::formats
