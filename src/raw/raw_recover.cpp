@@ -66,6 +66,10 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
     const std::int64_t size = RawRecoverySize(aFile, sizes, device.Sectors() * bps, bps);
 
     const std::string dest = scan::UniqueDestName(ErasedFileName, DestPath);
+    // A picture of unknown length gets a deeper measure before the default size is taken.
+    if (aFile.Size <= 0 && aFile.MajorType == 2 && RecoverGraphicFile(scan, sizes, aFile, dest)) {
+        return report(scan::kRecoverSuccessful);
+    }
     // "x": never replace anything, even what appeared since the name was chosen.
     FilePtr out(std::fopen(dest.c_str(), "wbx"));
     if (!out) return report(scan::kRecoverCreateError);

@@ -3,17 +3,22 @@
 // previews.
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "raw/file_types.h"
 #include "raw/found_file.h"
+#include "raw/scan_context.h"
 
 namespace brenvale::scan {
 class TUndelete;
 }
 
 namespace brenvale::raw {
+
+class RawScan;
 
 // The name a hit is listed and recovered under: the upper-case extension, its number among the
 // hits of its type (from 1) and the extension, as "JPG_12.jpg".
@@ -36,5 +41,20 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
 // device delivers them. Empty for a RecoverSize below 1.
 void RecoverRawHead(scan::TUndelete& scan, const TFoundFile& aFile, std::int64_t RecoverSize,
                     std::vector<std::byte>& Output);
+
+// A picture hit of unknown length measured again over its first megabytes read from the
+// device (5,120,000 bytes for JPEG, GIF and PNG, 20,480,000 for the others), and written to
+// DestFileName when that finds its length. False when it does not, when the device does not
+// deliver the file, or while the scan object is busy.
+bool RecoverGraphicFile(scan::TUndelete& scan, const SizeTables& sizes, const TFoundFile& aFile,
+                        const std::string& DestFileName);
+
+// The embedded preview of a camera file, or a JPEG itself, as bytes a decoder can open. False
+// when the hit has none, it is longer than 65,536 sectors or the device does not deliver it.
+bool RecoverThumbnail(scan::TUndelete& scan, const RawScan& raw, const TFoundFile& aFile, std::vector<std::byte>& Output);
+
+// What the first bytes of a file say about its preview (TIFF family, RAF, X3F, CR3, tried in
+// that order); nullopt when the first that takes the bytes finds none.
+std::optional<TRawImageInfo> AnalyseRawHead(std::span<const std::byte> head);
 
 }  // namespace brenvale::raw

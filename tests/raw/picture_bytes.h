@@ -2,6 +2,8 @@
 // Small pictures built byte by byte from their published layouts, for the tests of the picture
 // length parsers.
 
+#include <algorithm>
+
 #include "archive_bytes.h"
 
 namespace brenvale::raw::testing {
@@ -123,6 +125,62 @@ inline ByteVec bmpOf(std::int32_t width, std::int32_t height, std::uint32_t decl
     put32(v, static_cast<std::uint32_t>(width));
     put32(v, static_cast<std::uint32_t>(height));
     v.resize(std::max<std::size_t>(declaredSize, 54), std::byte{0x42});
+    return v;
+}
+
+}  // namespace brenvale::raw::testing
+
+namespace brenvale::raw::testing {
+
+// A little-endian TIFF: IFD0 with the picture size, the maker, one strip of `stripBytes` and a
+// JPEG preview (tags 513/514), and an Exif IFD with the ISO; `dng` adds the DNG version tag.
+// Everything the directories point at lies inside the file, the preview last.
+inline ByteVec tiffOf(std::string make, std::size_t stripBytes, const ByteVec& preview, bool dng = false,
+                      bool crSignature = false) {
+    struct Entry {
+        std::uint16_t tag, type;
+        std::uint32_t count, value;
+    };
+    make.push_back('\0');
+    ByteVec v = bytes(std::string_view("II*\0", 4));
+    put32(v, 16);  // IFD0
+    if (crSignature) {
+        put(v, "CR");
+        put16(v, 2);
+    } else {
+        put32(v, 0);
+    }
+    put32(v, 0);
+    const std::uint32_t entries = dng ? 11 : 10;
+    const std::uint32_t ifd0 = 16, exif = ifd0 + 2 + 12 * entries + 4;
+    const std::uint32_t makeAt = exif + 2 + 12 + 4;
+    const std::uint32_t strip = makeAt + static_cast<std::uint32_t>(make.size());
+    const std::uint32_t jpeg = strip + static_cast<std::uint32_t>(stripBytes);
+    std::vector<Entry> list = {
+        {256, 4, 1, 4000}, {257, 4, 1, 3000}, {259, 3, 1, 1}, {271, 2, static_cast<std::uint32_t>(make.size()), makeAt},
+        {273, 4, 1, strip}, {279, 4, 1, static_cast<std::uint32_t>(stripBytes)}, {513, 4, 1, jpeg},
+        {514, 4, 1, static_cast<std::uint32_t>(preview.size())}, {0x8769, 4, 1, exif}, {0x8827, 3, 1, 400},
+    };
+    if (dng) list.insert(list.end() - 2, {50706, 1, 4, 0x00000401});
+    std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
+    v.resize(ifd0);
+    put16(v, entries);
+    for (const auto& e : list) {
+        put16(v, e.tag);
+        put16(v, e.type);
+        put32(v, e.count);
+        put32(v, e.value);
+    }
+    put32(v, 0);
+    put16(v, 1);  // Exif IFD: the ISO again
+    put16(v, 0x8827);
+    put16(v, 3);
+    put32(v, 1);
+    put32(v, 800);
+    put32(v, 0);
+    put(v, make);
+    append(v, noise(stripBytes, 21));
+    append(v, preview);
     return v;
 }
 

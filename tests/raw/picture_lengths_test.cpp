@@ -101,6 +101,37 @@ TEST(PictureLengths, ExactWhereverTheFileLies) {
     }
 }
 
+// TIFF-structured files are measured to their farthest reference and filed by their maker.
+TEST(PictureLengths, TiffFamilyByMaker) {
+    const ByteVec preview = jpegOf(3000, 31);
+    struct Case {
+        const char* make;
+        bool dng, cr;
+        int minor;
+        const char* ext;
+    };
+    const Case cases[] = {
+        {"NIKON CORPORATION", false, false, 11, "nef"},
+        {"Canon", false, true, 7, "cr2"},
+        {"Canon", false, false, 7, "tif"},
+        {"OLYMPUS IMAGING CORP.", false, false, 12, "orf"},
+        {"PENTAX", true, false, 14, "dng"},
+        {"PENTAX", false, false, 14, "pef"},
+        {"SONY", false, false, 16, "arw"},
+        {"Adobe converter", true, false, 4, "dng"},
+        {"Some Scanner", false, false, 6, "tif"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.make);
+        const ByteVec tiff = tiffOf(c.make, 40000, preview, c.dng, c.cr);
+        ByteVec disk = noiseDisk(512);
+        place(disk, 33, tiff);
+        const auto hit = hitAt(scanDisk(disk, 2048), 33);
+        ASSERT_TRUE(hit);
+        EXPECT_EQ(*hit, (Found{33, static_cast<std::int64_t>(tiff.size()), 2, c.minor, c.ext}));
+    }
+}
+
 TEST(PictureLengths, HeadsThatAreNotPictures) {
     const ByteVec cases[] = {
         bmpOf(11000, 200, 1000),                        // wider than any BMP taken
