@@ -4,7 +4,8 @@
 // and no parser may read outside what it is handed (ASan) or overflow (UBSan).
 //
 // The first byte chooses: even, the scan in batches of 1 + (byte / 2 % 8) sectors against
-// batches of 64; odd, one parser (byte / 2 % 4) over the rest after 24 bytes of hit state.
+// batches of 64; odd, one parser (byte / 2 % 8) over the rest after 24 bytes of hit state, or
+// for 7 the picture tests that walk structures at once.
 
 #include <algorithm>
 #include <cstddef>
@@ -73,11 +74,35 @@ void parseWithState(int which, std::span<const std::byte> data) {
             hit.MajorType = 0, hit.MinorType = 4;
             r = formats::ParseTar(ctx, data, hit);
             break;
-        default:
+        case 3:
             hit.MajorType = 0, hit.MinorType = 2;
             hit.Info = side.NewStream(hit.ExtraData1 & 1);
             r = formats::ParseCompressedStream(ctx, data, hit);
             break;
+        case 4:
+            hit.MajorType = 2, hit.MinorType = 2;
+            hit.ExtraData1 &= 1;
+            r = formats::ParseJpeg(ctx, data, hit);
+            break;
+        case 5:
+            hit.MajorType = 2, hit.MinorType = 5;
+            r = formats::ParsePng(ctx, data, hit);
+            break;
+        case 6:
+            hit.MajorType = 2, hit.MinorType = 1;
+            hit.ExtraData1 %= 3;
+            r = formats::ParseGif(ctx, data, hit);
+            break;
+        default: {
+            hit.MajorType = 2, hit.MinorType = 17;
+            r = formats::ParseX3f(ctx, data, hit);
+            for (auto test : {formats::TestTiff, formats::TestX3f, formats::TestCr3, formats::TestRaf}) {
+                TFoundFile h;
+                if (test(ctx, data, h) && h.Size > 262144000) std::abort();
+            }
+            (void)formats::IsoMediaLength(data);
+            break;
+        }
     }
     if (r < kParseEnd || r > kParseBroken) std::abort();
 }
@@ -89,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::uint8_t mode = bytes[0];
     const std::span<const std::byte> data(reinterpret_cast<const std::byte*>(bytes + 1), size - 1);
     if (mode & 1) {
-        parseWithState(mode / 2 % 4, data);
+        parseWithState(mode / 2 % 8, data);
         return 0;
     }
     // Small maximum sizes, so the limits are met within the input.
