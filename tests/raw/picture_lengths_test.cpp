@@ -163,6 +163,7 @@ TEST(PictureLengths, BrokenJpegEndsAtTheBreak) {
     };
     const Case cases[] = {
         {"another JPEG follows", second, 0},
+        {"a PNG follows", pngOf(9000, 14), -1},
         {"bytes no coder writes follow", garbage, -1},
     };
     for (const auto& c : cases) {
@@ -181,6 +182,36 @@ TEST(PictureLengths, BrokenJpegEndsAtTheBreak) {
             }
         }
     }
+}
+
+// Restart markers count D0 to D7 in turn: coded data of another picture that follows a
+// fragment shows itself by its markers, even with no invalid byte pair in it.
+TEST(PictureLengths, RestartMarkersOutOfTurnEndTheJpeg) {
+    const ByteVec first = jpegOf(60000, 15, false, 100);
+    const ByteVec other = jpegOf(60000, 16, false, 100);
+    const std::size_t keptSectors = 30;
+    // The other picture's coded data from a sector where its next restart marker is not the
+    // one the first picture's data expects after its last.
+    auto lastRestart = [](const ByteVec& v, std::size_t end) {
+        int last = -1;
+        for (std::size_t i = 0; i + 1 < end; ++i) {
+            if (v[i] == std::byte{0xFF} && std::to_integer<int>(v[i + 1]) >= 0xD0 && std::to_integer<int>(v[i + 1]) <= 0xD7) last = std::to_integer<int>(v[i + 1]) - 0xD0;
+        }
+        return last;
+    };
+    const int expected = (lastRestart(first, keptSectors * kSector) + 1) % 8;
+    std::size_t from = 20 * kSector;
+    for (;; from += kSector) {
+        std::size_t i = from;
+        while (!(other[i] == std::byte{0xFF} && std::to_integer<int>(other[i + 1]) >= 0xD0 && std::to_integer<int>(other[i + 1]) <= 0xD7)) ++i;
+        if (std::to_integer<int>(other[i + 1]) - 0xD0 != expected && i - from < kSector) break;
+    }
+    ByteVec disk = noiseDisk(512);
+    place(disk, 10, ByteVec(first.begin(), first.begin() + keptSectors * kSector));
+    place(disk, 10 + keptSectors, ByteVec(other.begin() + static_cast<std::ptrdiff_t>(from), other.end()));
+    const auto hit = hitAt(scanDisk(disk, 8), 10);
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(hit->size, static_cast<std::int64_t>(keptSectors * kSector));
 }
 
 }  // namespace

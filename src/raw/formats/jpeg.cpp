@@ -2,12 +2,16 @@
 // marker. Progressive files have several scans, with tables and scan headers between them.
 //
 // Inside the coded data a 0xFF byte is always followed by 0x00 (a stuffed byte), a restart
-// marker, a fill byte or a marker that ends the scan. Anything else means the bytes are no
-// longer this picture's: a fragmented file continues elsewhere, or was overwritten. The length
-// then ends at that break instead of running on to some later end marker through another
-// file's bytes; so it does where a sector begins with another JPEG's start.
+// marker (D0..D7, in turn), a fill byte or a marker that ends the scan. Anything else means the
+// bytes are no longer this picture's: a fragmented file continues elsewhere, or was
+// overwritten. So does a sector that begins like another file. The length then ends at the
+// start of the sector where the break shows, instead of running on to some later end marker
+// through another file's bytes: what follows a fragment begins on a sector boundary, so the
+// bytes from there to the break are not the picture's either.
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "raw/formats/formats.h"
 #include "raw/formats/walk.h"
@@ -18,6 +22,22 @@ namespace brenvale::raw::formats {
 namespace {
 
 constexpr unsigned char kSoi[] = {0xFF, 0xD8, 0xFF};
+
+// Starts of files that the coded data of a picture does not run into.
+constexpr std::string_view kForeignStarts[] = {
+    {"\xFF\xD8\xFF", 3}, {"\x89PNG", 4}, {"GIF8", 4}, {"PK\x03\x04", 4}, {"Rar!", 4}, {"%PDF", 4},
+    {"\x1F\x8B\x08", 3}, {"BZh", 3}, {"MSCF", 4}, {"8BPS", 4}, {"RIFF", 4}, {"II*\0", 4}, {"MM\0*", 4},
+    {"\xD0\xCF\x11\xE0", 4}, {"7z\xBC\xAF", 4}, {"ftyp", 4},
+};
+
+bool startsLikeAFile(const unsigned char* p, std::size_t n) {
+    for (const auto& start : kForeignStarts) {
+        // ISO media files carry their mark at offset 4.
+        const std::size_t at = start == "ftyp" ? 4 : 0;
+        if (n >= at + start.size() && std::memcmp(p + at, start.data(), start.size()) == 0) return true;
+    }
+    return false;
+}
 
 // `ExtraData1`: where the walk is.
 enum JpegPhase : std::int32_t { kSegments = 0, kScanData = 1 };
@@ -32,8 +52,8 @@ struct Scan {
 };
 
 // Coded data from data[from] on. `hitOffset` is the hit offset of data[0], to know where
-// sectors begin.
-Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint32_t bps) {
+// sectors begin; `restart` the last restart marker met (-1: none yet), updated.
+Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint32_t bps, std::int32_t& restart) {
     const auto* b = reinterpret_cast<const unsigned char*>(data.data());
     const auto n = static_cast<std::int64_t>(data.size());
     std::int64_t i = from;
@@ -43,13 +63,20 @@ Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint3
         const void* ff = std::memchr(b + i, 0xFF, static_cast<std::size_t>(sectorEnd - i));
         if (!ff) {
             i = sectorEnd;
-            if (i < n && n - i >= 3 && std::memcmp(b + i, kSoi, 3) == 0) return {Scan::Break, i};
+            if (i < n && startsLikeAFile(b + i, static_cast<std::size_t>(n - i))) return {Scan::Break, i};
             continue;
         }
         i = static_cast<const unsigned char*>(ff) - b;
         if (i + 1 >= n) return {Scan::NeedMore, i};  // the FF's partner is in the next data
         const unsigned m = b[i + 1];
-        if (m == 0x00 || (m >= 0xD0 && m <= 0xD7) || m == 0xFF) {
+        if (m >= 0xD0 && m <= 0xD7) {
+            // Restart markers count D0 to D7 and round again; one out of turn is another
+            // picture's coded data.
+            const auto number = static_cast<std::int32_t>(m - 0xD0);
+            if (restart >= 0 && restart < 8 && number != (restart + 1) % 8) return {Scan::Break, i};
+            restart = number;
+            i += 2;
+        } else if (m == 0x00 || m == 0xFF) {
             i += m == 0xFF ? 1 : 2;
         } else if (m == 0xD9) {
             return {Scan::End, i + 2};
@@ -58,7 +85,7 @@ Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint3
         } else {
             return {Scan::Break, i};
         }
-        if (i < n && (hitOffset + i) % bps == 0 && n - i >= 3 && std::memcmp(b + i, kSoi, 3) == 0) {
+        if (i < n && (hitOffset + i) % bps == 0 && startsLikeAFile(b + i, static_cast<std::size_t>(n - i))) {
             return {Scan::Break, i};
         }
     }
@@ -81,15 +108,23 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
     while (cursor < n) {
         if (!guard.Step(cursor)) return kParseBroken;
         if (hit.ExtraData1 == kScanData) {
-            const Scan s = scanCoded(data, cursor, base, ctx.BytesPerSector);
+            const Scan s = scanCoded(data, cursor, base, ctx.BytesPerSector, hit.ExtraData2);
             if (s.kind == Scan::NeedMore) {
                 // Accounted up to the last byte examined; a lone FF waits for its partner.
                 if (!AddWithinMax(ctx, hit, s.at - cursor)) return kParseBroken;
                 return kParseMore;
             }
+            if (s.kind == Scan::Break) {
+                // Cut at the start of the sector that shows the break (see above), but never
+                // before the coded data began.
+                const std::int64_t breakAt = base + s.at;
+                const std::int64_t cut = std::max(breakAt / ctx.BytesPerSector * ctx.BytesPerSector, base + cursor);
+                (void)AddWithinMax(ctx, hit, cut - hit.Size);
+                return kParseBroken;
+            }
             const bool ok = AddWithinMax(ctx, hit, s.at - cursor);
             if (s.kind == Scan::End) return ok ? kParseEnd : kParseBroken;
-            if (s.kind == Scan::Break || !ok) return kParseBroken;
+            if (!ok) return kParseBroken;
             hit.ExtraData1 = kSegments;  // tables and the next scan header of a progressive file
             cursor = s.at;
             continue;
@@ -105,7 +140,10 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             const std::uint16_t segment = storage::be16(p, 2);
             if (segment < 2) return kParseBroken;
             length = 2 + std::int64_t{segment};
-            if (m == 0xDA) hit.ExtraData1 = kScanData;
+            if (m == 0xDA) {
+                hit.ExtraData1 = kScanData;
+                hit.ExtraData2 = -1;  // restart markers count afresh in each scan
+            }
         } else if (m == 0xFF) {
             length = 1;  // a fill byte before a marker
         }
