@@ -39,7 +39,7 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"Sigma X3F", TestX3f, ParseX3f, 0},
     {"PNG", TestPng, ParsePng, 8},
     {"Fuji RAF", TestRaf, nullptr, 0},
-    {"TIFF and camera raw", TestTiff, nullptr, 0},
+    {"TIFF and camera raw", TestTiff, ParseTiff, 0},
     {"Canon CR3", TestCr3, nullptr, 0},
     {"PST", nullptr, nullptr, 0},
     {"DBX", nullptr, nullptr, 0},
@@ -56,7 +56,7 @@ struct ContinuationRow {
     Continuation What;
 };
 
-constexpr std::array<ContinuationRow, 9> kContinuations = {{
+constexpr std::array<ContinuationRow, 10> kContinuations = {{
     {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
     {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
     {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
@@ -65,6 +65,7 @@ constexpr std::array<ContinuationRow, 9> kContinuations = {{
     {2, 1, {ParseGif, nullptr, EndMarker::None, false, false}},
     {2, 2, {ParseJpeg, nullptr, EndMarker::None, false, false}},
     {2, 5, {ParsePng, nullptr, EndMarker::None, false, false}},
+    {2, 6, {ParseTiff, nullptr, EndMarker::None, true, false}},
     {2, 17, {ParseX3f, nullptr, EndMarker::None, false, false}},
 }};
 

@@ -1,5 +1,6 @@
 // The signature scan over disk images holding files made by the real tools (zip, fastjar, tar,
-// gzip, bzip2, gcab, python-docx, openpyxl, hand-built RAR), placed contiguous, across batch
+// gzip, bzip2, gcab, python-docx, openpyxl, hand-built RAR; ImageMagick and exiftool for the
+// pictures), placed contiguous, across batch
 // boundaries, at the end of the image, truncated, overwritten and fragmented. What must come
 // back is in the manifest, derived from the original files.
 
@@ -40,8 +41,7 @@ Scanned scanImage(platform::Platform& os, const std::filesystem::path& image, co
     return s;
 }
 
-TEST(CarveFixtures, EveryFileComesBackAsTheManifestSays) {
-    BRENVALE_REQUIRE_FIXTURE(manifestPath, "carve/manifest.json");
+void checkManifest(const std::filesystem::path& manifestPath) {
     const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
     const auto dir = manifestPath.parent_path();
     auto os = platform::makeLinuxPlatform();
@@ -87,6 +87,16 @@ TEST(CarveFixtures, EveryFileComesBackAsTheManifestSays) {
             std::filesystem::remove(out / name);
         }
     }
+}
+
+TEST(CarveFixtures, ArchivesComeBackAsTheManifestSays) {
+    BRENVALE_REQUIRE_FIXTURE(manifest, "carve/manifest.json");
+    checkManifest(manifest);
+}
+
+TEST(CarveFixtures, PicturesComeBackAsTheManifestSays) {
+    BRENVALE_REQUIRE_FIXTURE(manifest, "carve/pictures.json");
+    checkManifest(manifest);
 }
 
 }  // namespace

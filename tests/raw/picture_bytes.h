@@ -134,16 +134,32 @@ namespace brenvale::raw::testing {
 
 // A little-endian TIFF: IFD0 with the picture size, the maker, one strip of `stripBytes` and a
 // JPEG preview (tags 513/514), and an Exif IFD with the ISO; `dng` adds the DNG version tag.
-// Everything the directories point at lies inside the file, the preview last.
+// The directories come first, or, with `directoriesLast` (as ImageMagick writes), after the
+// strip and the preview; either way nothing lies past the file's last referenced byte.
 inline ByteVec tiffOf(std::string make, std::size_t stripBytes, const ByteVec& preview, bool dng = false,
-                      bool crSignature = false) {
+                      bool crSignature = false, bool directoriesLast = false) {
     struct Entry {
         std::uint16_t tag, type;
         std::uint32_t count, value;
     };
     make.push_back('\0');
+    const std::uint32_t entries = dng ? 11 : 10;
+    const std::uint32_t ifdBytes = 2 + 12 * entries + 4, exifBytes = 2 + 12 + 4;
+    const auto makeBytes = static_cast<std::uint32_t>(make.size());
+    std::uint32_t ifd0, strip, jpeg;
+    if (directoriesLast) {
+        strip = 16;
+        jpeg = strip + static_cast<std::uint32_t>(stripBytes);
+        ifd0 = jpeg + static_cast<std::uint32_t>(preview.size());
+        ifd0 += ifd0 % 2;
+    } else {
+        ifd0 = 16;
+        strip = ifd0 + ifdBytes + exifBytes + makeBytes;
+        jpeg = strip + static_cast<std::uint32_t>(stripBytes);
+    }
+    const std::uint32_t exif = ifd0 + ifdBytes, makeAt = exif + exifBytes;
     ByteVec v = bytes(std::string_view("II*\0", 4));
-    put32(v, 16);  // IFD0
+    put32(v, ifd0);
     if (crSignature) {
         put(v, "CR");
         put16(v, 2);
@@ -151,36 +167,37 @@ inline ByteVec tiffOf(std::string make, std::size_t stripBytes, const ByteVec& p
         put32(v, 0);
     }
     put32(v, 0);
-    const std::uint32_t entries = dng ? 11 : 10;
-    const std::uint32_t ifd0 = 16, exif = ifd0 + 2 + 12 * entries + 4;
-    const std::uint32_t makeAt = exif + 2 + 12 + 4;
-    const std::uint32_t strip = makeAt + static_cast<std::uint32_t>(make.size());
-    const std::uint32_t jpeg = strip + static_cast<std::uint32_t>(stripBytes);
     std::vector<Entry> list = {
-        {256, 4, 1, 4000}, {257, 4, 1, 3000}, {259, 3, 1, 1}, {271, 2, static_cast<std::uint32_t>(make.size()), makeAt},
+        {256, 4, 1, 4000}, {257, 4, 1, 3000}, {259, 3, 1, 1}, {271, 2, makeBytes, makeAt},
         {273, 4, 1, strip}, {279, 4, 1, static_cast<std::uint32_t>(stripBytes)}, {513, 4, 1, jpeg},
         {514, 4, 1, static_cast<std::uint32_t>(preview.size())}, {0x8769, 4, 1, exif}, {0x8827, 3, 1, 400},
     };
     if (dng) list.insert(list.end() - 2, {50706, 1, 4, 0x00000401});
     std::sort(list.begin(), list.end(), [](const Entry& a, const Entry& b) { return a.tag < b.tag; });
-    v.resize(ifd0);
-    put16(v, entries);
-    for (const auto& e : list) {
-        put16(v, e.tag);
-        put16(v, e.type);
-        put32(v, e.count);
-        put32(v, e.value);
-    }
-    put32(v, 0);
-    put16(v, 1);  // Exif IFD: the ISO again
-    put16(v, 0x8827);
-    put16(v, 3);
-    put32(v, 1);
-    put32(v, 800);
-    put32(v, 0);
-    put(v, make);
+    auto directories = [&] {
+        v.resize(ifd0, std::byte{0});
+        put16(v, entries);
+        for (const auto& e : list) {
+            put16(v, e.tag);
+            put16(v, e.type);
+            put32(v, e.count);
+            put32(v, e.value);
+        }
+        put32(v, 0);
+        put16(v, 1);  // Exif IFD: the ISO again
+        put16(v, 0x8827);
+        put16(v, 3);
+        put32(v, 1);
+        put32(v, 800);
+        put32(v, 0);
+        put(v, make);
+    };
+    if (!directoriesLast) directories();
+    v.resize(strip, std::byte{0});
     append(v, noise(stripBytes, 21));
     append(v, preview);
+    if (directoriesLast) directories();
+    v.resize(v.size() + v.size() % 2, std::byte{0});
     return v;
 }
 

@@ -122,13 +122,18 @@ TEST(PictureLengths, TiffFamilyByMaker) {
         {"Some Scanner", false, false, 6, "tif"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.make);
-        const ByteVec tiff = tiffOf(c.make, 40000, preview, c.dng, c.cr);
-        ByteVec disk = noiseDisk(512);
-        place(disk, 33, tiff);
-        const auto hit = hitAt(scanDisk(disk, 2048), 33);
-        ASSERT_TRUE(hit);
-        EXPECT_EQ(*hit, (Found{33, static_cast<std::int64_t>(tiff.size()), 2, c.minor, c.ext}));
+        for (bool last : {false, true}) {
+            SCOPED_TRACE(std::string(c.make) + (last ? ", directories last" : ""));
+            const ByteVec tiff = tiffOf(c.make, 40000, preview, c.dng, c.cr, last);
+            ByteVec disk = noiseDisk(512);
+            place(disk, 33, tiff);
+            // Small batches put the directories of the second layout batches after its start.
+            for (std::size_t batch : {std::size_t{4}, std::size_t{2048}}) {
+                const auto hit = hitAt(scanDisk(disk, batch), 33);
+                ASSERT_TRUE(hit);
+                EXPECT_EQ(*hit, (Found{33, static_cast<std::int64_t>(tiff.size()), 2, c.minor, c.ext})) << batch;
+            }
+        }
     }
 }
 

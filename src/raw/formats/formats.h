@@ -66,5 +66,8 @@ std::int64_t IsoMediaLength(Bytes data);
 // the data it is handed and files the hit by the maker. A Canon CRW makes a "crw" hit, which
 // the scan does not keep.
 bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit);
+// A TIFF whose first directory lies past the batch that began it is walked when the scan
+// reaches that directory; every other TIFF hit is measured by its test.
+int ParseTiff(ScanContext& ctx, Bytes data, TFoundFile& hit);
 
 }  // namespace brenvale::raw::formats

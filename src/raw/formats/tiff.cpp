@@ -4,6 +4,7 @@
 // embedded preview, and the maker text decides which camera family the file belongs to.
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -52,18 +53,25 @@ std::uint64_t typeSize(std::uint16_t type) {
 
 class IfdWalker {
 public:
-    IfdWalker(Bytes data, bool bigEndian, TFoundFile& hit, TRawImageInfo& info)
-        : d_(data), be_(bigEndian), hit_(hit), info_(info), n_(static_cast<std::int64_t>(data.size())) {}
+    // `data` holds the file's bytes from offset `origin` on: all offsets are the file's own, and
+    // what lies before the origin is counted for the length but cannot be read.
+    IfdWalker(Bytes data, std::int64_t origin, bool bigEndian, TFoundFile& hit, TRawImageInfo& info)
+        : d_(data), be_(bigEndian), hit_(hit), info_(info), origin_(origin),
+          n_(origin + static_cast<std::int64_t>(data.size())) {}
 
     std::uint16_t u16(std::int64_t at) const {
-        const auto o = static_cast<std::size_t>(at);
+        if (at < origin_) return 0;
+        const auto o = static_cast<std::size_t>(at - origin_);
         return be_ ? storage::be16(d_, o) : storage::le16(d_, o);
     }
     std::uint32_t u32(std::int64_t at) const {
-        const auto o = static_cast<std::size_t>(at);
+        if (at < origin_) return 0;
+        const auto o = static_cast<std::size_t>(at - origin_);
         return be_ ? storage::be32(d_, o) : storage::le32(d_, o);
     }
-    bool inside(std::int64_t at, std::int64_t len) const { return at >= 0 && len >= 0 && at <= n_ && len <= n_ - at; }
+    bool inside(std::int64_t at, std::int64_t len) const {
+        return at >= origin_ && len >= 0 && at <= n_ && len <= n_ - at;
+    }
 
     // Whether the first IFD at `b` holds `tag`.
     bool ifdHolds(std::int64_t b, std::uint16_t tag) const {
@@ -130,7 +138,7 @@ private:
         const std::int64_t at = size <= 4 ? e + 8 : u32(e + 8);
         const auto len = static_cast<std::int64_t>(std::min<std::uint64_t>(size, 255));
         if (!inside(at, len)) return {};
-        std::string s(reinterpret_cast<const char*>(d_.data()) + at, static_cast<std::size_t>(len));
+        std::string s(reinterpret_cast<const char*>(d_.data()) + (at - origin_), static_cast<std::size_t>(len));
         return s.substr(0, s.find('\0'));
     }
 
@@ -306,13 +314,15 @@ private:
     bool be_;
     TFoundFile& hit_;
     TRawImageInfo& info_;
-    std::int64_t n_;
+    std::int64_t origin_;
+    std::int64_t n_;  // the file offset just past the data
     std::vector<std::int64_t> seen_;
     std::uint32_t sonyPrivate_ = 0;
 };
 
 // Type and extension by the maker text, lower-cased.
-void classify(TFoundFile& hit, const TRawImageInfo& info, const std::string& make, Bytes s, bool dng, bool hasWidth) {
+void classify(TFoundFile& hit, const TRawImageInfo& info, const std::string& make, std::span<const std::byte> s, bool dng,
+              bool hasWidth) {
     auto set = [&](std::uint16_t minor, std::string_view ext) {
         hit.MinorType = minor;
         hit.SetExt(ext);
@@ -339,39 +349,47 @@ void classify(TFoundFile& hit, const TRawImageInfo& info, const std::string& mak
 
 }  // namespace
 
-bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit) {
-    if (s.size() < 8) return false;
-    const bool big = storage::u8(s, 0) == 'M' && storage::u8(s, 1) == 'M';
-    const bool little = storage::u8(s, 0) == 'I' && storage::u8(s, 1) == 'I';
-    if (!big && !little) return false;
-    const bool crw = s.size() >= 14 && std::memcmp(s.data() + 6, "HEAPCCDR", 8) == 0;
-    const std::uint32_t first = big ? storage::be32(s, 4) : storage::le32(s, 4);
-    if (!crw && first > kMaxFirstIfd) return false;
+namespace {
 
-    TFoundFile found = MakeHit(2, 6, "tif");
+// `ExtraData1` of a TIFF hit whose first directory lay past the batch that began it: the walk
+// waits for the batch that holds it. `ExtraData2` keeps what the first bytes said.
+constexpr std::int32_t kDirectoryAhead = 1;  // made by the test; the first call only arms it
+constexpr std::int32_t kDirectoryArmed = 2;
+constexpr std::int32_t kBigEndian = 1;
+constexpr std::int32_t kCrMark = 2;
+
+struct Head {
+    bool big = false;
+    bool cr = false;  // "CR" at offset 8: a Canon CR2
+    std::uint16_t version = 0;
+    std::uint32_t first = 0;
+};
+
+// Walks the directories from the first, over data that holds the file from `origin` on, and
+// makes the hit: false when the directories are no TIFF's.
+bool walkAndFile(ScanContext& ctx, Bytes data, std::int64_t origin, const Head& head, TFoundFile& found) {
     TRawImageInfo info;
-    IfdWalker walker(s, big, found, info);
-    walker.version = big ? storage::be16(s, 2) : storage::le16(s, 2);
-    const bool dng = walker.ifdHolds(first, kDngVersion);
-    const bool hasWidth = walker.ifdHolds(first, kWidth);
+    IfdWalker walker(data, origin, head.big, found, info);
+    walker.version = head.version;
+    const bool dng = walker.ifdHolds(head.first, kDngVersion);
+    const bool hasWidth = walker.ifdHolds(head.first, kWidth);
     walker.firstIsArw = !dng && hasWidth;
-    walker.firstIfd = first;
-    const Walk w = walker.walk(first, 0);
-    if (w == Walk::Invalid) {
-        if (!crw) return false;
-        hit = MakeHit(2, 7, "crw");
-        hit.Size = kCrwSize;
-        return true;
-    }
+    walker.firstIfd = head.first;
+    const Walk w = walker.walk(head.first, 0);
+    if (w == Walk::Invalid) return false;
     if (w == Walk::Beyond) {
         if (found.Size > kLargestTiff) return false;
         if (found.Size < kSmallestBeyond) found.Size = kUnknownSize;
     }
     if (found.Size > kLargestTiff) found.Size = kUnknownSize;
-    classify(found, info, walker.makeLower, s, dng, hasWidth);
-    if (found.MinorType == 13) {
-        const auto within = static_cast<std::size_t>(std::min<std::int64_t>(found.Size, static_cast<std::int64_t>(s.size())));
-        if (const auto preview = LargestEmbeddedJpeg(s.first(within))) {
+    // Values start on word boundaries, and writers pad the last one to keep the file even.
+    if (found.Size > 0 && found.Size % 2 != 0) ++found.Size;
+    std::array<std::byte, 10> mark{};
+    if (head.cr) mark[8] = std::byte{'C'}, mark[9] = std::byte{'R'};
+    classify(found, info, walker.makeLower, mark, dng, hasWidth);
+    if (found.MinorType == 13 && origin == 0) {
+        const auto within = static_cast<std::size_t>(std::min<std::int64_t>(found.Size, static_cast<std::int64_t>(data.size())));
+        if (const auto preview = LargestEmbeddedJpeg(data.first(within))) {
             info.PreviewOffset = preview->offset;
             info.PreviewLength = preview->length;
             info.PreviewKind = kPreviewJpeg;
@@ -379,8 +397,70 @@ bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     }
     found.Info = ctx.Side.NewImageInfo();
     if (TRawImageInfo* slot = ctx.Side.Image(found.Info)) *slot = std::move(info);
+    return true;
+}
+
+}  // namespace
+
+bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit) {
+    if (s.size() < 8) return false;
+    Head head;
+    head.big = storage::u8(s, 0) == 'M' && storage::u8(s, 1) == 'M';
+    const bool little = storage::u8(s, 0) == 'I' && storage::u8(s, 1) == 'I';
+    if (!head.big && !little) return false;
+    const bool crw = s.size() >= 14 && std::memcmp(s.data() + 6, "HEAPCCDR", 8) == 0;
+    head.first = head.big ? storage::be32(s, 4) : storage::le32(s, 4);
+    head.version = head.big ? storage::be16(s, 2) : storage::le16(s, 2);
+    head.cr = s.size() >= 10 && storage::u8(s, 8) == 'C' && storage::u8(s, 9) == 'R';
+    if (!crw && head.first > kMaxFirstIfd) return false;
+
+    // Writers that put the directory after the picture data leave it past this batch: the walk
+    // waits for the batch that holds it (see ParseTiff).
+    if (!crw && head.first >= s.size() && head.first >= 8) {
+        hit = MakeHit(2, 6, "tif");
+        hit.ExtraData1 = kDirectoryAhead;
+        hit.ExtraData2 = (head.big ? kBigEndian : 0) | (head.cr ? kCrMark : 0) | (std::int32_t{head.version} << 16);
+        hit.Size = head.first;
+        return true;
+    }
+    TFoundFile found = MakeHit(2, 6, "tif");
+    if (!walkAndFile(ctx, s, 0, head, found)) {
+        if (!crw) return false;
+        hit = MakeHit(2, 7, "crw");
+        hit.Size = kCrwSize;
+        return true;
+    }
     hit = found;
     return true;
+}
+
+int ParseTiff(ScanContext& ctx, Bytes data, TFoundFile& hit) {
+    if (hit.ExtraData1 == kDirectoryAhead) {
+        // The call right after the test, with the batch that began the file: the directory
+        // lies beyond it.
+        hit.ExtraData1 = kDirectoryArmed;
+        return kParseMore;
+    }
+    if (hit.ExtraData1 != kDirectoryArmed) return kParseEnd;  // measured by its test
+    // Handed the data from the first directory on; a directory cut by the batch's end comes
+    // whole through the carried tail.
+    if (data.size() < 2) return kParseMore;
+    const std::int64_t entries = (hit.ExtraData2 & kBigEndian) ? storage::be16(data, 0) : storage::le16(data, 0);
+    if (static_cast<std::int64_t>(data.size()) < 2 + 12 * entries + 4) return kParseMore;
+    Head head;
+    head.big = hit.ExtraData2 & kBigEndian;
+    head.cr = hit.ExtraData2 & kCrMark;
+    head.version = static_cast<std::uint16_t>(static_cast<std::uint32_t>(hit.ExtraData2) >> 16);
+    head.first = static_cast<std::uint32_t>(hit.Size);
+    TFoundFile found = MakeHit(2, 6, "tif", hit.LBA);
+    if (!walkAndFile(ctx, data, hit.Size, head, found)) return kParseBroken;
+    hit.MajorType = found.MajorType;
+    hit.MinorType = found.MinorType;
+    hit.ExtName = found.ExtName;
+    hit.Info = found.Info;
+    hit.Size = found.Size;
+    hit.ExtraData1 = 0;
+    return kParseEnd;
 }
 
 }  // namespace brenvale::raw::formats
