@@ -153,6 +153,9 @@ private:
     bool list(std::int64_t e, std::uint64_t size, std::vector<std::uint32_t>& out) const {
         const std::uint16_t type = u16(e + 2);
         const std::uint32_t count = u32(e + 4);
+        // Offsets and lengths are SHORT or LONG; any other type lists nothing (and its size
+        // would say nothing about how many values there are).
+        if (type != 3 && type != 4) return true;
         const std::int64_t at = size <= 4 ? e + 8 : u32(e + 8);
         if (size > static_cast<std::uint64_t>(n_) || !inside(at, static_cast<std::int64_t>(size))) return false;
         out.reserve(std::min<std::uint32_t>(count, 4096));
