@@ -30,6 +30,7 @@ protected:
             {600, pngOf(50000, 43)},
             {900, tiffOf("NIKON CORPORATION", 100000, jpegOf(5000, 44))},
             {1500, [] { ByteVec v = bytes("8BPS"); v.resize(3000, std::byte{1}); return v; }()},
+            {1600, cr3Of(jpegOf(3000, 45), 150000)},
         };
         for (const auto& [lba, bytes] : pictures) place(disk, lba, bytes);
         os.addDisk("pictures.img", disk, kSector, false);
@@ -62,6 +63,7 @@ TEST_F(GraphicRecoverTest, UnknownLengthsAreMeasuredFromTheDevice) {
     };
     const Case cases[] = {
         {2, "jpg", 0, kUnknownSize}, {1, "gif", 1, kUnknownSize}, {5, "png", 2, kUnknownSize}, {11, "nef", 3, 0},
+        {21, "cr3", 5, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.ext);
@@ -95,6 +97,8 @@ TEST_F(GraphicRecoverTest, ThumbnailsAreTheEmbeddedPreviewOrThePictureItself) {
     std::vector<std::byte> thumb;
     ASSERT_TRUE(RecoverThumbnail(*scan, raw, hitOf(900), thumb));
     EXPECT_EQ(thumb, jpegOf(5000, 44));
+    ASSERT_TRUE(RecoverThumbnail(*scan, raw, hitOf(1600), thumb));
+    EXPECT_EQ(thumb, jpegOf(3000, 45));
     ASSERT_TRUE(RecoverThumbnail(*scan, raw, hitOf(10), thumb));
     EXPECT_EQ(thumb, pictures[0].second);
     EXPECT_FALSE(RecoverThumbnail(*scan, raw, hitOf(600), thumb));  // a PNG has no preview of its own

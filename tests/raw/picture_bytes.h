@@ -201,4 +201,28 @@ inline ByteVec tiffOf(std::string make, std::size_t stripBytes, const ByteVec& p
     return v;
 }
 
+// An ISO base-media file as a Canon CR3 lays it out: ftyp (brand crx), moov with a JPEG preview
+// in a uuid box, mdat.
+inline ByteVec isoBox(std::string_view kind, const ByteVec& body) {
+    ByteVec v;
+    putBe32(v, static_cast<std::uint32_t>(8 + body.size()));
+    put(v, kind);
+    append(v, body);
+    return v;
+}
+
+inline ByteVec cr3Of(const ByteVec& preview, std::size_t mdatBytes) {
+    ByteVec ftypBody = bytes("crx ");
+    putBe32(ftypBody, 1);
+    put(ftypBody, "crx isom");
+    ByteVec uuid(16, std::byte{0});
+    append(uuid, preview);
+    ByteVec moovBody = isoBox("uuid", uuid);
+    append(moovBody, isoBox("trak", noise(300, 61)));
+    ByteVec v = isoBox("ftyp", ftypBody);
+    append(v, isoBox("moov", moovBody));
+    append(v, isoBox("mdat", noise(mdatBytes, 62)));
+    return v;
+}
+
 }  // namespace brenvale::raw::testing

@@ -137,6 +137,42 @@ TEST(PictureLengths, TiffFamilyByMaker) {
     }
 }
 
+// The full-size picture of a camera file often sits in a sub-IFD; its strips count too, and a
+// directory that points back at itself is walked once.
+TEST(PictureLengths, SubDirectoriesCountAndLoopsEnd) {
+    auto entry = [](ByteVec& v, unsigned tag, unsigned type, std::uint32_t count, std::uint32_t value) {
+        put16(v, tag);
+        put16(v, type);
+        put32(v, count);
+        put32(v, value);
+    };
+    for (bool loop : {false, true}) {
+        SCOPED_TRACE(loop ? "sub-IFD points back at IFD0" : "plain");
+        ByteVec v = bytes(std::string_view("II*\0", 4));
+        put32(v, 8);
+        // IFD0 at 8: a width, a small strip, the sub-IFD list.
+        put16(v, 4);
+        entry(v, 256, 4, 1, 160);
+        entry(v, 273, 4, 1, 100);
+        entry(v, 279, 4, 1, 200);
+        entry(v, 330, 4, 1, 300);
+        put32(v, 0);
+        v.resize(300, std::byte{0x5A});
+        // The sub-IFD at 300: the full picture's strip, far beyond IFD0's.
+        put16(v, loop ? 3 : 2);
+        entry(v, 273, 4, 1, 1000);
+        entry(v, 279, 4, 1, 30000);
+        if (loop) entry(v, 330, 4, 1, 8);
+        put32(v, 0);
+        v.resize(31000, std::byte{0x5A});
+        ByteVec disk = noiseDisk(256);
+        place(disk, 20, v);
+        const auto hit = hitAt(scanDisk(disk, 2048), 20);
+        ASSERT_TRUE(hit);
+        EXPECT_EQ(hit->size, 31000);
+    }
+}
+
 TEST(PictureLengths, HeadsThatAreNotPictures) {
     const ByteVec cases[] = {
         bmpOf(11000, 200, 1000),                        // wider than any BMP taken
