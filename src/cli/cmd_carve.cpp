@@ -19,9 +19,12 @@
 #include "cli/table.h"
 #include "cli/volume_scan.h"
 #include "partitions/partition.h"
+#include "platform/files.h"
 #include "platform/terminal.h"
 #include "raw/raw_recover.h"
 #include "raw/scan_range.h"
+#include "raw/signature_scan.h"
+#include "scan/dest_names.h"
 #include "storage/device.h"
 #include "storage/device_events.h"
 #include "storage/format_size.h"
@@ -39,6 +42,7 @@ struct CarveArgs {
     std::vector<std::int64_t> sizeKb;
     std::string destination;
     std::string pick;
+    std::string thumbnails;
 };
 
 std::atomic<bool> gStopCarve{false};
@@ -121,6 +125,30 @@ const char* outcomeText(raw::RangeOutcome o) {
     return "";
 }
 
+// The previews of the listed pictures (a camera file's embedded JPEG, a JPEG itself), as
+// NAME.thumb.jpg; uncompressed previews are left out, no viewer opens them as they stand.
+void writeThumbnails(Context& ctx, scan::TUndelete& scan, const raw::RawScan& raw, const std::vector<Listed>& listed,
+                     const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    std::vector<std::byte> bytes;
+    int written = 0;
+    for (const auto& l : listed) {
+        const raw::TRawImageInfo* info = raw.Side().Image(l.hit->Info);
+        if (info && info->PreviewKind != raw::kPreviewJpeg) continue;
+        if (!raw::RecoverThumbnail(scan, raw, *l.hit, bytes)) continue;
+        std::string name = raw::RawFileName(*l.hit, l.number);
+        name = name.substr(0, name.rfind('.')) + ".thumb.jpg";
+        const std::string path = scan::UniqueDestName(name, folder);
+        if (platform::writeFileDurably(path, bytes)) {
+            ++written;
+        } else {
+            ctx.err << "brenvale-cli: cannot write " << path << '\n';
+        }
+    }
+    ctx.err << written << " thumbnails written to " << folder << '\n';
+}
+
 int runCarve(Context& ctx, CarveArgs a) {
     const auto types = parseTypes(a.types);
     if (!a.sizeKb.empty() && (a.sizeKb.size() != 2 || a.sizeKb[0] < 0 || a.sizeKb[1] < a.sizeKb[0])) {
@@ -152,9 +180,11 @@ int runCarve(Context& ctx, CarveArgs a) {
         first = static_cast<std::uint64_t>(from);
         count = static_cast<std::uint64_t>(n);
     }
-    if (!a.destination.empty() && scan.DestInsideScannedObject(ctx.os, a.destination)) {
-        v.ui->ShowMessage(app::MessageKind::Warning, app::kDestinationOnSource, app::kDestinationOnSourceCaption);
-        return kExitUsage;
+    for (const std::string* folder : {&a.destination, &a.thumbnails}) {
+        if (!folder->empty() && scan.DestInsideScannedObject(ctx.os, *folder)) {
+            v.ui->ShowMessage(app::MessageKind::Warning, app::kDestinationOnSource, app::kDestinationOnSourceCaption);
+            return kExitUsage;
+        }
     }
 
     raw::RawScan raw(ctx.config.Sizes, bps, &device);
@@ -209,10 +239,12 @@ int runCarve(Context& ctx, CarveArgs a) {
             const auto& h = *listed[i].hit;
             fmt::format_to(std::back_inserter(buf),
                            "{}{{\"number\":{},\"name\":\"{}\",\"type\":\"{}\",\"ext\":\"{}\",\"first_sector\":{},"
-                           "\"offset\":{},\"size\":{},\"writes\":{}}}",
+                           "\"offset\":{},\"size\":{},\"writes\":{}",
                            i ? "," : "", i + 1, raw::RawFileName(h, listed[i].number), captionOf(h), h.Ext(), h.LBA,
                            static_cast<std::uint64_t>(h.LBA) * bps, h.Size >= 0 ? std::to_string(h.Size) : "null",
                            listed[i].writes);
+            if (h.Width && h.Height) fmt::format_to(std::back_inserter(buf), ",\"width\":{},\"height\":{}", h.Width, h.Height);
+            buf.push_back('}');
             if (buf.size() > 65536) {
                 ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
                 buf.clear();
@@ -247,9 +279,9 @@ int runCarve(Context& ctx, CarveArgs a) {
     } else if (result.outcome == raw::RangeOutcome::DeviceLost) {
         ctx.err << fmt::format("brenvale-cli: the device went offline at sector {}\n", result.nextLba);
     }
-    if (result.outcome != raw::RangeOutcome::Completed || a.destination.empty()) {
-        return result.outcome == raw::RangeOutcome::Completed ? kExitOk : kExitFailed;
-    }
+    if (result.outcome != raw::RangeOutcome::Completed) return kExitFailed;
+    if (!a.thumbnails.empty()) writeThumbnails(ctx, scan, raw, listed, a.thumbnails);
+    if (a.destination.empty()) return kExitOk;
 
     // Writing the chosen hits.
     const auto picked = a.pick.empty() ? std::set<std::size_t>{} : parsePick(a.pick, listed.size());
@@ -336,6 +368,7 @@ void RegisterCarve(CLI::App& app, Context& ctx) {
     cmd->add_option("--size-kb", args->sizeKb, "Only list files whose written size lies in MIN..MAX KiB")->expected(2);
     cmd->add_option("--to", args->destination, "Write the listed files to this folder (not on the disk being read)");
     cmd->add_option("--pick", args->pick, "With --to: only these numbers of the listing, as 1,5-9");
+    cmd->add_option("--thumbnails", args->thumbnails, "Write the previews of the listed pictures to this folder");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runCarve(ctx, *args); }); });
 
     auto* types = app.add_subcommand("types", "List the file types carving knows, with the sizes in force");

@@ -27,19 +27,28 @@ struct TFoundFile {
     // pending, the bytes accounted for so far (so LBA * sector size + Size is where its parser
     // continues).
     std::int64_t Size = 0;
-    // Parser cursor; its meaning between calls is the parser's own (see each format).
-    std::int64_t ParsePoint = 0;
+    // Parser state carried between batches; the meaning of each word is the format's own.
+    std::int32_t ParsePoint = 0;
     std::int32_t ExtraData1 = 0;
     std::int32_t ExtraData2 = 0;
-    // 1-based index into the side table of the hit's kind (ZIP names, stream decoders), 0: none.
+    // 1-based index into the side table of the hit's kind (ZIP names, picture facts, stream
+    // decoders), 0: none.
     std::uint32_t Info = 0;
     std::uint16_t MajorType = 0;
     std::uint16_t MinorType = 0;
+    // A picture's size in pixels when its parser saw it (0: not known; larger sides are cut).
+    std::uint16_t Width = 0;
+    std::uint16_t Height = 0;
     // Extension given to the recovered file, without the dot; NUL-terminated.
     std::array<char, 8> ExtName{};
 
     std::string_view Ext() const { return {ExtName.data()}; }
     // Longer extensions are cut to 7 characters (the longest in the catalogue is "CATPart").
+    void SetPixels(std::int64_t width, std::int64_t height) {
+        auto side = [](std::int64_t v) { return static_cast<std::uint16_t>(v < 0 ? 0 : v > 65535 ? 65535 : v); };
+        Width = side(width);
+        Height = side(height);
+    }
     void SetExt(std::string_view ext) {
         ExtName.fill('\0');
         const std::size_t n = ext.size() < ExtName.size() ? ext.size() : ExtName.size() - 1;

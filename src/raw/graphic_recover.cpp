@@ -87,7 +87,8 @@ bool RecoverGraphicFile(scan::TUndelete& scan, const SizeTables& sizes, const TF
     const auto head = readSectors(device, static_cast<std::uint64_t>(aFile.LBA), static_cast<std::uint64_t>(headBytes / bps),
                                   bps, kReadPiece);
     std::int64_t size = measure(aFile, head, sizes);
-    if (size < 0) return false;
+    // No length, or none worth writing: the caller writes the default size instead.
+    if (size <= 0) return false;
     if (ValidTypePair(aFile.MajorType, aFile.MinorType) && size > sizes.MaxSize[SizeIndex(aFile.MajorType, aFile.MinorType)]) {
         size = sizes.DefaultSize[SizeIndex(aFile.MajorType, aFile.MinorType)];
     }

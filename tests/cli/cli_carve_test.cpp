@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "cli/run_cli.h"
-#include "raw/archive_bytes.h"
+#include "raw/picture_bytes.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::test {
@@ -118,6 +118,34 @@ TEST_F(CarveCli, RefusesBadArguments) {
         EXPECT_EQ(r.code, 2) << c.message;
         EXPECT_THAT(r.err, HasSubstr(c.message));
     }
+}
+
+TEST(CarveCliPictures, SizesInPixelsAndThumbnails) {
+    TempDir dir;
+    ByteVec disk = noise(2048 * kSector);
+    for (std::size_t s = 0; s < 2048; ++s) disk[s * kSector] = std::byte{0xEE};
+    const ByteVec jpeg = jpegOf(30000, 71);
+    const ByteVec preview = jpegOf(2000, 72);
+    const ByteVec nef = tiffOf("NIKON CORPORATION", 20000, preview);
+    std::copy(jpeg.begin(), jpeg.end(), disk.begin() + 10 * kSector);
+    std::copy(nef.begin(), nef.end(), disk.begin() + 200 * kSector);
+    const std::string image = dir.file("pictures.img");
+    WriteWholeFile(image, disk);
+
+    const auto r = RunCli({"carve", image, "--json", "--thumbnails", (dir / "thumbs").string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto hits = nlohmann::json::parse(r.out)["hits"];
+    ASSERT_EQ(hits.size(), 2u);
+    EXPECT_EQ(hits[0]["ext"], "jpg");
+    // The test picture's frame header is all 0x02 bytes: 0x0202 by 0x0202.
+    EXPECT_EQ(hits[0]["width"], 0x0202);
+    EXPECT_EQ(hits[0]["height"], 0x0202);
+    EXPECT_EQ(hits[1]["ext"], "nef");
+    EXPECT_EQ(hits[1]["width"], 4000);
+    EXPECT_EQ(hits[1]["height"], 3000);
+    EXPECT_EQ(ReadWholeFile(dir / "thumbs" / "JPG_1.thumb.jpg"), jpeg);
+    EXPECT_EQ(ReadWholeFile(dir / "thumbs" / "NEF_1.thumb.jpg"), preview);
+    EXPECT_THAT(r.err, HasSubstr("2 thumbnails written"));
 }
 
 TEST(TypesCli, ListsTheCatalogueWithTheSizesInForce) {

@@ -54,7 +54,7 @@ void parseWithState(int which, std::span<const std::byte> data) {
     ScanContext ctx{sizes, side, kSector, nullptr};
     TFoundFile hit;
     std::memcpy(&hit.Size, data.data(), 8);
-    std::memcpy(&hit.ParsePoint, data.data() + 8, 8);
+    std::memcpy(&hit.ParsePoint, data.data() + 8, 4);
     std::memcpy(&hit.ExtraData1, data.data() + 16, 4);
     std::memcpy(&hit.ExtraData2, data.data() + 20, 4);
     hit.Size &= 0x7FFFFFFF;  // a pending hit's accounted bytes are below its maximum

@@ -74,7 +74,7 @@ std::vector<PictureCase> pictureCases() {
         {"GIF89a, looping, three frames", gifOf(3, 40000, 7), 1, "gif", -2},
         {"GIF89a, one frame", gifOf(1, 100, 8), 1, "gif", -2},
         {"BMP", bmpOf(300, 200, 180054), 0, "bmp", -2},
-        {"BMP whose size field is 0", bmpOf(300, 200, 0), 0, "bmp", 0},
+        {"BMP whose size field is 0: unknown, not empty", bmpOf(300, 200, 0), 0, "bmp", kUnknownSize},
         {"CorelDRAW", riff("CDR9", 30000), 3, "cdr", -2},
         {"Fuji RAF", raf(148, 2000, 4096, 60000), 19, "raf", -2},
         {"Sigma X3F", x3f(3, jpegOf(2000, 9)), 17, "x3f", -2},

@@ -51,14 +51,26 @@ std::int64_t streamEnd(std::span<const std::byte> d, std::size_t start) {
 
 std::optional<EmbeddedJpeg> LargestEmbeddedJpeg(std::span<const std::byte> data) {
     const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    // No stream can end past the last FF D9: candidates after it are not tried, and the
+    // number tried is bounded, so bytes full of FF D8 cost a bounded number of walks.
+    std::size_t lastEnd = 0;
+    for (std::size_t i = data.size(); i >= 2; --i) {
+        if (b[i - 2] == 0xFF && b[i - 1] == 0xD9) {
+            lastEnd = i;
+            break;
+        }
+    }
+    constexpr int kMaxCandidates = 4096;
+    int tried = 0;
     std::optional<EmbeddedJpeg> best;
     std::size_t at = 0;
     std::size_t skipUntil = 0;
-    while (at + 1 < data.size()) {
-        const void* ff = std::memchr(b + at, 0xFF, data.size() - 1 - at);
+    while (at + 1 < lastEnd && tried < kMaxCandidates) {
+        const void* ff = std::memchr(b + at, 0xFF, lastEnd - 1 - at);
         if (!ff) break;
         at = static_cast<std::size_t>(static_cast<const unsigned char*>(ff) - b);
         if (b[at + 1] == 0xD8 && at >= skipUntil) {
+            ++tried;
             if (const std::int64_t end = streamEnd(data, at); end > 0) {
                 const std::int64_t length = end - static_cast<std::int64_t>(at);
                 if (!best || length > best->length) best = EmbeddedJpeg{static_cast<std::int64_t>(at), length};

@@ -64,6 +64,7 @@ bool TestGif(ScanContext&, Bytes s, TFoundFile& hit) {
         return false;
     }
     hit = MakeHit(2, 1, "gif");
+    hit.SetPixels(storage::le16(s, 6), storage::le16(s, 8));
     return true;
 }
 
@@ -83,7 +84,6 @@ int ParseGif(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         if (r.code == kRecordLast) return kParseEnd;
         cursor += r.length;
     }
-    hit.ParsePoint = cursor - n;
     return kParseMore;
 }
 

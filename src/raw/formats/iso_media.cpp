@@ -25,6 +25,7 @@ bool TestCr3(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     if (s.size() < 16 || std::memcmp(s.data() + 4, "ftyp", 4) != 0) return false;
     if (std::memcmp(s.data() + 8, "crx", 3) != 0 && std::memcmp(s.data() + 8, "cr3", 3) != 0) return false;
     hit = MakeHit(2, 21, "cr3");
+    hit.Size = kUnknownSize;  // its boxes are measured at recovery
     hit.Info = ctx.Side.NewImageInfo();
     if (TRawImageInfo* info = ctx.Side.Image(hit.Info)) {
         if (const auto preview = LargestEmbeddedJpeg(s)) {

@@ -140,6 +140,10 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             const std::uint16_t segment = storage::be16(p, 2);
             if (segment < 2) return kParseBroken;
             length = 2 + std::int64_t{segment};
+            // Start of frame (C0..CF but for the table markers C4, C8, CC): the picture's size.
+            if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC && p.size() >= 9) {
+                hit.SetPixels(storage::be16(p, 7), storage::be16(p, 5));
+            }
             if (m == 0xDA) {
                 hit.ExtraData1 = kScanData;
                 hit.ExtraData2 = -1;  // restart markers count afresh in each scan
@@ -150,7 +154,6 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         if (!AddWithinMax(ctx, hit, length)) return kParseBroken;
         cursor += length;
     }
-    hit.ParsePoint = cursor - n;
     return kParseMore;
 }
 

@@ -30,7 +30,9 @@ bool TestBmp(ScanContext&, Bytes s, TFoundFile& hit) {
     const auto height = static_cast<std::int32_t>(storage::le32(s, 22));
     if (size > kMaxBmpBytes || width > kMaxBmpSide || height > kMaxBmpSide) return false;
     hit = MakeHit(2, 0, "bmp");
-    hit.Size = size;
+    // A size field of 0 says nothing: the length is unknown, not empty.
+    hit.Size = size ? std::int64_t{size} : kUnknownSize;
+    hit.SetPixels(width, std::abs(std::int64_t{height}));  // negative: stored top-down
     return true;
 }
 
@@ -48,12 +50,17 @@ bool TestRaf(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     const std::uint64_t size = std::uint64_t{storage::be32(s, 100)} + storage::be32(s, 104);
     if (size > kMaxRafBytes) return false;
     hit = MakeHit(2, 19, "raf");
-    hit.Size = static_cast<std::int64_t>(size);
+    hit.Size = size ? static_cast<std::int64_t>(size) : kUnknownSize;
     hit.Info = ctx.Side.NewImageInfo();
     if (TRawImageInfo* info = ctx.Side.Image(hit.Info)) {
-        info->PreviewOffset = storage::be32(s, 84);
-        info->PreviewLength = storage::be32(s, 88);
-        info->PreviewKind = kPreviewJpeg;
+        const std::int64_t offset = storage::be32(s, 84);
+        const std::int64_t length = storage::be32(s, 88);
+        // A preview must lie inside the file it is part of.
+        if (length > 0 && offset + length <= hit.Size) {
+            info->PreviewOffset = offset;
+            info->PreviewLength = length;
+            info->PreviewKind = kPreviewJpeg;
+        }
         info->Make = "FUJI Film";
     }
     return true;

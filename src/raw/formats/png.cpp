@@ -32,6 +32,7 @@ Record readChunk(const ScanContext& ctx, const TFoundFile& hit, Bytes p) {
 bool TestPng(ScanContext&, Bytes s, TFoundFile& hit) {
     if (s.size() < sizeof kPngSignature || std::memcmp(s.data(), kPngSignature, sizeof kPngSignature) != 0) return false;
     hit = MakeHit(2, 5, "png");
+    if (s.size() >= 24 && std::memcmp(s.data() + 12, "IHDR", 4) == 0) hit.SetPixels(storage::be32(s, 16), storage::be32(s, 20));
     hit.Size = 8;  // the parser is handed the chunks that follow the signature
     return true;
 }

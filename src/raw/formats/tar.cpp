@@ -148,7 +148,6 @@ int ParseTar(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         cursor += kBlock;
         if (hit.ExtraData2 >= 2 && hit.Size % kRecordBytes == 0) return kParseEnd;
     }
-    hit.ParsePoint = cursor - count;
     return kParseMore;
 }
 

@@ -27,8 +27,6 @@ constexpr int kSubIfd = 255;
 constexpr std::uint16_t kMaxEntries = 4096;
 constexpr std::size_t kMaxIfds = 256;  // any real file has a handful
 constexpr std::uint16_t kPanasonicVersion = 85;
-constexpr std::int64_t kRw2Smallest = 15728640;
-constexpr std::int64_t kRw2Largest = 20000000;
 
 enum Tag : std::uint16_t {
     kWidth = 256, kHeight = 257, kBitsPerSample = 258, kCompression = 259, kPhotometric = 262,
@@ -324,8 +322,7 @@ private:
 };
 
 // Type and extension by the maker text, lower-cased.
-void classify(TFoundFile& hit, const TRawImageInfo& info, const std::string& make, std::span<const std::byte> s, bool dng,
-              bool hasWidth) {
+void classify(TFoundFile& hit, const std::string& make, std::span<const std::byte> s, bool dng, bool hasWidth) {
     auto set = [&](std::uint16_t minor, std::string_view ext) {
         hit.MinorType = minor;
         hit.SetExt(ext);
@@ -337,10 +334,9 @@ void classify(TFoundFile& hit, const TRawImageInfo& info, const std::string& mak
     } else if (make.find("olympus") != std::string::npos) {
         set(12, "orf");
     } else if (make.find("panasonic") != std::string::npos) {
+        // Its length is the directories' farthest reference like any TIFF's: a formula of
+        // width and height would cut the files of large sensors short.
         set(13, "rw2");
-        std::int64_t size = std::int64_t{info.Width} * info.Height * 3 / 2;
-        if (info.Width <= 0 || info.Height <= 0) size = kRw2Smallest;
-        hit.Size = std::clamp(size, kRw2Smallest, kRw2Largest);
     } else if (make.find("pentax") != std::string::npos) {
         set(14, dng ? "dng" : "pef");
     } else if (make.find("sony") != std::string::npos) {
@@ -389,7 +385,8 @@ bool walkAndFile(ScanContext& ctx, Bytes data, std::int64_t origin, const Head& 
     if (found.Size > 0 && found.Size % 2 != 0) ++found.Size;
     std::array<std::byte, 10> mark{};
     if (head.cr) mark[8] = std::byte{'C'}, mark[9] = std::byte{'R'};
-    classify(found, info, walker.makeLower, mark, dng, hasWidth);
+    classify(found, walker.makeLower, mark, dng, hasWidth);
+    found.SetPixels(info.Width, info.Height);
     if (found.MinorType == 13 && origin == 0) {
         const auto within = static_cast<std::size_t>(std::min<std::int64_t>(found.Size, static_cast<std::int64_t>(data.size())));
         if (const auto preview = LargestEmbeddedJpeg(data.first(within))) {
@@ -397,6 +394,11 @@ bool walkAndFile(ScanContext& ctx, Bytes data, std::int64_t origin, const Head& 
             info.PreviewLength = preview->length;
             info.PreviewKind = kPreviewJpeg;
         }
+    }
+    // A preview must lie inside the file it is part of.
+    if (info.PreviewLength > 0 && found.Size > 0 && info.PreviewOffset + info.PreviewLength > found.Size) {
+        info.PreviewOffset = info.PreviewLength = 0;
+        info.PreviewKind = kPreviewNone;
     }
     found.Info = ctx.Side.NewImageInfo();
     if (TRawImageInfo* slot = ctx.Side.Image(found.Info)) *slot = std::move(info);

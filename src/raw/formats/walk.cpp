@@ -22,7 +22,6 @@ int WalkRecords(ScanContext& ctx, Bytes data, TFoundFile& hit, RecordReader read
         if (r.code == kRecordLast) return kParseEnd;
         cursor += r.length;
     }
-    hit.ParsePoint = cursor - count;  // where the next record lies, from the data's end
     return kParseMore;
 }
 

@@ -20,8 +20,9 @@ bool TestX3f(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     hit = MakeHit(2, 17, "x3f");
     hit.Info = ctx.Side.NewImageInfo();
     if (TRawImageInfo* info = ctx.Side.Image(hit.Info)) {
-        info->Width = static_cast<std::int32_t>(storage::le32(s, 28));
-        info->Height = static_cast<std::int32_t>(storage::le32(s, 32));
+        info->Width = static_cast<std::int32_t>(storage::le32(s, 28) & 0x7FFFFFFF);
+        info->Height = static_cast<std::int32_t>(storage::le32(s, 32) & 0x7FFFFFFF);
+        hit.SetPixels(info->Width, info->Height);
         if (const auto preview = LargestEmbeddedJpeg(s)) {
             info->PreviewOffset = preview->offset;
             info->PreviewLength = preview->length;

@@ -269,9 +269,8 @@ int walk(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         if (s.record.code == kRecordLast) return kParseEnd;
         cursor += s.record.length;
         hit.ExtraData1 = s.next;
-        if (s.next == kSeekingDescriptor) hit.ParsePoint = hit.Size;
+        if (s.next == kSeekingDescriptor) hit.ParsePoint = static_cast<std::int32_t>(hit.Size);  // below the maximum size
     }
-    if (hit.ExtraData1 != kSeekingDescriptor) hit.ParsePoint = cursor - count;
     return kParseMore;
 }
 
