@@ -419,9 +419,14 @@ bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     head.cr = s.size() >= 10 && storage::u8(s, 8) == 'C' && storage::u8(s, 9) == 'R';
     if (!crw && head.first > kMaxFirstIfd) return false;
 
-    // Writers that put the directory after the picture data leave it past this batch: the walk
-    // waits for the batch that holds it (see ParseTiff).
-    if (!crw && head.first >= s.size() && head.first >= 8) {
+    // Writers that put the directory after the picture data leave it past this batch, and a
+    // long directory near the batch's end is cut by it: the walk waits for the batch that holds
+    // the whole directory (see ParseTiff).
+    const auto directoryEnd = [&] {
+        const std::uint16_t count = head.big ? storage::be16(s, head.first) : storage::le16(s, head.first);
+        return std::uint64_t{head.first} + 2 + 12 * std::uint64_t{count} + 4;
+    };
+    if (!crw && head.first >= 8 && (head.first + 2 > s.size() || directoryEnd() > s.size())) {
         hit = MakeHit(2, 6, "tif");
         hit.ExtraData1 = kDirectoryAhead;
         hit.ExtraData2 = (head.big ? kBigEndian : 0) | (head.cr ? kCrMark : 0) | (std::int32_t{head.version} << 16);
