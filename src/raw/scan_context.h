@@ -64,7 +64,7 @@ inline constexpr std::uint8_t kPreviewNone = 0;
 inline constexpr std::uint8_t kPreviewJpeg = 1;
 inline constexpr std::uint8_t kPreviewRgb = 2;
 
-// A decompressor run over a gzip or bzip2 stream to find where it ends (formats/compressed_stream).
+// A decompressor run over a gzip stream to find where it ends (formats/compressed_stream).
 class StreamMeasure;
 
 // Side tables of one scan. A hit's `Info` is a 1-based index into the table of its kind.
@@ -83,10 +83,10 @@ public:
     TRawImageInfo* Image(std::uint32_t info);
     const TRawImageInfo* Image(std::uint32_t info) const;
 
-    // Decoders held by pending hits. A scan keeps at most kMaxStreams at once (each holds tens
-    // of KiB, a bzip2 one up to a few MiB); NewStream answers 0 when all are taken.
+    // Decoders held by pending gzip hits. A scan keeps at most kMaxStreams at once (each holds
+    // some 100 KiB); NewStream answers 0 when all are taken.
     static constexpr std::size_t kMaxStreams = 16;
-    std::uint32_t NewStream(bool bzip2);
+    std::uint32_t NewStream();
     StreamMeasure* Stream(std::uint32_t info);
     void FreeStream(std::uint32_t info);
 

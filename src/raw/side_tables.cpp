@@ -48,13 +48,13 @@ const TRawImageInfo* SideTables::Image(std::uint32_t info) const {
     return info >= 1 && info <= images_.size() ? &images_[info - 1] : nullptr;
 }
 
-std::uint32_t SideTables::NewStream(bool bzip2) {
+std::uint32_t SideTables::NewStream() {
     auto slot = std::find(streams_.begin(), streams_.end(), nullptr);
     if (slot == streams_.end()) {
         if (streams_.size() >= kMaxStreams) return 0;
         slot = streams_.insert(streams_.end(), nullptr);
     }
-    *slot = std::make_unique<StreamMeasure>(bzip2 ? StreamMeasure::Kind::Bzip2 : StreamMeasure::Kind::Gzip);
+    *slot = std::make_unique<StreamMeasure>();
     return static_cast<std::uint32_t>(slot - streams_.begin() + 1);
 }
 

@@ -82,9 +82,15 @@ void parseWithState(int which, std::span<const std::byte> data) {
             r = formats::ParseTar(ctx, data, hit);
             break;
         case 3:
-            hit.MajorType = 0, hit.MinorType = 2;
-            hit.Info = side.NewStream(hit.ExtraData1 & 1);
-            r = formats::ParseCompressedStream(ctx, data, hit);
+            if (hit.ExtraData2 & 1) {
+                hit.MajorType = 0, hit.MinorType = 5;
+                hit.ExtraData1 %= 3;
+                r = formats::ParseBzip2(ctx, data, hit);
+            } else {
+                hit.MajorType = 0, hit.MinorType = 2;
+                hit.Info = side.NewStream();
+                r = formats::ParseCompressedStream(ctx, data, hit);
+            }
             break;
         case 4:
             hit.MajorType = 2, hit.MinorType = 2;

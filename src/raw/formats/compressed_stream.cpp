@@ -1,9 +1,8 @@
-// GZIP and BZIP2: the signature tests, and the measure that runs each stream through its
-// decompressor until it ends (zlib checks the gzip trailer's CRC and length on the way).
+// GZIP: the signature test, and the measure that runs the stream through zlib until it ends
+// (zlib checks the trailer's CRC and length on the way).
 
 #include "raw/formats/compressed_stream.h"
 
-#include <bzlib.h>
 #include <zlib.h>
 
 #include <array>
@@ -22,43 +21,24 @@ bool startsGzipMember(std::span<const std::byte> d) {
     return d.size() >= 3 && storage::le16(d, 0) == 0x8B1F && storage::u8(d, 2) == 8;
 }
 
-bool startsBzip2Stream(std::span<const std::byte> d) {
-    return d.size() >= 4 && std::memcmp(d.data(), "BZh", 3) == 0 && storage::u8(d, 3) >= '1' &&
-           storage::u8(d, 3) <= '9';
-}
-
 }  // namespace
 
 struct StreamMeasure::State {
-    Kind kind;
-    bool open = false;  // a member or stream is being decoded
+    bool open = false;        // a member is being decoded
     bool atBoundary = false;  // one ended; the next bytes tell whether another follows
     z_stream z{};
-    bz_stream bz{};
     std::array<unsigned char, kScratch> out{};
 
-    explicit State(Kind k) : kind(k) {}
     ~State() { close(); }
 
     bool openNext() {
-        if (kind == Kind::Gzip) {
-            z = z_stream{};
-            open = inflateInit2(&z, 16 + MAX_WBITS) == Z_OK;
-        } else {
-            bz = bz_stream{};
-            // Small mode: a quarter of the memory at about half the speed; these decoders wait
-            // across batches, and several may be open at once.
-            open = BZ2_bzDecompressInit(&bz, 0, 1) == BZ_OK;
-        }
+        z = z_stream{};
+        open = inflateInit2(&z, 16 + MAX_WBITS) == Z_OK;
         return open;
     }
     void close() {
         if (!open) return;
-        if (kind == Kind::Gzip) {
-            inflateEnd(&z);
-        } else {
-            BZ2_bzDecompressEnd(&bz);
-        }
+        inflateEnd(&z);
         open = false;
     }
     // Decodes from `in` until it is used up or the member ends: End, More or Corrupt, with
@@ -66,38 +46,24 @@ struct StreamMeasure::State {
     Outcome run(const unsigned char* in, std::size_t n, std::size_t& consumed) {
         consumed = 0;
         while (consumed < n) {
-            // zlib and libbz2 count in unsigned int; feed at most 1 GiB at a time.
+            // zlib counts in unsigned int; feed at most 1 GiB at a time.
             const auto chunk = static_cast<unsigned>(std::min<std::size_t>(n - consumed, 1u << 30));
-            int rc;
-            std::size_t left;
-            if (kind == Kind::Gzip) {
-                z.next_in = const_cast<unsigned char*>(in + consumed);
-                z.avail_in = chunk;
-                z.next_out = out.data();
-                z.avail_out = kScratch;
-                rc = inflate(&z, Z_NO_FLUSH);
-                left = z.avail_in;
-                consumed += chunk - left;
-                if (rc == Z_STREAM_END) return Outcome::End;
-                if (rc != Z_OK && rc != Z_BUF_ERROR) return Outcome::Corrupt;
-                if (rc == Z_BUF_ERROR && left != 0) return Outcome::Corrupt;
-            } else {
-                bz.next_in = reinterpret_cast<char*>(const_cast<unsigned char*>(in + consumed));
-                bz.avail_in = chunk;
-                bz.next_out = reinterpret_cast<char*>(out.data());
-                bz.avail_out = kScratch;
-                rc = BZ2_bzDecompress(&bz);
-                left = bz.avail_in;
-                consumed += chunk - left;
-                if (rc == BZ_STREAM_END) return Outcome::End;
-                if (rc != BZ_OK) return Outcome::Corrupt;
-            }
+            z.next_in = const_cast<unsigned char*>(in + consumed);
+            z.avail_in = chunk;
+            z.next_out = out.data();
+            z.avail_out = kScratch;
+            const int rc = inflate(&z, Z_NO_FLUSH);
+            const std::size_t left = z.avail_in;
+            consumed += chunk - left;
+            if (rc == Z_STREAM_END) return Outcome::End;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) return Outcome::Corrupt;
+            if (rc == Z_BUF_ERROR && left != 0) return Outcome::Corrupt;
         }
         return Outcome::More;
     }
 };
 
-StreamMeasure::StreamMeasure(Kind kind) : state_(std::make_unique<State>(kind)) {}
+StreamMeasure::StreamMeasure() : state_(std::make_unique<State>()) {}
 StreamMeasure::~StreamMeasure() = default;
 
 StreamMeasure::Outcome StreamMeasure::Feed(std::span<const std::byte> data, std::int64_t& used) {
@@ -107,16 +73,14 @@ StreamMeasure::Outcome StreamMeasure::Feed(std::span<const std::byte> data, std:
     std::size_t at = 0;
     for (;;) {
         if (s.atBoundary) {
-            // Another member or stream right after the last one belongs to the same file (pigz,
-            // pbzip2 and `cat a.gz b.gz` write such files). Too few bytes to tell: the next
-            // data decides.
+            // Another member right after the last one belongs to the same file (pigz and
+            // `cat a.gz b.gz` write such files). Too few bytes to tell: the next data decides.
             const auto rest = data.subspan(at);
             if (rest.size() < 4) {
                 used = static_cast<std::int64_t>(at);
                 return Outcome::More;
             }
-            const bool another = s.kind == Kind::Gzip ? startsGzipMember(rest) : startsBzip2Stream(rest);
-            if (!another) return Outcome::End;
+            if (!startsGzipMember(rest)) return Outcome::End;
             s.atBoundary = false;
         }
         if (!s.open && !s.openNext()) return Outcome::Corrupt;
@@ -143,9 +107,9 @@ namespace formats {
 namespace {
 
 // Opens the decoder of a new hit; a hit that gets none is listed with an unknown length.
-void startMeasure(ScanContext& ctx, TFoundFile& hit, bool bzip2) {
+void startMeasure(ScanContext& ctx, TFoundFile& hit) {
     hit.Size = kUnknownSize;
-    hit.Info = ctx.Side.NewStream(bzip2);
+    hit.Info = ctx.Side.NewStream();
     if (hit.Info != 0) hit.Size = 0;
 }
 
@@ -158,14 +122,7 @@ bool TestGzip(ScanContext& ctx, Bytes s, TFoundFile& hit) {
     const std::uint8_t xfl = storage::u8(s, 8);
     if (xfl != 0 && xfl != 2 && xfl != 4) return false;
     hit = MakeHit(0, 2, "gz");
-    startMeasure(ctx, hit, false);
-    return true;
-}
-
-bool TestBzip2(ScanContext& ctx, Bytes s, TFoundFile& hit) {
-    if (s.size() < 3 || std::memcmp(s.data(), "BZh", 3) != 0) return false;
-    hit = MakeHit(0, 5, "bz2");
-    startMeasure(ctx, hit, true);
+    startMeasure(ctx, hit);
     return true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The decoder a pending gzip or bzip2 hit keeps: the stream is decompressed (and the output
-// dropped) only to learn where it ends, since neither format records its compressed length.
+// The decoder a pending gzip hit keeps: the stream is decompressed (and the output dropped)
+// only to learn where it ends, since gzip records no compressed length.
 
 #include <cstdint>
 #include <memory>
@@ -10,17 +10,16 @@ namespace brenvale::raw {
 
 class StreamMeasure {
 public:
-    enum class Kind { Gzip, Bzip2 };
     enum class Outcome { End, More, Corrupt };
 
-    explicit StreamMeasure(Kind kind);
+    StreamMeasure();
     ~StreamMeasure();
     StreamMeasure(const StreamMeasure&) = delete;
     StreamMeasure& operator=(const StreamMeasure&) = delete;
 
     // Feeds the next bytes of the file. `used` receives how many of them belong to it: all of
-    // them for More, up to the end of the last member or stream for End (a member that follows
-    // at once is taken as part of the same file), none that count for Corrupt.
+    // them for More, up to the end of the last member for End (a member that follows at once is
+    // taken as part of the same file), none that count for Corrupt.
     Outcome Feed(std::span<const std::byte> data, std::int64_t& used);
     // A member or stream has ended and nothing after it has been seen yet.
     bool AtBoundary() const;

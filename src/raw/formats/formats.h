@@ -31,11 +31,14 @@ int ParseTar(ScanContext& ctx, Bytes data, TFoundFile& hit);
 void TarAtEnd(ScanContext& ctx, TFoundFile& hit);
 bool LooksLikeV7Tar(Bytes sector);
 
-// GZIP and BZIP2, measured by decompressing (compressed_stream.cpp).
+// GZIP, measured by decompressing (compressed_stream.cpp), and BZIP2, by finding its end mark
+// (bzip2.cpp).
 bool TestGzip(ScanContext& ctx, Bytes s, TFoundFile& hit);
-bool TestBzip2(ScanContext& ctx, Bytes s, TFoundFile& hit);
 int ParseCompressedStream(ScanContext& ctx, Bytes data, TFoundFile& hit);
 void CompressedStreamAtEnd(ScanContext& ctx, TFoundFile& hit);
+bool TestBzip2(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseBzip2(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void Bzip2AtEnd(ScanContext& ctx, TFoundFile& hit);
 
 // Cabinet (cab.cpp).
 bool TestCab(ScanContext& ctx, Bytes s, TFoundFile& hit);
