@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <filesystem>
+#include <utility>
 
 #include "partitions/partition.h"
 #include "storage/device_events.h"
@@ -44,17 +45,22 @@ RecoverySummary RecoverCommand::Run(scan::TUndelete& scan, const std::vector<Rec
     FActionInProgress = true;
     FCurrent = &scan;
     scan.FTerminated = false;
-    std::string current;
+    // A folder is no file: its failure gets a line but no count (its files count instead).
+    bool folder = false;
     scan.FOnRecover = [&](const std::string& name, std::int32_t info) {
+        if (info == scan::kRecoverFolderStarting) {
+            folder = true;
+            return;
+        }
         if (info == scan::kRecoverStarting) {
+            folder = false;
             ++summary.numProcessed;
-            current = name;
             FUi.StatusText("Recovering: " + name);
             FUi.Progress(0);
         } else if (info == scan::kRecoverSuccessful) {
             ++summary.numRecovered;
         } else {
-            ++summary.numFailed;
+            if (!std::exchange(folder, false)) ++summary.numFailed;
             summary.DetailsList.push_back(fmt::format(kRecoverFailedFormat, name, scan::RecoverStatusText(info)));
         }
     };

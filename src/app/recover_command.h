@@ -29,6 +29,9 @@ inline constexpr char kSummaryTitle[] = "Recovery Summary";
 inline constexpr char kProcessedLabel[] = "Processed Files:";
 inline constexpr char kRecoveredLabel[] = "Recovered Files:";
 inline constexpr char kFailedLabel[] = "Failed Files:";
+// Said under the counters when a file failed: what became of it.
+inline constexpr char kFailedFilesRemoved[] =
+    "Files that failed were removed from the destination; no partial copy is kept.";
 
 // One thing to recover: a file or a folder entry (null with `folder` set: the whole volume).
 struct RecoveryTarget {

@@ -16,6 +16,24 @@ std::string ForTerminal(std::string text) {
     return text;
 }
 
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += fmt::format("\\x{:02x}", c);
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            // U+0080..U+009F: terminals take some of them (CSI) as the start of a sequence.
+            out += fmt::format("\\u{:04x}", static_cast<unsigned char>(text[++i]));
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 bool CliUi::AskYesNo(const std::string& text) {
     if (answer) return *answer;
     if (!platform::stdinIsTerminal()) return false;
@@ -58,8 +76,9 @@ void CliUi::Progress(int percent) {
 namespace brenvale::cli {
 
 void CliUi::StatusText(const std::string& text) {
-    status_ = text;
-    ctx_.progress.update(fmt::format("{}: {}", progressLabel, text));
+    // Status texts carry the names of the files being written.
+    status_ = Printable(text);
+    ctx_.progress.update(fmt::format("{}: {}", progressLabel, status_));
 }
 
 }  // namespace brenvale::cli

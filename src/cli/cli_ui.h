@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/user_interface.h"
 #include "cli/context.h"
@@ -32,5 +33,10 @@ private:
 
 // The line breaks of the system's texts (CR LF, or a lone CR), as a terminal wants them.
 std::string ForTerminal(std::string text);
+
+// Text from the disk (names, labels, paths) for a line of text output: control characters
+// (C0, DEL and the C1 range) shown as \xHH or \u00HH, so that no name rings the bell, moves
+// the cursor, sends an escape sequence or breaks a table row. Everything else is kept.
+std::string Printable(std::string_view text);
 
 }  // namespace brenvale::cli

@@ -311,12 +311,13 @@ int runCarve(Context& ctx, CarveArgs a) {
     }
     gWriting = nullptr;
     ctx.progress.finish();
-    for (const auto& line : s.DetailsList) ctx.err << line << '\n';
+    for (const auto& line : s.DetailsList) ctx.err << Printable(line) << '\n';
     std::ostream& summary = ctx.json ? ctx.err : ctx.out;
     summary << app::kSummaryTitle << '\n'
             << app::kProcessedLabel << ' ' << s.numProcessed << '\n'
             << app::kRecoveredLabel << ' ' << s.numRecovered << '\n'
             << app::kFailedLabel << ' ' << s.numFailed << '\n';
+    if (s.numFailed > 0) summary << app::kFailedFilesRemoved << '\n';
     if (scan.FTerminated) ctx.err << "brenvale-cli: recovery stopped\n";
     return s.numFailed == 0 && !scan.FTerminated && !storage::DeviceAborted ? kExitOk : kExitFailed;
 }

@@ -65,11 +65,12 @@ int runRecover(Context& ctx, const RecoverArgs& a) {
     ctx.progress.finish();
 
     if (s.outcome == app::RecoveryOutcome::DestinationRefused) return kExitUsage;
-    for (const auto& line : s.DetailsList) ctx.err << line << '\n';
+    for (const auto& line : s.DetailsList) ctx.err << Printable(line) << '\n';
     ctx.out << app::kSummaryTitle << '\n'
             << app::kProcessedLabel << ' ' << s.numProcessed << '\n'
             << app::kRecoveredLabel << ' ' << s.numRecovered << '\n'
             << app::kFailedLabel << ' ' << s.numFailed << '\n';
+    if (s.numFailed > 0) ctx.out << app::kFailedFilesRemoved << '\n';
     if (s.outcome == app::RecoveryOutcome::Stopped) ctx.err << "brenvale-cli: recovery stopped\n";
     const bool clean = s.outcome == app::RecoveryOutcome::Done && s.numFailed == 0;
     return clean ? kExitOk : kExitFailed;

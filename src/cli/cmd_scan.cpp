@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
 
+#include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/table.h"
 #include "cli/scan_rows.h"
@@ -186,12 +187,13 @@ void PrintRows(Context& ctx, const scan::TUndelete& scan, int result, const std:
     }
     std::size_t deleted = 0;
     for (const ScanRow& r : rows) deleted += r.facts.status != scan::kStatusLive;
-    ctx.out << fmt::format("{} volume \"{}\": {} entries, {} deleted or damaged{}\n", fsName, scan.VolumeLabel(),
+    ctx.out << fmt::format("{} volume \"{}\": {} entries, {} deleted or damaged{}\n", fsName, Printable(scan.VolumeLabel()),
                            rows.size(), deleted, note);
     TextTable t({"STATUS", "SIZE", "MODIFIED", tree ? "NAME" : "PATH"});
     for (const ScanRow& r : rows) {
         const auto& f = r.facts;
-        std::string shown = tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + f.name : r.path;
+        // Names come from the disk: a newline in one must not start a row of its own.
+        std::string shown = tree ? std::string(2 * static_cast<std::size_t>(r.depth), ' ') + Printable(f.name) : Printable(r.path);
         if (f.folder) shown += "/";
         t.add({statusName(f.status), f.folder ? "" : storage::FormatSize(f.size), textTime(f.modified), shown});
     }

@@ -78,9 +78,12 @@ void TPhysicalDrv::build() {
     }
 
     readTopLevelTable();
-    // Removable media, and a volume opened on its own, may hold a file system in sector 0.
+    // Removable media, a volume opened on its own and images may hold a file system in sector
+    // 0; so may any other block device (USB sticks and cards formatted without a table often
+    // say they are fixed disks), when sector 0 is a boot sector.
     if (Partition.Children.empty() &&
-        (Device->DeviceParam().MediaAttr == 1 || Device->DeviceType() == storage::kDeviceVolume)) {
+        (Device->DeviceParam().MediaAttr == 1 || Device->DeviceType() == storage::kDeviceVolume ||
+         sectorZeroHoldsVolume())) {
         addSuperfloppy();
     }
     std::stable_sort(Partition.Children.begin(), Partition.Children.end(), byStart);
@@ -214,6 +217,13 @@ void TPhysicalDrv::readGpt() {
         PartitionList.push_back(rec);
         ++PartitionCount;
     }
+}
+
+bool TPhysicalDrv::sectorZeroHoldsVolume() {
+    if (Device->Sectors() == 0) return false;
+    std::vector<std::byte> sector(std::max<std::size_t>(Device->BytesPerSector(), 512));
+    if (Device->Read(0, 1, sector.data()) < 512) return false;
+    return storage::DetectFileSystem(sector) != storage::kFsUnknown;
 }
 
 void TPhysicalDrv::addSuperfloppy() {

@@ -74,6 +74,8 @@ private:
     void fillRecord(TPartition* rec, const storage::TPartitionEntry& entry, TPartition* parent);
     void readBootSector(TPartition* rec, std::int64_t lba);
     void addSuperfloppy();
+    // Whether the first sector is the boot sector of a file system this program reads.
+    bool sectorZeroHoldsVolume();
     void clipToImage();
     void addFreeSpace();
     void addFreeRecord(TPartition* parent, std::int64_t from, std::int64_t to);

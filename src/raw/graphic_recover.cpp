@@ -8,6 +8,7 @@
 #include "raw/formats/formats.h"
 #include "raw/raw_recover.h"
 #include "raw/signature_scan.h"
+#include "scan/dest_file.h"
 #include "scan/undelete.h"
 #include "storage/device.h"
 
@@ -20,12 +21,6 @@ constexpr std::int64_t kLargePictureRead = 20480000;
 constexpr std::uint32_t kReadPiece = 1000;
 constexpr std::uint32_t kTailPiece = 256;
 constexpr std::uint64_t kMaxThumbnailSectors = 65536;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
 
 std::uint32_t sectorSize(scan::TUndelete& scan) {
     const std::uint32_t bps = scan.Device().BytesPerSector();
@@ -92,33 +87,24 @@ bool RecoverGraphicFile(scan::TUndelete& scan, const SizeTables& sizes, const TF
     if (ValidTypePair(aFile.MajorType, aFile.MinorType) && size > sizes.MaxSize[SizeIndex(aFile.MajorType, aFile.MinorType)]) {
         size = sizes.DefaultSize[SizeIndex(aFile.MajorType, aFile.MinorType)];
     }
-    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(DestFileName.c_str(), "wbx"));
-    if (!out) return false;
-    // Whatever was written of a file that could not be finished goes again: the caller then
-    // writes it at its default size under the same name.
-    auto fail = [&] {
-        out.reset();
-        std::remove(DestFileName.c_str());
-        return false;
-    };
+    // What was written of a file that could not be finished is removed again (DestFile): the
+    // caller then writes it at its default size under the same name.
+    scan::DestFile out(DestFileName);
+    if (!out.IsOpen()) return false;
     const auto fromHead = static_cast<std::size_t>(std::min<std::int64_t>(size, static_cast<std::int64_t>(head.size())));
-    if (fromHead && std::fwrite(head.data(), 1, fromHead, out.get()) != fromHead) return fail();
+    if (!out.Write(std::span<const std::byte>(head).first(fromHead))) return false;
     std::int64_t written = static_cast<std::int64_t>(fromHead);
     std::vector<std::byte> piece(std::size_t{kTailPiece} * bps);
     std::uint64_t lba = static_cast<std::uint64_t>(aFile.LBA) + head.size() / bps;
     while (written < size) {
         const std::uint32_t got = device.Read(lba, kTailPiece, piece.data());
         const auto n = static_cast<std::size_t>(std::min<std::int64_t>(size - written, got));
-        if (n == 0) return fail();  // the device ended or failed: the file would be short
-        if (std::fwrite(piece.data(), 1, n, out.get()) != n) return fail();
+        if (n == 0) return false;  // the device ended or failed: the file would be short
+        if (!out.Write(std::span<const std::byte>(piece).first(n))) return false;
         written += static_cast<std::int64_t>(n);
         lba += kTailPiece;
     }
-    if (std::fclose(out.release()) != 0) {
-        std::remove(DestFileName.c_str());
-        return false;
-    }
-    return true;
+    return out.Commit();
 }
 
 bool RecoverThumbnail(scan::TUndelete& scan, const RawScan& raw, const TFoundFile& aFile, std::vector<std::byte>& Output) {

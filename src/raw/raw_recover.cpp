@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "scan/dest_file.h"
 #include "scan/dest_names.h"
 #include "scan/undelete.h"
 #include "storage/device.h"
@@ -18,13 +19,6 @@ namespace {
 
 constexpr std::uint32_t kCopyChunkSectors = 1000;
 constexpr std::uint64_t kHeadMaxSectors = 65536;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const {
-        if (f) std::fclose(f);
-    }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 std::uint32_t sectorSizeOf(scan::TUndelete& scan) {
     const std::uint32_t bps = scan.Device().BytesPerSector();
@@ -70,9 +64,9 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
     if (aFile.Size <= 0 && aFile.MajorType == 2 && RecoverGraphicFile(scan, sizes, aFile, dest)) {
         return report(scan::kRecoverSuccessful);
     }
-    // "x": never replace anything, even what appeared since the name was chosen.
-    FilePtr out(std::fopen(dest.c_str(), "wbx"));
-    if (!out) return report(scan::kRecoverCreateError);
+    // A file that fails is removed again (see DestFile).
+    scan::DestFile out(dest);
+    if (!out.IsOpen()) return report(scan::kRecoverCreateError);
 
     std::vector<std::byte> chunk(std::size_t{kCopyChunkSectors} * bps);
     std::int64_t done = 0;
@@ -88,7 +82,7 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
         const std::uint32_t got = device.Read(lba, sectors, chunk.data());
         // Stale bytes of an earlier chunk must never pass for the file's data.
         const auto usable = std::min<std::int64_t>(want, got);
-        if (usable > 0 && std::fwrite(chunk.data(), 1, static_cast<std::size_t>(usable), out.get()) != static_cast<std::size_t>(usable)) {
+        if (usable > 0 && !out.Write(std::span<const std::byte>(chunk).first(static_cast<std::size_t>(usable)))) {
             code = scan::kRecoverWriteError;
             break;
         }
@@ -101,8 +95,7 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
             scan.FOnRecoverProgress(static_cast<std::int32_t>(std::lround(double(done) / double(size) * 100.0)));
         }
     }
-    const bool closed = std::fclose(out.release()) == 0;
-    if (code == scan::kRecoverSuccessful && !closed) code = scan::kRecoverWriteError;
+    if (code == scan::kRecoverSuccessful && !out.Commit()) code = scan::kRecoverWriteError;
     return report(code);
 }
 

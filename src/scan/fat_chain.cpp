@@ -71,6 +71,8 @@ bool TUndelete::GetClusNumChain(std::uint32_t FirstClus, TClusterBuf& Chain, std
         FChainSeen.insert(FirstClus);
         std::uint32_t n = FirstClus;
         while (Count < limit) {
+            // A damaged FAT can chain a good part of the volume; a stop must not wait for it.
+            if (Count % 65536 == 0 && FTerminated) break;
             std::uint32_t v = FFat->Entry(n);
             if (fs == storage::kFsFat12) {
                 if (v == 0xFFF || v == 0) break;

@@ -99,8 +99,30 @@ void ApplyCaseBits(storage::TArray8& name, std::array<char, 3>& ext, std::uint8_
     if (caseBits & kFatCaseLowerExt) lowerAscii(ext);
 }
 
-FatDrop WalkDropRule(const FatEntry& e, bool fat32) {
+namespace {
+
+// Bytes an 8.3 name never holds: control bytes and the characters the format forbids (0x05
+// stands for a first byte 0xE5; 0xE5 itself marks a deleted entry and is allowed).
+bool badShortNameByte(char c, bool first) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20) return !(first && u == 0x05);
+    return std::string_view("\"*+,./:;<=>?[\\]|").find(c) != std::string_view::npos;
+}
+
+}  // namespace
+
+FatDrop WalkDropRule(const FatEntry& e, bool fat32, const FatVolumeBounds& volume) {
     if (trimmedBytes(e.rec.filename).empty()) return FatDrop::NoName;
+    for (std::size_t i = 0; i < e.rec.filename.size(); ++i) {
+        if (badShortNameByte(e.rec.filename[i], i == 0)) return FatDrop::BadShortName;
+    }
+    for (const char c : e.rec.fileext) {
+        if (badShortNameByte(c, false)) return FatDrop::BadShortName;
+    }
+    if (e.rec.attribute & 0xC0) return FatDrop::ReservedAttributes;
+    // A folder starting there is still listed (and not walked): it tells where a tree broke.
+    if (!e.folder && e.firstCluster(fat32) > volume.lastCluster) return FatDrop::ClusterPastVolume;
+    if (e.size() > volume.bytes) return FatDrop::SizePastVolume;
     const bool file = !e.folder;
     if (file && e.deleted && e.size() == 0) return FatDrop::DeletedEmptyFile;
     if (e.folder && !e.deleted && e.size() != 0) return FatDrop::LiveFolderWithSize;

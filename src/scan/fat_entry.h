@@ -86,10 +86,20 @@ enum class FatDrop : std::uint8_t {
     DeletedEmptyFile,    // nothing to recover
     LiveFolderWithSize,  // folders have no size: this is no folder
     SizedFileAtNoCluster,
+    BadShortName,       // a byte no 8.3 name holds: bytes of something else read as a folder
+    ReservedAttributes, // attribute bits 0x40 or 0x80
+    ClusterPastVolume,  // a file whose data would start after the volume's last cluster
+    SizePastVolume,     // more bytes than the whole volume holds
+};
+
+// What the walk knows of the volume the entry lies in; the defaults bound nothing.
+struct FatVolumeBounds {
+    std::uint64_t lastCluster = UINT64_MAX;  // the highest cluster number
+    std::uint64_t bytes = UINT64_MAX;        // the volume's size
 };
 
 // The walk's rules, on the entry as read (the deleted mark included). FAT32 takes both words of
 // the first cluster.
-FatDrop WalkDropRule(const FatEntry& e, bool fat32);
+FatDrop WalkDropRule(const FatEntry& e, bool fat32, const FatVolumeBounds& volume = {});
 
 }  // namespace brenvale::scan

@@ -112,6 +112,15 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
         std::size_t bufFirst = 0, bufEnd = 0;
 
         FatLongNameJoiner longNames;
+        // Entries pointing past the volume, or claiming more than it holds, are bytes of
+        // something else read as a folder (a damaged root cluster, a file's data).
+        FatVolumeBounds bounds;
+        bounds.bytes = VolumeBytes();
+        if (FGeo.dataClusters != 0) {
+            const std::uint64_t heap = FGeo.firstDataSector * bps;
+            const std::uint64_t fitting = bounds.bytes > heap ? (bounds.bytes - heap) / FGeo.clusterBytes() : 0;
+            bounds.lastCluster = std::min<std::uint64_t>(FGeo.dataClusters, fitting) + 1;
+        }
 
         for (std::size_t pass = 0; pass < passes; ++pass) {
             const std::uint64_t dirSector = fixedRoot ? FGeo.rootFirstSector : *FGeo.clusterSector(chain[pass]);
@@ -157,7 +166,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                     continue;
                 }
                 if (slot.kind == FatEntryKind::Label) continue;
-                if (WalkDropRule(slot, fat32) != FatDrop::Kept) continue;
+                if (WalkDropRule(slot, fat32, bounds) != FatDrop::Kept) continue;
 
                 const bool deleted = slot.deleted;
                 const bool folder = slot.folder;

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/file_times.h"
+#include "scan/dest_file.h"
 #include "scan/dest_names.h"
 #include "scan/dos_time.h"
 #include "scan/undelete.h"
@@ -24,11 +25,8 @@ namespace {
 
 constexpr std::uint64_t kCopyPiece = 1 << 20;
 constexpr int kMaxRecoverDepth = 1000;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// Chain clusters handed to the extent list between two looks at the stop flag.
+constexpr std::uint64_t kStopCheckClusters = 4096;
 
 // Local wall-clock DOS date and time as seconds since the epoch.
 std::int64_t localToUnix(const DosDateTime& t) {
@@ -76,6 +74,14 @@ std::uint64_t TUndelete::ClusterBytes() const {
     }
 }
 
+std::uint64_t TUndelete::VolumeBytes() const {
+    const std::uint64_t device = FDevice->Sectors();
+    const auto start = static_cast<std::uint64_t>(std::max<std::int64_t>(partitions::PartitionStart(FPartition), 0));
+    const std::uint64_t room = device > start ? device - start : 0;
+    const auto claimed = static_cast<std::uint64_t>(std::max<std::int64_t>(partitions::PartitionSize(FPartition), 0));
+    return (claimed == 0 || claimed > room ? room : claimed) * FDevice->BytesPerSector();
+}
+
 std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name, std::uint64_t from,
                                     std::uint64_t limit, std::vector<DataExtent>& out, std::uint64_t& size,
                                     std::uint64_t& listStart) {
@@ -106,6 +112,19 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
     if (size == 0) return kRecoverSuccessful;
     if (cluster == 0) return kRecoverReadError;
     const std::uint64_t clusters = (size + cluster - 1) / cluster;
+    // Clusters are numbered from 2; the volume holds no data past its last one (nor past its
+    // end, whatever its boot sector counts). A file claiming more than that is damage, and
+    // copying it would only read until the volume ends.
+    const bool exfat = e->Kind() == EntryKind::ExFat;
+    const std::uint64_t heapBytes = (exfat ? ExFatHeap() : FGeo.firstDataSector) * FGeo.bytesPerSector;
+    const std::uint64_t volume = VolumeBytes();
+    const std::uint64_t fitting = volume > heapBytes ? (volume - heapBytes) / cluster : 0;
+    // The boot sector's count only holds for its own cluster size (the advanced scan may
+    // have found another one for exFAT).
+    const bool ownClusters = !exfat || ExFatSPC() == FGeo.sectorsPerCluster;
+    const std::uint64_t lastCluster = (ownClusters ? std::min<std::uint64_t>(FGeo.dataClusters, fitting) : fitting) + 1;
+    if (clusters > lastCluster - 1) return kRecoverNonrecoverable;
+    if (first < 2 || first > lastCluster) return kRecoverReadError;
     // Only the clusters of the bytes asked for: a preview of a large file reads its start.
     const std::uint64_t firstIndex = std::min(from, size) / cluster;
     const std::uint64_t endIndex = std::min(clusters, (std::min(size, from + std::min(limit, size)) + cluster - 1) / cluster);
@@ -115,21 +134,27 @@ std::int32_t TUndelete::fileExtents(const TScanEntry* e, const std::string& name
     if (contiguous) {
         chain.assign(1, first);
     } else if (!GetClusNumChain(first, chain, count) || chain.empty()) {
-        return kRecoverReadError;
+        return FTerminated ? kRecoverStopped : kRecoverReadError;
+    }
+    if (FTerminated) return kRecoverStopped;
+    auto clusterOffset = [&](std::uint64_t c) {
+        const std::uint64_t sector = exfat ? (c - 2) * ExFatSPC() + ExFatHeap() : FGeo.firstDataSector + (c - 2) * FGeo.sectorsPerCluster;
+        return static_cast<std::int64_t>(sector * FGeo.bytesPerSector);
+    };
+    auto bytesFrom = [&](std::uint64_t index, std::uint64_t end) { return std::min(size, end * cluster) - index * cluster; };
+    std::uint64_t i = firstIndex;
+    for (; i < endIndex && i < chain.size(); ++i) {
+        if (i % kStopCheckClusters == 0 && FTerminated) return kRecoverStopped;
+        addExtent(out, clusterOffset(chain[i]), bytesFrom(i, i + 1));
     }
     // Past its chain (a deleted file whose FAT entries were cleared, or data without a chain)
-    // a file goes on in the clusters that follow its last one.
-    for (std::uint64_t i = firstIndex; i < endIndex; ++i) {
-        const std::uint64_t c = i < chain.size() ? chain[i] : std::uint64_t{chain.back()} + (i - chain.size() + 1);
-        if (c < 2 || c > 0xFFFFFFFFull) return kRecoverReadError;
-        std::uint64_t sector = 0;
-        if (e->Kind() == EntryKind::ExFat) {
-            sector = (c - 2) * ExFatSPC() + ExFatHeap();
-        } else {
-            sector = *FGeo.clusterSector(static_cast<std::uint32_t>(c));
-        }
-        const std::uint64_t bytes = std::min(cluster, size - i * cluster);
-        addExtent(out, static_cast<std::int64_t>(sector * FGeo.bytesPerSector), bytes);
+    // a file goes on in the clusters that follow its last one: one stretch, which must end
+    // inside the volume.
+    if (i < endIndex) {
+        const std::uint64_t next = std::uint64_t{chain.back()} + (i - chain.size() + 1);
+        const std::uint64_t last = std::uint64_t{chain.back()} + (endIndex - chain.size());
+        if (last > lastCluster) return kRecoverReadError;
+        addExtent(out, clusterOffset(next), bytesFrom(i, endIndex));
     }
     return kRecoverSuccessful;
 }
@@ -142,13 +167,12 @@ std::int32_t TUndelete::copyExtents(const std::vector<DataExtent>& extents, std:
     const std::uint64_t end = std::min(size, from + std::min(limit, size));
     for (const auto& ext : extents) {
         if (pos >= end) break;
+        if (FTerminated) return kRecoverStopped;
         const std::uint64_t extEnd = pos + ext.length;
         std::uint64_t at = std::max(pos, from);
         while (at < std::min(extEnd, end)) {
-            if (interactive) {
-                pump();
-                if (FTerminated) return kRecoverStopped;
-            }
+            if (interactive) pump();
+            if (FTerminated) return kRecoverStopped;
             const std::uint64_t n = std::min({kCopyPiece, extEnd - at, end - at});
             piece.assign(static_cast<std::size_t>(n), std::byte{0});
             if (ext.offset >= 0) {
@@ -216,18 +240,15 @@ bool TUndelete::RecoverFile(const TScanEntry* aFile, const std::string& ErasedFi
     };
     try {
         if (FOnRecover) FOnRecover(ErasedFileName, kRecoverStarting);
-        const std::string dest = UniqueDestName(ErasedFileName, DestPath);
-        // "x": never replace anything, even what appeared since the name was chosen.
-        FilePtr out(std::fopen(dest.c_str(), "wbx"));
-        if (!out) return report(kRecoverCreateError);
-        const std::int32_t code = readFileData(aFile, ErasedFileName, 0, UINT64_MAX, true, [&](std::span<const std::byte> b) {
-            return b.empty() || std::fwrite(b.data(), 1, b.size(), out.get()) == b.size();
-        });
-        const bool closed = std::fclose(out.release()) == 0;
+        DestFile out(UniqueDestName(ErasedFileName, DestPath));
+        if (!out.IsOpen()) return report(kRecoverCreateError);
+        const std::int32_t code = readFileData(aFile, ErasedFileName, 0, UINT64_MAX, true,
+                                               [&](std::span<const std::byte> b) { return out.Write(b); });
+        // A file that failed is removed as `out` goes (see DestFile).
         if (code != kRecoverSuccessful) return report(code);
-        if (!closed) return report(kRecoverWriteError);
+        if (!out.Commit()) return report(kRecoverWriteError);
         report(kRecoverSuccessful);
-        setRecoveredTimes(aFile, dest);
+        setRecoveredTimes(aFile, out.Path());
         return true;
     } catch (const std::exception& e) {
         if (FUi) FUi->ShowMessage(storage::MessageKind::Error, e.what(), "Error");
@@ -242,9 +263,16 @@ bool TUndelete::RecoverDir(const TScanEntry* aDir, const std::string& ErasedDirN
 
 bool TUndelete::recoverDir(const TScanEntry* aDir, const std::string& name, const std::string& DestPath,
                            bool OnlyDeleted, int depth) {
+    if (FOnRecover) FOnRecover(name, kRecoverFolderStarting);
     const std::string folder = UniqueDestName(name, DestPath);
     std::error_code ec;
-    if (!std::filesystem::create_directory(folder, ec)) return false;
+    if (!std::filesystem::create_directory(folder, ec)) {
+        // Path too long, no inodes left, no permission: the folder and all it holds fail, and
+        // the summary says so instead of counting fewer files.
+        if (FOnRecover) FOnRecover(name, kRecoverCreateError);
+        failChildren(aDir, OnlyDeleted, kRecoverCreateError, depth);
+        return false;
+    }
     return recoverChildren(aDir, folder, OnlyDeleted, depth);
 }
 
@@ -252,7 +280,8 @@ bool TUndelete::RecoverChildren(const TScanEntry* aDir, const std::string& DestF
     return recoverChildren(aDir, DestFolder, OnlyDeleted, 0);
 }
 
-bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth) {
+template <class Visit>
+bool TUndelete::forEachChild(const TScanEntry* aDir, bool OnlyDeleted, int depth, Visit&& visit) {
     if (depth >= kMaxRecoverDepth) return false;
     std::int32_t first = -1, last = -1;
     const auto key = aDir ? DelKeyOfEntry(aDir) : DelRootKey();
@@ -264,14 +293,32 @@ bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folde
         if (EntryParent(child) != aDir) continue;
         const bool isDir = DelEntryIsDir(child);
         if (OnlyDeleted && !(isDir ? DelSubtreeHasDeleted(DelKeyOfEntry(child)) : DelEntryIsDeleted(child))) continue;
+        visit(child, isDir);
+    }
+    return true;
+}
+
+bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth) {
+    return forEachChild(aDir, OnlyDeleted, depth, [&](const TScanEntry* child, bool isDir) {
         const std::string childName = EntryDisplayName(child);
         if (isDir) {
             recoverDir(child, childName, folder, OnlyDeleted, depth + 1);
         } else {
             RecoverFile(child, childName, folder);
         }
-    }
-    return true;
+    });
+}
+
+void TUndelete::failChildren(const TScanEntry* aDir, bool OnlyDeleted, std::int32_t code, int depth) {
+    forEachChild(aDir, OnlyDeleted, depth, [&](const TScanEntry* child, bool isDir) {
+        if (isDir) {
+            failChildren(child, OnlyDeleted, code, depth + 1);
+        } else if (FOnRecover) {
+            const std::string childName = EntryDisplayName(child);
+            FOnRecover(childName, kRecoverStarting);
+            FOnRecover(childName, code);
+        }
+    });
 }
 
 bool TUndelete::RecoverFileToBuf(const TScanEntry* aFile, const std::string& ErasedFileName,

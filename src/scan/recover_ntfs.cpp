@@ -44,15 +44,22 @@ std::int32_t TUndelete::ntfsExtents(const tntfsfilerecord& f, std::vector<DataEx
     const std::uint64_t wanted = compressed ? (clusters + kUnitClusters - 1) / kUnitClusters * kUnitClusters : clusters;
     // The boot file really starts at cluster 0; anywhere else a run at 0 is a hole.
     const bool bootFile = f.filename == "$Boot";
+    // Data runs lie inside the volume: one that reaches past its end is damage, found here
+    // rather than by reading up to it.
+    const std::uint64_t volumeClusters = VolumeBytes() / cluster;
     std::uint64_t covered = 0;
     for (const auto& run : runs) {
         if (covered >= wanted) break;
+        if (FTerminated) return kRecoverStopped;
         if (run.clusnum <= 0) continue;
         const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(run.clusnum), wanted - covered);
         if (run.offset == 0 && !bootFile) {
             out.push_back({-1, n * cluster});
         } else {
-            if (run.offset < 0 || static_cast<std::uint64_t>(run.offset) > INT64_MAX / cluster) return kRecoverReadError;
+            if (run.offset < 0 || static_cast<std::uint64_t>(run.offset) > volumeClusters ||
+                n > volumeClusters - static_cast<std::uint64_t>(run.offset)) {
+                return kRecoverReadError;
+            }
             out.push_back({static_cast<std::int64_t>(static_cast<std::uint64_t>(run.offset) * cluster), n * cluster});
         }
         covered += n;
@@ -90,11 +97,9 @@ std::int32_t TUndelete::copyCompressed(const std::vector<DataExtent>& extents, s
             if (!c) break;
             unit.push_back(*c);
         }
+        if (interactive) pump();
+        if (FTerminated) return kRecoverStopped;
         if (unitStart + unitBytes <= from) continue;  // units decode on their own
-        if (interactive) {
-            pump();
-            if (FTerminated) return kRecoverStopped;
-        }
         const std::size_t count = unit.size();
         // A compressed unit keeps its data in its first clusters; the rest are holes.
         std::size_t data = 0;

@@ -33,7 +33,9 @@ using TOnEnumDir = std::function<void(std::uint8_t FileSystem, const std::string
 // A folder (FAT: its first cluster) or a batch of records (NTFS) is finished.
 using TOnScanCheckpoint =
     std::function<void(std::uint8_t FS, std::int64_t RecordNum, std::uint32_t DoneClus, std::int32_t Percent)>;
-// InfoType 10: about to write FileName; then 0 on success or a failure code 1 to 7.
+// InfoType 10: about to write FileName; then 0 on success or a failure code 1 to 7. InfoType
+// 11: about to create the folder FileName; a failure code follows only when that failed, and
+// then every file the folder holds is reported as failed with the same code.
 using TOnRecover = std::function<void(const std::string& FileName, std::int32_t InfoType)>;
 using TOnRecoverProgress = std::function<void(std::int32_t Position)>;
 
@@ -58,6 +60,7 @@ inline constexpr std::int32_t kRecoverReadError = 5;
 inline constexpr std::int32_t kRecoverRunListError = 6;
 inline constexpr std::int32_t kRecoverNonrecoverable = 7;
 inline constexpr std::int32_t kRecoverStarting = 10;
+inline constexpr std::int32_t kRecoverFolderStarting = 11;
 // "Successful", "Error Creating File", ...; empty for codes outside 0 to 7.
 std::string RecoverStatusText(std::int32_t code);
 
@@ -150,6 +153,8 @@ public:
     bool DestInsideScannedObject(platform::Platform& os, const std::string& DestPath) const;
     // Size of a cluster in bytes, by file system.
     std::uint64_t ClusterBytes() const;
+    // Bytes of the volume: its record's size, never past the end of the device.
+    std::uint64_t VolumeBytes() const;
 
     // Search: entries of the folder aDir (null: the whole volume) whose name matches one of the
     // comma-separated patterns of FName ("*" and "?"; all names when empty), whose date of
@@ -239,6 +244,12 @@ private:
     bool recoverDir(const TScanEntry* aDir, const std::string& name, const std::string& DestPath, bool OnlyDeleted,
                     int depth);
     bool recoverChildren(const TScanEntry* aDir, const std::string& folder, bool OnlyDeleted, int depth);
+    // Calls visit(child, isFolder) for the entries of aDir that recovery takes; false when the
+    // folder has none, is too deep, or the run was stopped.
+    template <class Visit>
+    bool forEachChild(const TScanEntry* aDir, bool OnlyDeleted, int depth, Visit&& visit);
+    // Reports every file under aDir (as recovery would pick them) as failed with `code`.
+    void failChildren(const TScanEntry* aDir, bool OnlyDeleted, std::int32_t code, int depth);
     void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     struct SearchQuery;
     bool findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth);

@@ -180,22 +180,30 @@ TEST_F(PhysicalDrvTest, GptEntrySizeOutOfRangeMeans128) {
     }
 }
 
-TEST_F(PhysicalDrvTest, VolumeWithoutATableCountsOnlyOnRemovableMedia) {
+TEST_F(PhysicalDrvTest, VolumeWithoutATableCountsOnRemovableAndFixedMedia) {
+    // Sticks and cards formatted without a table often say they are fixed disks.
     DiskBuilder b(40000);
     b.fat16(0, 40000, 9);
-    auto stick = Disk(b, 11);
-    ASSERT_EQ(stick->PartitionList.size(), 2u);
-    EXPECT_EQ(PartitionStart(stick->PartitionList[1]), 0);
-    EXPECT_EQ(PartitionSize(stick->PartitionList[1]), 40000);
-    EXPECT_EQ(stick->PartitionList[1]->VolumePath, "/dev/sdt");
-
-    platform::fake::FakePlatform fixedOs;
-    auto& d = fixedOs.addDisk("/dev/sdf", b.bytes());
-    d.geometry->mediaType = 12;
-    fixedOs.whole = {BlockDevice("sdf")};
-    TPhysicalDrv fixed(fixedOs, std::uint8_t{0x80});
-    for (std::size_t i = 1; i < fixed.PartitionList.size(); ++i) EXPECT_EQ(fixed.PartitionList[i]->Entry.SystemFlag, 0x00);
-    EXPECT_TRUE(fixed.LostPartitionList.empty()) << "the probe starts at SectorsPerTrack, after the boot sector";
+    for (const std::uint32_t media : {11u, 12u}) {
+        SCOPED_TRACE(media);
+        platform::fake::FakePlatform mediaOs;
+        auto& d = mediaOs.addDisk("/dev/sdt", b.bytes());
+        d.geometry->mediaType = media;
+        mediaOs.whole = {BlockDevice("sdt")};
+        TPhysicalDrv stick(mediaOs, std::uint8_t{0x80});
+        ASSERT_EQ(stick.PartitionList.size(), 2u);
+        EXPECT_EQ(PartitionStart(stick.PartitionList[1]), 0);
+        EXPECT_EQ(PartitionSize(stick.PartitionList[1]), 40000);
+        EXPECT_EQ(stick.PartitionList[1]->BootSector.FileSystemType, storage::kFsFat16);
+        EXPECT_EQ(stick.PartitionList[1]->VolumePath, "/dev/sdt");
+        EXPECT_TRUE(stick.LostPartitionList.empty()) << "the probe starts at SectorsPerTrack, after the boot sector";
+    }
+    // A fixed disk whose sector 0 is neither a table nor a boot sector is free space.
+    platform::fake::FakePlatform blankOs;
+    blankOs.addDisk("/dev/sdf", std::vector<std::byte>(40000 * 512));
+    blankOs.whole = {BlockDevice("sdf")};
+    TPhysicalDrv blank(blankOs, std::uint8_t{0x80});
+    for (std::size_t i = 1; i < blank.PartitionList.size(); ++i) EXPECT_EQ(blank.PartitionList[i]->Entry.SystemFlag, 0x00);
 }
 
 TEST_F(PhysicalDrvTest, VolumeClaimingAnImpossibleSizeIsCapped) {

@@ -127,6 +127,8 @@ TEST(FatDamage, GarbageFolderEndsWithItsSubfoldersMarkedDamaged) {
     for (std::size_t slot = 2; slot < 8 * v.entriesPerCluster(); slot += 2) {
         const std::uint32_t c = static_cast<std::uint32_t>(10 + slot / v.entriesPerCluster());
         const auto e = v.cluster(c).subspan(slot % v.entriesPerCluster() * 32, 32);
+        // A name the walk takes for one: garbage bytes in the name alone drop the entry.
+        for (std::size_t i = 0; i < 11; ++i) e[i] = static_cast<std::byte>(i < 3 ? 'G' + i : ' ');
         e[11] = std::byte{storage::kFatAttrDirectory};
         const std::uint32_t target = static_cast<std::uint32_t>(1000 + slot);
         e[26] = static_cast<std::byte>(target & 0xFF);

@@ -170,6 +170,41 @@ TEST(FatEntryDecode, DropRulesOfTheWalk) {
     }
 }
 
+TEST(FatEntryDecode, DropRulesForBytesThatAreNoEntry) {
+    // A volume of clusters 2 to 1001 and 1000 KiB; the defaults bound nothing.
+    const scan::FatVolumeBounds volume{1001, 1000 * 1024};
+    struct Row {
+        const char* what;
+        RawEntry raw;
+        scan::FatVolumeBounds bounds;
+        FatDrop drop;
+    };
+    const std::vector<Row> rows = {
+        {"plain file", FileEntry("PLAIN.TXT", 1001, 1000 * 1024), volume, FatDrop::Kept},
+        {"0x05 standing for a first 0xE5", WithByte(FileEntry("KANJI.TXT", 14, 5), 0, 0x05), volume, FatDrop::Kept},
+        {"deleted mark", Deleted(FileEntry("GONE.TXT", 14, 5)), volume, FatDrop::Kept},
+        {"bytes above 0x7F (code page)", WithByte(FileEntry("CAFE.TXT", 14, 5), 3, 0x90), volume, FatDrop::Kept},
+        {"control byte in the name", WithByte(FileEntry("CTL.TXT", 14, 5), 1, 0x07), volume, FatDrop::BadShortName},
+        {"control byte in the extension", WithByte(FileEntry("CTL.TXT", 14, 5), 9, 0x1B), volume, FatDrop::BadShortName},
+        {"'?' in the name", WithByte(FileEntry("ASK.TXT", 14, 5), 2, '?'), volume, FatDrop::BadShortName},
+        {"'.' inside the 8.3 fields", WithByte(FileEntry("DOT.TXT", 14, 5), 1, '.'), volume, FatDrop::BadShortName},
+        {"'|' in the extension", WithByte(FileEntry("BAR.TXT", 14, 5), 10, '|'), volume, FatDrop::BadShortName},
+        {"attribute bit 0x40", ShortEntry("RES.TXT", 0x40, 14, 5), volume, FatDrop::ReservedAttributes},
+        {"attribute bit 0x80", ShortEntry("RES.TXT", 0xA0, 14, 5), volume, FatDrop::ReservedAttributes},
+        {"file after the last cluster", FileEntry("FAR.TXT", 1002, 5), volume, FatDrop::ClusterPastVolume},
+        {"folder after the last cluster", FolderEntry("FAR", 1002), volume, FatDrop::Kept},
+        {"after the last cluster, unbounded", FileEntry("FAR.TXT", 1002, 5), {}, FatDrop::Kept},
+        {"larger than the volume", FileEntry("BIG.TXT", 14, 1000 * 1024 + 1), volume, FatDrop::SizePastVolume},
+        {"larger than the volume, unbounded", FileEntry("BIG.TXT", 14, 1000 * 1024 + 1), {}, FatDrop::Kept},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const FatEntry e = Decoded(r.raw);
+        ASSERT_EQ(e.kind, FatEntryKind::Regular);
+        EXPECT_EQ(scan::WalkDropRule(e, false, r.bounds), r.drop);
+    }
+}
+
 // The long name the joiner gives each short entry of a folder, as the entry would be listed
 // (nullopt: listed by its 8.3 name).
 std::vector<std::optional<std::string>> NamesHandedOut(const std::vector<RawEntry>& slots) {
