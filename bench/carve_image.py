@@ -238,6 +238,42 @@ def make_rar(g, work):
     return b"".join(out), "rar", entries[0][0]
 
 
+# Pictures: the ones Debian packages put on the machine (icons, documentation images) as they
+# are, and photos ImageMagick makes from seeded noise as JPEG (baseline and progressive), BMP and
+# TIFF (plain and LZW).
+SYSTEM_PICTURES = sorted(
+    str(p) for root in ("/usr/share", "/usr/lib") for ext in ("png", "gif", "jpg")
+    for p in __import__("pathlib").Path(root).rglob(f"*.{ext}")
+    if p.is_file() and not p.is_symlink() and p.stat().st_size >= 2048
+) if os.path.exists("/usr/bin/convert") else []
+
+
+def make_system_picture(g, work):
+    path = g.rng.choice(SYSTEM_PICTURES)
+    with open(path, "rb") as f:
+        data = f.read()
+    return data, path.rsplit(".", 1)[1], os.path.basename(path)
+
+
+def make_photo(g, work):
+    kind = g.rng.choice(["jpg", "jpg-progressive", "bmp", "tif", "tif-lzw"])
+    w, h = g.rng.choice([(320, 240), (640, 480), (800, 600), (1024, 768)])
+    out = os.path.join(work, "photo." + kind.split("-")[0])
+    args = ["/usr/bin/convert", "-seed", str(g.rng.randint(1, 10**6)), "-size", f"{w}x{h}", "plasma:fractal"]
+    if kind == "jpg-progressive":
+        args += ["-interlace", "Plane"]
+    if kind.startswith("jpg"):
+        args += ["-quality", str(g.rng.choice([75, 85, 95]))]
+    if kind == "tif-lzw":
+        args += ["-compress", "lzw"]
+    if kind == "bmp":
+        out = "BMP3:" + out
+    subprocess.run(args + [out], check=True, cwd=work)
+    path = out.split(":", 1)[-1]
+    with open(path, "rb") as f:
+        return f.read(), kind.split("-")[0], ""
+
+
 def kinds():
     k = [
         (20, lambda g, w: make_zip(g, w, "deflated")),
@@ -256,6 +292,9 @@ def kinds():
         k.append((4, make_xlsx))
     if shutil.which("fastjar"):
         k.append((4, make_jar))
+    if SYSTEM_PICTURES:
+        k.append((20, make_system_picture))
+        k.append((20, make_photo))
     return k
 
 
@@ -300,7 +339,7 @@ def main():
     by_ext = {}
     for row in rows:
         by_ext[row[3]] = by_ext.get(row[3], 0) + 1
-    print(f"{len(rows)} archives, {sum(r[1] for r in rows)} bytes of {size}: "
+    print(f"{len(rows)} files, {sum(r[1] for r in rows)} bytes of {size}: "
           + ", ".join(f"{k} {v}" for k, v in sorted(by_ext.items())))
 
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times brenvale-cli carve over a page-cached image of random bytes holding a few hundred
-# archives (bench/make-carve-image.sh) against photorec and foremost carving the same families,
+# archives and pictures (bench/make-carve-image.sh) against photorec and foremost carving the same families,
 # in one hyperfine run; then counts, per extension, how many of the archives each tool wrote
 # back byte for byte; then the peak memory of one listing per hit found, beyond what a listing
 # of 64 MiB of random bytes takes; then how the listing's speed holds over 64 MiB of bytes that
@@ -26,11 +26,12 @@ mkdir "$OUT/photorec"
 # photorec leaves its session file and log in the working folder.
 cd "$OUT"
 
-# The families brenvale-cli carves, and nothing else: photorec by its file-option names, run
-# unattended by /cmd over the whole image as one stretch (no partition table); foremost has
-# only zip and rar built in, and -q looks at sector starts only, as the other two do.
+# The families in the image, and nothing else: photorec by its file-option names, run
+# unattended by /cmd over the whole image as one stretch (no partition table); foremost by the
+# ones it has built in (not gz, bz2, tar, cab or tif), and -q looks at sector starts only, as
+# the other two do.
 PHOTOREC_CMD=partition_none,options,paranoid,keep_corrupted_file_no,fileopt,everything,disable
-for ext in zip gz bz2 tar cab rar; do PHOTOREC_CMD+=",$ext,enable"; done
+for ext in zip gz bz2 tar cab rar jpg png gif bmp tif; do PHOTOREC_CMD+=",$ext,enable"; done
 PHOTOREC_CMD+=",wholespace,search"
 
 cat "$IMG" >/dev/null
@@ -42,7 +43,7 @@ hyperfine --warmup 2 --runs 5 --export-markdown "$BUILD/carve.md" --export-json 
     --prepare "rm -rf $OUT/brenvale" -n "brenvale-cli carve --to" "$CLI carve $IMG --to $OUT/brenvale >/dev/null" \
     --prepare "rm -rf $OUT/photorec && mkdir $OUT/photorec" \
     -n photorec "photorec /d $OUT/photorec/recup /cmd $IMG $PHOTOREC_CMD </dev/null >/dev/null 2>&1" \
-    --prepare "rm -rf $OUT/foremost" -n foremost "foremost -Q -q -t zip,rar -i $IMG -o $OUT/foremost >/dev/null"
+    --prepare "rm -rf $OUT/foremost" -n foremost "foremost -Q -q -t zip,rar,jpg,png,gif,bmp -i $IMG -o $OUT/foremost >/dev/null"
 
 python3 - "$OUT/carve.json" "$IMG" <<'EOF'
 import json, os, sys
