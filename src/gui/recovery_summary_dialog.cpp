@@ -59,6 +59,12 @@ RecoverySummaryDialog::RecoverySummaryDialog(const app::RecoverySummary& summary
     for (const std::string& line : summary.DetailsList) lines << QString::fromStdString(line);
     FDetails->setPlainText(lines.join(QLatin1Char('\n')));
     detailsLayout->addWidget(FDetails);
+    // Failed files are not left behind: said where the failures are listed.
+    if (summary.numFailed > 0) {
+        auto* removed = new QLabel(QString::fromUtf8(app::kFailedFilesRemoved), FDetailsPanel);
+        removed->setWordWrap(true);
+        detailsLayout->addWidget(removed);
+    }
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);

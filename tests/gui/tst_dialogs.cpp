@@ -207,11 +207,13 @@ void DialogsTest::summaryShowsCountersAndFailureLines() {
         QCOMPARE(lines[i], QString::fromStdString(s.DetailsList[static_cast<std::size_t>(i)]));
     }
     QCOMPARE(dlg.closeButton()->text(), QStringLiteral("Close"));
+    QVERIFY(LabelWithText(dlg, QString::fromUtf8(app::kFailedFilesRemoved)));
 
     // Nothing failed: an empty box, and zero counters still shown.
     gui::RecoverySummaryDialog empty(app::RecoverySummary{});
     QCOMPARE(empty.failedValue()->text(), QStringLiteral("0"));
     QVERIFY(empty.detailsBox()->toPlainText().isEmpty());
+    QVERIFY(!LabelWithText(empty, QString::fromUtf8(app::kFailedFilesRemoved)));
 }
 
 void DialogsTest::summaryTogglesBetweenShortAndTallForm() {
