@@ -2,7 +2,10 @@
 // Running the signature scan over a disk held in memory, in batches of any size, and listing
 // what it found.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -60,6 +63,25 @@ inline std::optional<Found> hitAt(const std::vector<Found>& hits, std::int64_t l
         if (h.lba == lba) return h;
     }
     return std::nullopt;
+}
+
+// Puts `file` in the middle of a batch, across a batch boundary, in the last sector of a batch
+// and at the end of the disk, scans each disk in batches of each size, and expects the hit
+// `expected` (its LBA set to where the file lies).
+inline void ExpectFoundWherever(const ByteVec& file, Found expected, std::initializer_list<std::size_t> batches) {
+    const std::size_t fileSectors = (file.size() + kSector - 1) / kSector;
+    for (std::size_t lba : {std::size_t{100}, std::size_t{2040}, std::size_t{2047}, std::size_t{4096 - fileSectors}}) {
+        SCOPED_TRACE(lba);
+        ByteVec disk = noiseDisk(std::max<std::size_t>(4096, lba + fileSectors));
+        place(disk, lba, file);
+        expected.lba = static_cast<std::int64_t>(lba);
+        for (std::size_t batch : batches) {
+            SCOPED_TRACE(batch);
+            const auto hit = hitAt(scanDisk(disk, batch), expected.lba);
+            ASSERT_TRUE(hit.has_value());
+            EXPECT_EQ(*hit, expected);
+        }
+    }
 }
 
 }  // namespace brenvale::raw::testing
