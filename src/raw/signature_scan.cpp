@@ -9,6 +9,8 @@ namespace brenvale::raw {
 namespace {
 
 constexpr std::int64_t kNotFound = std::numeric_limits<std::int64_t>::min();
+// Bytes a marker parser may read before its marker (a PDF's "startxref" line).
+constexpr std::int64_t kMarkerLookBack = 64;
 
 // First place of `needle` in `hay`, or -1.
 std::int64_t findBytes(std::span<const std::byte> hay, std::span<const std::byte> needle) {
@@ -137,7 +139,7 @@ bool RawScan::offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const st
     };
     std::int64_t pos = position();
 
-    if (cont.Marker != EndMarker::None) {
+    if (cont.Marker != EndMarker::None && !(hit.ExtraData1 & formats::kWalkEveryBatch)) {
         const std::int64_t p = markers[static_cast<int>(cont.Marker)];
         if (p == kNotFound) {
             if (pos < n) hit.Size += n - pos;
@@ -148,10 +150,12 @@ bool RawScan::offerPending(ScanContext& ctx, TFoundFile& hit, std::span<const st
             }
             return false;
         }
-        if (p < 0 && pos == 0) {
-            // The marker began in the last batch's end: hand its first bytes over again.
-            hit.Size += p;
-            pos = p;
+        if (pos == 0 && p < kMarkerLookBack && carryValid) {
+            // The marker began in the last batch's end, or close after it: hand the bytes
+            // before it over again, for what a parser reads before its marker.
+            const std::int64_t back = std::min<std::int64_t>(kMarkerLookBack - p, static_cast<std::int64_t>(carry_.size()));
+            hit.Size -= back;
+            pos = -back;
         } else if (pos < 0) {
             hit.Size -= pos;  // a gap before this batch belongs to the file
             pos = 0;

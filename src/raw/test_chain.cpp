@@ -28,10 +28,10 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"TAR", TestTar, ParseTar, 0},
     {"BZIP2", TestBzip2, ParseBzip2, 0},
     {"Compound file", nullptr, nullptr, 0},
-    {"PDF", nullptr, nullptr, 0},
-    {"RTF", nullptr, nullptr, 0},
-    {"WordPerfect", nullptr, nullptr, 0},
-    {"CHM", nullptr, nullptr, 0},
+    {"PDF", TestPdf, ParsePdf, 0},
+    {"RTF", TestRtf, ParseRtf, 0},
+    {"WordPerfect", TestWordPerfect, nullptr, 0},
+    {"CHM", TestChm, nullptr, 0},
     {"BMP", TestBmp, nullptr, 0},
     {"JPEG", TestJpeg, ParseJpeg, 0},
     {"GIF", TestGif, ParseGif, 0},
@@ -56,12 +56,14 @@ struct ContinuationRow {
     Continuation What;
 };
 
-constexpr std::array<ContinuationRow, 10> kContinuations = {{
+constexpr std::array<ContinuationRow, 12> kContinuations = {{
     {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
     {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
     {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
     {0, 4, {ParseTar, TarAtEnd, EndMarker::None, false, false, true}},
     {0, 5, {ParseBzip2, Bzip2AtEnd, EndMarker::None, false, false}},
+    {1, 3, {ParsePdf, nullptr, EndMarker::Pdf, false, false}},
+    {1, 4, {ParseRtf, nullptr, EndMarker::None, false, false}},
     {2, 1, {ParseGif, nullptr, EndMarker::None, false, false}},
     {2, 2, {ParseJpeg, nullptr, EndMarker::None, false, false}},
     {2, 5, {ParsePng, nullptr, EndMarker::None, false, false}},

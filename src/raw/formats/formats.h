@@ -15,6 +15,10 @@ namespace brenvale::raw::formats {
 
 using Bytes = std::span<const std::byte>;
 
+// A bit of `ExtraData1` by which a hit of an end-marker kind asks to be offered every batch
+// like a structure walk, marker or not (a PDF deciding whether an update follows its end).
+inline constexpr std::int32_t kWalkEveryBatch = 1 << 30;
+
 // RAR 4 (rar.cpp).
 bool TestRar(ScanContext& ctx, Bytes s, TFoundFile& hit);
 int ParseRar(ScanContext& ctx, Bytes data, TFoundFile& hit);
@@ -42,6 +46,15 @@ void Bzip2AtEnd(ScanContext& ctx, TFoundFile& hit);
 
 // Cabinet (cab.cpp).
 bool TestCab(ScanContext& ctx, Bytes s, TFoundFile& hit);
+
+// Documents (documents.cpp): PDF (an end-marker kind), RTF (braces counted across batches),
+// WordPerfect and compiled HTML Help (lengths from their headers).
+bool TestPdf(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParsePdf(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestRtf(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseRtf(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestWordPerfect(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestChm(ScanContext& ctx, Bytes s, TFoundFile& hit);
 
 // JPEG, PNG and GIF walks (jpeg.cpp, png.cpp, gif.cpp). A PNG hit is handed its chunks, from
 // byte 8 on.
