@@ -74,12 +74,26 @@ void parseWithState(int which, std::span<const std::byte> data) {
             r = formats::ParseZip(ctx, data, hit);
             break;
         case 1:
-            hit.MajorType = 0, hit.MinorType = 0;
-            r = formats::ParseRar(ctx, data, hit);
+            if (hit.ExtraData2 & 1) {
+                hit.MajorType = 1, hit.MinorType = 3;
+                hit.ExtraData1 &= formats::kWalkEveryBatch;
+                r = formats::ParsePdf(ctx, data, hit);
+            } else {
+                hit.MajorType = 0, hit.MinorType = 0;
+                r = formats::ParseRar(ctx, data, hit);
+            }
             break;
         case 2:
-            hit.MajorType = 0, hit.MinorType = 4;
-            r = formats::ParseTar(ctx, data, hit);
+            if (hit.ExtraData2 & 1) {
+                hit.MajorType = 1, hit.MinorType = 4;
+                hit.ExtraData1 &= 0xFFFF;
+                hit.ExtraData2 &= 0xFFFF;
+                hit.ParsePoint &= 1;
+                r = formats::ParseRtf(ctx, data, hit);
+            } else {
+                hit.MajorType = 0, hit.MinorType = 4;
+                r = formats::ParseTar(ctx, data, hit);
+            }
             break;
         case 3:
             if (hit.ExtraData2 & 1) {
