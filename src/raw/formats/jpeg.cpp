@@ -57,6 +57,10 @@ Scan scanCoded(Bytes data, std::int64_t from, std::int64_t hitOffset, std::uint3
     const auto* b = reinterpret_cast<const unsigned char*>(data.data());
     const auto n = static_cast<std::int64_t>(data.size());
     std::int64_t i = from;
+    // The data handed over may itself begin at a sector start (the next batch's first byte).
+    if (i < n && (hitOffset + i) % bps == 0 && startsLikeAFile(b + i, static_cast<std::size_t>(n - i))) {
+        return {Scan::Break, i};
+    }
     while (i < n) {
         // Stop at the next sector start: another picture may begin there.
         const std::int64_t sectorEnd = std::min(n, (hitOffset + i) / bps * bps + bps - hitOffset);
