@@ -64,7 +64,14 @@ std::optional<bool> updateFollows(std::string_view d) {
     const auto first = d.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return std::nullopt;
     const char c = d[first];
-    return (c >= '0' && c <= '9') || c == '%' || d.substr(first).starts_with("xref") || d.substr(first).starts_with("trailer");
+    if ((c >= '0' && c <= '9') || c == '%') return true;
+    const std::string_view rest = d.substr(first);
+    for (std::string_view keyword : {std::string_view("xref"), std::string_view("trailer")}) {
+        if (rest.starts_with(keyword)) return true;
+        // Cut by the end of the data: the next data decides.
+        if (rest.size() < keyword.size() && keyword.starts_with(rest)) return std::nullopt;
+    }
+    return false;
 }
 
 }  // namespace
