@@ -120,10 +120,11 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             }
             if (s.kind == Scan::Break) {
                 // Cut at the start of the sector that shows the break (see above), but never
-                // before the coded data began.
+                // before this scan's coded data began (`ParsePoint`); that may take back bytes
+                // accounted in an earlier batch, so the length does not depend on where a batch
+                // ended.
                 const std::int64_t breakAt = base + s.at;
-                const std::int64_t cut = std::max(breakAt / ctx.BytesPerSector * ctx.BytesPerSector, base + cursor);
-                (void)AddWithinMax(ctx, hit, cut - hit.Size);
+                hit.Size = std::max<std::int64_t>(breakAt / ctx.BytesPerSector * ctx.BytesPerSector, hit.ParsePoint);
                 return kParseBroken;
             }
             const bool ok = AddWithinMax(ctx, hit, s.at - cursor);
@@ -156,6 +157,7 @@ int ParseJpeg(ScanContext& ctx, Bytes data, TFoundFile& hit) {
             length = 1;  // a fill byte before a marker
         }
         if (!AddWithinMax(ctx, hit, length)) return kParseBroken;
+        if (m == 0xDA) hit.ParsePoint = static_cast<std::int32_t>(hit.Size);  // where the coded data begins
         cursor += length;
     }
     return kParseMore;
