@@ -83,8 +83,17 @@ bool TestPdf(ScanContext&, Bytes s, TFoundFile& hit) {
 }
 
 int ParsePdf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
-    const std::string_view d = text(data);
+    std::string_view d = text(data);
     if (hit.ExtraData1 == kDeciding) {
+        // The line end after the marker, when the last data stopped in it (`ExtraData2`: 1
+        // nothing of it seen, 2 a carriage return seen).
+        std::size_t eol = 0;
+        if (hit.ExtraData2 == 1) eol = lineEnd(d, 0);
+        if (hit.ExtraData2 == 2 && !d.empty() && d[0] == '\n') eol = 1;
+        if (!d.empty()) hit.ExtraData2 = 0;
+        if (eol && !AddWithinMax(ctx, hit, static_cast<std::int64_t>(eol))) return kParseEnd;
+        d.remove_prefix(eol);
+        data = data.subspan(eol);
         const auto follows = updateFollows(d);
         if (!follows) return kParseMore;  // only blanks so far: the next bytes decide
         if (!*follows) return kParseEnd;
@@ -101,6 +110,8 @@ int ParsePdf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         if (!AddWithinMax(ctx, hit, static_cast<std::int64_t>(withEol))) break;
         if (follows) return kParseEnd;
         hit.ExtraData1 = kDeciding;
+        // The data stopped at the marker or inside its line end: the next data may finish it.
+        hit.ExtraData2 = end == d.size() ? 1 : (end + 1 == d.size() && d[end] == '\r') ? 2 : 0;
         return kParseMore;
     }
     if (static_cast<std::int64_t>(data.size()) + hit.Size < ctx.MaxSize(hit)) {
