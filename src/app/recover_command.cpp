@@ -10,6 +10,22 @@
 
 namespace brenvale::app {
 
+void RecoverySummary::Count(const std::string& name, std::int32_t info) {
+    if (info == scan::kRecoverFolderStarting) {
+        folderReported = true;
+        return;
+    }
+    if (info == scan::kRecoverStarting) {
+        folderReported = false;
+        ++numProcessed;
+    } else if (info == scan::kRecoverSuccessful) {
+        ++numRecovered;
+    } else {
+        if (!std::exchange(folderReported, false)) ++numFailed;
+        DetailsList.push_back(fmt::format(kRecoverFailedFormat, name, scan::RecoverStatusText(info)));
+    }
+}
+
 bool RecoverCommand::DeviceOnline(scan::TUndelete& scan) {
     storage::DeviceAborted = false;
     scan.Device().PrepareForNewOperation();
@@ -46,22 +62,11 @@ RecoverySummary RecoverCommand::Run(scan::TUndelete& scan, const std::vector<Rec
     FCurrent = &scan;
     scan.FTerminated = false;
     // A folder is no file: its failure gets a line but no count (its files count instead).
-    bool folder = false;
     scan.FOnRecover = [&](const std::string& name, std::int32_t info) {
-        if (info == scan::kRecoverFolderStarting) {
-            folder = true;
-            return;
-        }
+        summary.Count(name, info);
         if (info == scan::kRecoverStarting) {
-            folder = false;
-            ++summary.numProcessed;
             FUi.StatusText("Recovering: " + name);
             FUi.Progress(0);
-        } else if (info == scan::kRecoverSuccessful) {
-            ++summary.numRecovered;
-        } else {
-            if (!std::exchange(folder, false)) ++summary.numFailed;
-            summary.DetailsList.push_back(fmt::format(kRecoverFailedFormat, name, scan::RecoverStatusText(info)));
         }
     };
     scan.FOnRecoverProgress = [&](std::int32_t percent) { FUi.Progress(percent); };

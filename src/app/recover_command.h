@@ -48,6 +48,12 @@ struct RecoverySummary {
     int numRecovered = 0;
     int numFailed = 0;
     std::vector<std::string> DetailsList;
+
+    // Counts one report of the scan object's recovery callback: a file starting, succeeding or
+    // failing (its failure line added), or a folder about to be created, whose failure is
+    // listed but not counted (its files are).
+    void Count(const std::string& name, std::int32_t info);
+    bool folderReported = false;  // the last report was a folder's start
 };
 
 class RecoverCommand {

@@ -290,15 +290,8 @@ int runCarve(Context& ctx, CarveArgs a) {
     app::RecoverySummary s;
     scan.FTerminated = false;
     scan.FOnRecover = [&](const std::string& name, std::int32_t info) {
-        if (info == scan::kRecoverStarting) {
-            ++s.numProcessed;
-            ctx.progress.update("Recovering: " + name);
-        } else if (info == scan::kRecoverSuccessful) {
-            ++s.numRecovered;
-        } else {
-            ++s.numFailed;
-            s.DetailsList.push_back(fmt::format(app::kRecoverFailedFormat, name, scan::RecoverStatusText(info)));
-        }
+        s.Count(name, info);
+        if (info == scan::kRecoverStarting) ctx.progress.update("Recovering: " + name);
     };
     gWriting = &scan;
     {

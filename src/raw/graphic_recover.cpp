@@ -2,9 +2,10 @@
 // read from the device and walked as a whole, and the embedded previews of camera files are
 // read for thumbnails.
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
+#include <vector>
 
+#include "raw/device_reads.h"
 #include "raw/formats/formats.h"
 #include "raw/raw_recover.h"
 #include "raw/signature_scan.h"
@@ -21,27 +22,6 @@ constexpr std::int64_t kLargePictureRead = 20480000;
 constexpr std::uint32_t kReadPiece = 1000;
 constexpr std::uint32_t kTailPiece = 256;
 constexpr std::uint64_t kMaxThumbnailSectors = 65536;
-
-std::uint32_t sectorSize(scan::TUndelete& scan) {
-    const std::uint32_t bps = scan.Device().BytesPerSector();
-    return bps ? bps : 512;
-}
-
-// Reads `sectors` sectors from `lba` in pieces, up to the first short piece.
-std::vector<std::byte> readSectors(storage::TDevice& device, std::uint64_t lba, std::uint64_t sectors, std::uint32_t bps,
-                                   std::uint32_t piece) {
-    std::vector<std::byte> out(sectors * bps);
-    std::uint64_t bytes = 0;
-    for (std::uint64_t done = 0; done < sectors;) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - done, piece));
-        const std::uint32_t got = device.Read(lba + done, n, out.data() + done * bps);
-        bytes += got;
-        if (got < std::uint64_t{n} * bps) break;
-        done += n;
-    }
-    out.resize(bytes);
-    return out;
-}
 
 // The length a walk over the whole buffer finds, or kUnknownSize.
 std::int64_t measure(const TFoundFile& hit, std::span<const std::byte> head, const SizeTables& sizes) {
@@ -76,10 +56,10 @@ bool RecoverGraphicFile(scan::TUndelete& scan, const SizeTables& sizes, const TF
     } clear{scan};
     scan.FTerminated = false;
     storage::TDevice& device = scan.Device();
-    const std::uint32_t bps = sectorSize(scan);
+    const std::uint32_t bps = DeviceSectorSize(scan);
     const std::string_view ext = aFile.Ext();
     const std::int64_t headBytes = ext == "jpg" || ext == "gif" || ext == "png" ? kSmallPictureRead : kLargePictureRead;
-    const auto head = readSectors(device, static_cast<std::uint64_t>(aFile.LBA), static_cast<std::uint64_t>(headBytes / bps),
+    const auto head = ReadSectorsUpTo(device, static_cast<std::uint64_t>(aFile.LBA), static_cast<std::uint64_t>(headBytes / bps),
                                   bps, kReadPiece);
     std::int64_t size = measure(aFile, head, sizes);
     // No length, or none worth writing: the caller writes the default size instead.
@@ -117,11 +97,11 @@ bool RecoverThumbnail(scan::TUndelete& scan, const RawScan& raw, const TFoundFil
         length = aFile.Size;  // a JPEG is its own preview
     }
     if (length <= 0 || offset < 0 || aFile.LBA < 0) return false;
-    const std::uint32_t bps = sectorSize(scan);
+    const std::uint32_t bps = DeviceSectorSize(scan);
     const std::uint64_t skip = static_cast<std::uint64_t>(offset) % bps;
     const std::uint64_t sectors = (skip + static_cast<std::uint64_t>(length) + bps - 1) / bps;
     if (sectors > kMaxThumbnailSectors) return false;
-    const auto bytes = readSectors(scan.Device(), static_cast<std::uint64_t>(aFile.LBA) + static_cast<std::uint64_t>(offset) / bps,
+    const auto bytes = ReadSectorsUpTo(scan.Device(), static_cast<std::uint64_t>(aFile.LBA) + static_cast<std::uint64_t>(offset) / bps,
                                    sectors, bps, storage::kMaxBatchSectors);
     if (bytes.size() < skip + static_cast<std::uint64_t>(length)) return false;
     Output.assign(bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.begin() + static_cast<std::ptrdiff_t>(skip + length));

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <memory>
 
+#include "raw/device_reads.h"
 #include "scan/dest_file.h"
 #include "scan/dest_names.h"
 #include "scan/undelete.h"
@@ -20,12 +20,27 @@ namespace {
 constexpr std::uint32_t kCopyChunkSectors = 1000;
 constexpr std::uint64_t kHeadMaxSectors = 65536;
 
-std::uint32_t sectorSizeOf(scan::TUndelete& scan) {
+}  // namespace
+
+std::uint32_t DeviceSectorSize(scan::TUndelete& scan) {
     const std::uint32_t bps = scan.Device().BytesPerSector();
     return bps ? bps : 512;
 }
 
-}  // namespace
+std::vector<std::byte> ReadSectorsUpTo(storage::TDevice& device, std::uint64_t lba, std::uint64_t sectors,
+                                       std::uint32_t bps, std::uint32_t piece) {
+    std::vector<std::byte> out(sectors * bps);
+    std::uint64_t bytes = 0;
+    for (std::uint64_t done = 0; done < sectors;) {
+        const auto n = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - done, piece));
+        const std::uint32_t got = device.Read(lba + done, n, out.data() + done * bps);
+        bytes += got;
+        if (got < std::uint64_t{n} * bps) break;
+        done += n;
+    }
+    out.resize(bytes);
+    return out;
+}
 
 std::string RawFileName(const TFoundFile& hit, int number) {
     std::string upper(hit.Ext());
@@ -56,7 +71,7 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
     };
     report(scan::kRecoverStarting);
     storage::TDevice& device = scan.Device();
-    const std::uint32_t bps = sectorSizeOf(scan);
+    const std::uint32_t bps = DeviceSectorSize(scan);
     const std::int64_t size = RawRecoverySize(aFile, sizes, device.Sectors() * bps, bps);
 
     const std::string dest = scan::UniqueDestName(ErasedFileName, DestPath);
@@ -104,21 +119,11 @@ void RecoverRawHead(scan::TUndelete& scan, const TFoundFile& aFile, std::int64_t
     Output.clear();
     if (aFile.LBA < 0 || RecoverSize <= 0) return;
     if (aFile.Size > 0 && aFile.Size < RecoverSize) RecoverSize = aFile.Size;
-    const std::uint32_t bps = sectorSizeOf(scan);
+    const std::uint32_t bps = DeviceSectorSize(scan);
     const std::uint64_t sectors =
         std::min<std::uint64_t>((static_cast<std::uint64_t>(RecoverSize) + bps - 1) / bps, kHeadMaxSectors);
-    Output.resize(sectors * bps);
-    std::uint64_t done = 0;  // sectors
-    std::uint64_t bytes = 0;
-    while (done < sectors) {
-        const auto piece = static_cast<std::uint32_t>(std::min<std::uint64_t>(sectors - done, kCopyChunkSectors));
-        const std::uint32_t got =
-            scan.Device().Read(static_cast<std::uint64_t>(aFile.LBA) + done, piece, Output.data() + done * bps);
-        bytes += got;
-        if (got < std::uint64_t{piece} * bps) break;
-        done += piece;
-    }
-    Output.resize(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, static_cast<std::uint64_t>(RecoverSize))));
+    Output = ReadSectorsUpTo(scan.Device(), static_cast<std::uint64_t>(aFile.LBA), sectors, bps, kCopyChunkSectors);
+    Output.resize(static_cast<std::size_t>(std::min<std::uint64_t>(Output.size(), static_cast<std::uint64_t>(RecoverSize))));
 }
 
 }  // namespace brenvale::raw

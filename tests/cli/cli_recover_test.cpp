@@ -12,6 +12,7 @@
 
 #include "cli/run_cli.h"
 #include "support/fixtures.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::test {
@@ -132,16 +133,11 @@ TEST(FixtureRecover, AFileTheDestinationCannotHoldFailsAndTheRestGoesOn) {
     TempDir tmp;
     const auto dest = tmp.path() / "out";
     // A destination that takes no file over 64 KiB, like a full disk would.
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const auto r = RunCli({"recover", image.string(), "--to", dest.string(), "--quiet", "/Large Archive Data.bin",
-                           "/README.TXT"});
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
+    const auto r = [&] {
+        FileSizeLimit limit(64 * 1024);
+        return RunCli({"recover", image.string(), "--to", dest.string(), "--quiet", "/Large Archive Data.bin",
+                       "/README.TXT"});
+    }();
     EXPECT_EQ(r.code, 1);
     EXPECT_THAT(r.err, ::testing::HasSubstr("Recover \"Large Archive Data.bin\" failed due to \"Error Writing File\""));
     EXPECT_THAT(r.out, ::testing::HasSubstr("Processed Files: 2"));

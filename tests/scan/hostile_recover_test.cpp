@@ -13,6 +13,7 @@
 
 #include "scan/scan_harness.h"
 #include "scan/volume_builder.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::test {
@@ -88,27 +89,6 @@ TEST(HostileRecover, StopFlagEndsAChainWalkAndTheCopy) {
     EXPECT_THAT(seen.codes, ::testing::ElementsAre(std::pair<std::string, std::int32_t>{"long.bin", scan::kRecoverStopped}));
 }
 
-// Caps the size of files this process writes, as a destination too small for a file would.
-class FileSizeCap {
-public:
-    explicit FileSizeCap(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit cap = saved_;
-        cap.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &cap);
-    }
-    ~FileSizeCap() {
-        setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-    FileSizeCap(const FileSizeCap&) = delete;
-    FileSizeCap& operator=(const FileSizeCap&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(HostileRecover, AFailedFileLeavesNothingInTheDestination) {
     struct Row {
@@ -140,7 +120,7 @@ TEST(HostileRecover, AFailedFileLeavesNothingInTheDestination) {
         Outcomes seen(h.scan());
         if (r.before) r.before(h.scan());
         {
-            std::optional<FileSizeCap> cap;
+            std::optional<test::FileSizeLimit> cap;
             if (r.sizeCap) cap.emplace(r.sizeCap);
             EXPECT_FALSE(h.scan().RecoverFile(file, name, tmp.path().string()));
         }

@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::storage {
@@ -182,25 +183,6 @@ TEST(SaveFileAtomically, WritesAndReplacesWhole) {
     EXPECT_FALSE(std::filesystem::exists(file + ".tmp"));
 }
 
-// Writes past this size fail with EFBIG while the guard lives (SIGXFSZ ignored).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &old_);
-        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lim = old_;
-        lim.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &old_);
-        std::signal(SIGXFSZ, oldHandler_);
-    }
-
-private:
-    rlimit old_{};
-    void (*oldHandler_)(int) = nullptr;
-};
 
 TEST(SaveFileAtomically, TheOldFileSurvivesAFailedSave) {
     const struct {
@@ -224,7 +206,7 @@ TEST(SaveFileAtomically, TheOldFileSurvivesAFailedSave) {
         c.arrange(dir, file);
         bool saved = true;
         if (c.writeFails) {
-            FileSizeLimit limit(64 << 10);
+            test::FileSizeLimit limit(64 << 10);
             saved = saveFileAtomically(file, Filled(c.newSize, 0x11));
         } else {
             saved = saveFileAtomically(file, Filled(c.newSize, 0x11));

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "raw/formats/formats.h"
+#include "raw/formats/text.h"
 #include "raw/formats/walk.h"
 #include "storage/le.h"
 
@@ -22,16 +23,6 @@ constexpr std::size_t kStartxrefLookBack = 30;
 // decide whether an incremental update follows.
 enum PdfPhase : std::int32_t { kSearching = 0, kDeciding = kWalkEveryBatch };
 
-std::string_view text(Bytes d) {
-    return {reinterpret_cast<const char*>(d.data()), d.size()};
-}
-
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The cross-reference offset the trailer before a "%%EOF" at `at` gives: the line after a line
 // "startxref" within the 30 bytes before; empty when there is none.
 std::string_view startxref(std::string_view d, std::size_t at) {
@@ -41,7 +32,7 @@ std::string_view startxref(std::string_view d, std::size_t at) {
     bool afterStartxref = false;
     while (line <= before.size()) {
         const std::size_t end = before.find_first_of("\r\n", line);
-        const std::string_view l = trimmed(before.substr(line, end == std::string_view::npos ? std::string_view::npos : end - line));
+        const std::string_view l = Trimmed(before.substr(line, end == std::string_view::npos ? std::string_view::npos : end - line));
         if (!l.empty()) {
             if (afterStartxref) return l.substr(0, 30);
             afterStartxref = l == "startxref";
@@ -83,7 +74,7 @@ bool TestPdf(ScanContext&, Bytes s, TFoundFile& hit) {
 }
 
 int ParsePdf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
-    std::string_view d = text(data);
+    std::string_view d = AsText(data);
     if (hit.ExtraData1 == kDeciding) {
         // The line end after the marker, when the last data stopped in it (`ExtraData2`: 1
         // nothing of it seen, 2 a carriage return seen).
@@ -146,7 +137,7 @@ int ParseRtf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
         }
         if (hit.ExtraData2 < hit.ExtraData1) continue;
         // The last brace closed the document; a line end right after it belongs to the file.
-        const std::size_t end = i + 1 + lineEnd(text(data), i + 1);
+        const std::size_t end = i + 1 + lineEnd(AsText(data), i + 1);
         return AddWithinMax(ctx, hit, static_cast<std::int64_t>(end)) ? kParseEnd : kParseBroken;
     }
     if (hit.ExtraData1 > 1 << 30) return kParseBroken;  // no document nests that deep

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "raw/formats/formats.h"
+#include "raw/formats/text.h"
 #include "raw/formats/walk.h"
 #include "storage/le.h"
 
@@ -34,19 +35,13 @@ std::string_view text(Bytes b, std::size_t off, std::size_t len) {
     return s.substr(0, s.find('\0'));
 }
 
-std::string_view trimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
 bool hasUstarMark(Bytes block) {
-    return trimBlanks(text(block, kMagic, 8)) == "ustar";
+    return Trimmed(text(block, kMagic, 8), " ") == "ustar";
 }
 
 // An octal number written as text (up to the first NUL, blanks trimmed); nothing else counts.
 std::optional<std::uint64_t> octal(std::string_view field) {
-    field = trimBlanks(field);
+    field = Trimmed(field, " ");
     if (field.empty() || field.size() > 21) return std::nullopt;
     std::uint64_t v = 0;
     for (char c : field) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "raw/formats/formats.h"
+#include "raw/formats/text.h"
 #include "raw/formats/walk.h"
 #include "storage/le.h"
 
@@ -53,12 +54,6 @@ bool isRecordSignature(std::uint32_t sig) {
            sig == kZip64EndOfCentralDir || sig == kArchiveExtraData;
 }
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 // The compressed size a ZIP64 extra field gives, when the header's own field says 0xFFFFFFFF.
 std::optional<std::uint64_t> zip64CompressedSize(Bytes extra, bool sizeToo) {
     std::size_t at = 0;
@@ -83,7 +78,7 @@ void noteName(ScanContext& ctx, TFoundFile& hit, Bytes header) {
     if (hit.Info == 0) hit.Info = ctx.Side.NewArchiveInfo();
     TArchiveFileInfo* info = ctx.Side.Archive(hit.Info);
     if (!info) return;
-    const auto name = trimmed({reinterpret_cast<const char*>(header.data()) + 30, nameLen});
+    const auto name = Trimmed({reinterpret_cast<const char*>(header.data()) + 30, nameLen});
     if (!name.empty()) info->AddName(name);
 }
 
