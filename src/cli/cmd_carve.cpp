@@ -187,7 +187,7 @@ int runCarve(Context& ctx, CarveArgs a) {
         }
     }
 
-    raw::RawScan raw(ctx.config.Sizes, bps, &device);
+    raw::RawScan raw(ctx.config.Sizes, bps, raw::DeviceSectors(device));
     const auto started = std::chrono::steady_clock::now();
     auto pump = [&](std::uint64_t done, std::uint64_t total) {
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -244,6 +244,13 @@ int runCarve(Context& ctx, CarveArgs a) {
                            static_cast<std::uint64_t>(h.LBA) * bps, h.Size >= 0 ? std::to_string(h.Size) : "null",
                            listed[i].writes);
             if (h.Width && h.Height) fmt::format_to(std::back_inserter(buf), ",\"width\":{},\"height\":{}", h.Width, h.Height);
+            if (const raw::TCBFFFileInfo* p = raw.CompoundInfo(h)) {
+                // Texts from the file itself: escaped.
+                for (const auto& [key, value] : {std::pair{"title", &p->Title}, std::pair{"subject", &p->Subject},
+                                                 std::pair{"author", &p->Author}, std::pair{"organization", &p->Orgnization}}) {
+                    if (!value->empty()) fmt::format_to(std::back_inserter(buf), ",\"{}\":{}", key, nlohmann::json(*value).dump());
+                }
+            }
             buf.push_back('}');
             if (buf.size() > 65536) {
                 ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));

@@ -6,17 +6,15 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "raw/file_types.h"
 #include "raw/found_file.h"
-
-namespace brenvale::storage {
-class TDevice;
-}
 
 namespace brenvale::raw {
 
@@ -64,6 +62,15 @@ inline constexpr std::uint8_t kPreviewNone = 0;
 inline constexpr std::uint8_t kPreviewJpeg = 1;
 inline constexpr std::uint8_t kPreviewRgb = 2;
 
+// The summary properties of a compound file (Word, Excel, ...), as UTF-8. The field name is
+// spelled as the stored scan files spell it.
+struct TCBFFFileInfo {
+    std::string Title;
+    std::string Subject;
+    std::string Author;
+    std::string Orgnization;
+};
+
 // A decompressor run over a gzip stream to find where it ends (formats/compressed_stream).
 class StreamMeasure;
 
@@ -83,6 +90,9 @@ public:
     TRawImageInfo* Image(std::uint32_t info);
     const TRawImageInfo* Image(std::uint32_t info) const;
 
+    std::uint32_t NewCompoundInfo(TCBFFFileInfo info);
+    const TCBFFFileInfo* Compound(std::uint32_t info) const;
+
     // Decoders held by pending gzip hits. A scan keeps at most kMaxStreams at once (each holds
     // some 100 KiB); NewStream answers 0 when all are taken.
     static constexpr std::size_t kMaxStreams = 16;
@@ -95,6 +105,7 @@ public:
 private:
     std::deque<TArchiveFileInfo> archives_;  // a deque: growing never copies what is there
     std::deque<TRawImageInfo> images_;
+    std::deque<TCBFFFileInfo> compounds_;
     std::vector<std::unique_ptr<StreamMeasure>> streams_;
 };
 
@@ -117,11 +128,16 @@ private:
     int repeats_ = 0;
 };
 
+// Reads whole sectors from `lba` on into `into` (its size a multiple of the sector size) and
+// answers the bytes delivered: for the formats whose test looks beyond the batch.
+using SectorReader = std::function<std::uint32_t(std::uint64_t lba, std::span<std::byte> into)>;
+
 struct ScanContext {
     const SizeTables& Sizes;
     SideTables& Side;
     std::uint32_t BytesPerSector = 512;
-    storage::TDevice* Device = nullptr;  // may be null: tests that need it then find nothing
+    const SectorReader* ReadSectors = nullptr;  // null: the tests that need it find nothing
+    std::int64_t SectorLba = 0;                 // the sector a test looks at
     // Where a walk whose heads may start hits of their own lists the offsets of the heads it
     // steps on (in the data it was handed); null when nobody asks.
     std::vector<std::int64_t>* Heads = nullptr;

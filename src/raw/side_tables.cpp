@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "raw/formats/compressed_stream.h"
 #include "raw/scan_context.h"
@@ -48,6 +49,15 @@ const TRawImageInfo* SideTables::Image(std::uint32_t info) const {
     return info >= 1 && info <= images_.size() ? &images_[info - 1] : nullptr;
 }
 
+std::uint32_t SideTables::NewCompoundInfo(TCBFFFileInfo info) {
+    compounds_.push_back(std::move(info));
+    return static_cast<std::uint32_t>(compounds_.size());
+}
+
+const TCBFFFileInfo* SideTables::Compound(std::uint32_t info) const {
+    return info >= 1 && info <= compounds_.size() ? &compounds_[info - 1] : nullptr;
+}
+
 std::uint32_t SideTables::NewStream() {
     auto slot = std::find(streams_.begin(), streams_.end(), nullptr);
     if (slot == streams_.end()) {
@@ -69,6 +79,7 @@ void SideTables::FreeStream(std::uint32_t info) {
 void SideTables::Clear() {
     archives_.clear();
     images_.clear();
+    compounds_.clear();
     streams_.clear();
 }
 

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
+
+#include "storage/device.h"
 
 namespace brenvale::raw {
 
@@ -31,13 +34,25 @@ std::int64_t findBytes(std::span<const std::byte> hay, std::span<const std::byte
 
 }  // namespace
 
-RawScan::RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, storage::TDevice* device)
-    : sizes_(sizes), bps_(bytesPerSector ? bytesPerSector : 512), device_(device) {
+SectorReader DeviceSectors(storage::TDevice& device) {
+    return [&device](std::uint64_t lba, std::span<std::byte> into) -> std::uint32_t {
+        const std::uint32_t bps = device.BytesPerSector() ? device.BytesPerSector() : 512;
+        const auto blocks = static_cast<std::uint32_t>(into.size() / bps);
+        return blocks ? device.Read(lba, blocks, into) : 0;
+    };
+}
+
+RawScan::RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, SectorReader readSectors)
+    : sizes_(sizes), bps_(bytesPerSector ? bytesPerSector : 512), readSectors_(std::move(readSectors)) {
     carry_.reserve(2 * kCarryBytes);
 }
 
 ScanContext RawScan::context() {
-    return ScanContext{sizes_, side_, bps_, device_};
+    return ScanContext{sizes_, side_, bps_, readSectors_ ? &readSectors_ : nullptr};
+}
+
+const TCBFFFileInfo* RawScan::CompoundInfo(const TFoundFile& f) const {
+    return formats::IsCompoundFileType(f) ? side_.Compound(f.Info) : nullptr;
 }
 
 void RawScan::finish(TFoundFile hit) {
@@ -185,6 +200,7 @@ void RawScan::testSectors(ScanContext& ctx, std::span<const std::byte> batch, st
     for (std::size_t g = 0; g < sectors; ++g) {
         const auto s = batch.subspan(g * bps_);
         if (!Admitted(s.first(bps_))) continue;
+        ctx.SectorLba = batchLba + static_cast<std::int64_t>(g);
         for (const ChainRow& row : chain) {
             if (!row.Test) continue;
             TFoundFile hit;

@@ -21,11 +21,14 @@ class TDevice;
 
 namespace brenvale::raw {
 
+// The reader of a device's sectors for a scan of it.
+SectorReader DeviceSectors(storage::TDevice& device);
+
 class RawScan {
 public:
-    // `sizes` must outlive the scan. `bytesPerSector` 0 counts as 512. `device` is read by the
-    // formats whose test looks beyond the batch; null turns those tests off.
-    RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, storage::TDevice* device = nullptr);
+    // `sizes` must outlive the scan. `bytesPerSector` 0 counts as 512. `readSectors` serves the
+    // formats whose test looks beyond the batch; without it those tests find nothing there.
+    RawScan(const SizeTables& sizes, std::uint32_t bytesPerSector, SectorReader readSectors = {});
 
     // Scans one batch: Buffer holds the bytes read from sector BatchLBA on (whole sectors are
     // tested; a short batch is fine). Batches come in ascending order; a batch that does not
@@ -43,6 +46,8 @@ public:
     std::uint32_t BytesPerSector() const { return bps_; }
     const SideTables& Side() const { return side_; }
     const TArchiveFileInfo* ArchiveInfo(const TFoundFile& f) const { return side_.Archive(f.Info); }
+    // The summary properties of a compound-file hit; null for other hits and for files without.
+    const TCBFFFileInfo* CompoundInfo(const TFoundFile& f) const;
 
     // Finished hits, in the order they were finished. A deque: a scan may keep millions, and
     // growing it never holds two copies.
@@ -75,7 +80,7 @@ private:
 
     const SizeTables& sizes_;
     std::uint32_t bps_;
-    storage::TDevice* device_;
+    SectorReader readSectors_;
     SideTables side_;
     std::vector<std::byte> carry_;     // the end of the last batch
     std::int64_t carryNextLba_ = -1;   // the sector right after it

@@ -27,7 +27,7 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"CAB", TestCab, nullptr, 0},
     {"TAR", TestTar, ParseTar, 0},
     {"BZIP2", TestBzip2, ParseBzip2, 0},
-    {"Compound file", nullptr, nullptr, 0},
+    {"Compound file", TestCompoundFile, nullptr, 0},
     {"PDF", TestPdf, ParsePdf, 0},
     {"RTF", TestRtf, ParseRtf, 0},
     {"WordPerfect", TestWordPerfect, nullptr, 0},

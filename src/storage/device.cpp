@@ -222,6 +222,7 @@ std::uint32_t TDevice::Read(std::uint64_t LBA, std::uint32_t Blocks, std::span<s
 }
 
 std::uint32_t TDevice::Read(std::uint64_t LBA, std::uint32_t Blocks, std::byte* Buf) {
+    const std::lock_guard lock(FReadLock);
     const std::uint32_t s = FBytesPerSector;
     const std::uint64_t end = FLBA0 + FSectors;
     if (!Buf || Blocks == 0 || Blocks > kMaxBatchSectors || LBA >= end || LBA < FLBA0) return 0;

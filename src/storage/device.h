@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -48,7 +49,8 @@ public:
     // Reads Blocks sectors at LBA into Buf (room for Blocks * sector size bytes). Returns the
     // bytes delivered; unreadable sectors are zero-filled and count. 0: out of range, Blocks 0
     // or above 65535, in the abort hold-off, or aborted. After a 0 Buf holds nothing but
-    // correct data of the range (sectors already in memory may have been placed).
+    // correct data of the range (sectors already in memory may have been placed). Reads from
+    // several threads take turns (a scan's read-ahead and a format test reading beside it).
     std::uint32_t Read(std::uint64_t LBA, std::uint32_t Blocks, std::byte* Buf);
     std::uint32_t Read(std::uint64_t LBA, std::uint32_t Blocks, std::span<std::byte> Buf);
 
@@ -118,6 +120,7 @@ private:
     bool FWarmIo = false;
     std::int32_t FSlowStreak = 0;
     AlignedBuffer FWorkBuf;  // the sector-by-sector pass, reused across reads
+    std::mutex FReadLock;    // one read at a time: the state above belongs to the read path
     std::string FCreateError;
 };
 

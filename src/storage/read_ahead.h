@@ -19,8 +19,7 @@ class TDevice;
 
 class ReadAhead {
 public:
-    // The device is read only by the reader thread from the first Start to the last Wait; the
-    // caller does not read it in between.
+    // The caller may read the device while a batch is being read (TDevice reads take turns).
     explicit ReadAhead(TDevice& device);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;

@@ -5,7 +5,7 @@
 //
 // The first byte chooses: even, the scan in batches of 1 + (byte / 2 % 8) sectors against
 // batches of 64; odd, one parser (byte / 2 % 8) over the rest after 24 bytes of hit state, or
-// for 7 the picture tests that walk structures at once.
+// for 7 the tests that walk structures at once (pictures, compound files).
 
 #include <algorithm>
 #include <cstddef>
@@ -29,9 +29,19 @@ bool isTiffFamily(std::uint16_t minor) {
     return minor == 4 || minor == 6 || minor == 7 || (minor >= 11 && minor <= 16);
 }
 
+// The disk's sectors for the tests that read beyond their batch (compound files).
+SectorReader readerOf(std::span<const std::byte> disk) {
+    return [disk](std::uint64_t lba, std::span<std::byte> into) -> std::uint32_t {
+        if (lba >= disk.size() / kSector) return 0;
+        const std::size_t n = std::min(into.size(), disk.size() - lba * kSector);
+        std::memcpy(into.data(), disk.data() + lba * kSector, n);
+        return static_cast<std::uint32_t>(n);
+    };
+}
+
 std::vector<std::tuple<std::int64_t, std::int64_t, int, int>> scanIn(std::span<const std::byte> disk, std::size_t sectors,
                                                                      const SizeTables& sizes) {
-    RawScan scan(sizes, kSector);
+    RawScan scan(sizes, kSector, readerOf(disk));
     const std::size_t batch = sectors * kSector;
     for (std::size_t at = 0; at < disk.size(); at += batch) {
         scan.RawSignatureScan(disk.subspan(at, std::min(batch, disk.size() - at)), static_cast<std::int64_t>(at / kSector));
@@ -127,6 +137,13 @@ void parseWithState(int which, std::span<const std::byte> data) {
                 TFoundFile h;
                 if (test(ctx, data, h) && h.Size > 262144000) std::abort();
             }
+            // A compound file whose sectors past the first 1,024 bytes come from the "device".
+            const SectorReader reader = readerOf(data);
+            ScanContext beside{sizes, side, kSector, &reader, 0};
+            TFoundFile h;
+            if (formats::TestCompoundFile(beside, data.first(std::min<std::size_t>(data.size(), 1024)), h) &&
+                (h.Size <= 0 || !formats::IsCompoundFileType(h)))
+                std::abort();
             (void)formats::IsoMediaLength(data);
             break;
         }

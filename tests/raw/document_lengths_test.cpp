@@ -45,8 +45,11 @@ std::vector<DocumentCase> documentCases() {
     const std::string update = revision(filler(3000, 'b') + "5 0 obj << /Type /Page >> endobj\n");
     ByteVec wpd = bytes(std::string_view("\xFFWPC", 4));
     wpd.resize(20, std::byte{0});
+    wpd[10] = std::byte{2};  // version 6 and later keep the size
     put32(wpd, 4000);
     wpd.resize(4000, std::byte{0x20});
+    ByteVec wp5 = wpd;
+    wp5[10] = std::byte{0};  // version 5: those bytes are no size
     return {
         {"PDF", asBytes(first), 3, "pdf", -2},
         {"PDF with an incremental update", asBytes(first + update), 3, "pdf", -2},
@@ -55,7 +58,9 @@ std::vector<DocumentCase> documentCases() {
         {"RTF", asBytes("{\\rtf1\\ansi {\\fonttbl {\\f0 Times;}} " + std::string(30000, 'x') + "\\par}\r\n"), 4, "rtf", -2},
         {"RTF with escaped braces", asBytes("{\\rtf1 a \\{ b \\} c \\\\}"), 4, "rtf", -2},
         {"the eleven bytes {\\rtf1 {a}}", asBytes("{\\rtf1 {a}}"), 4, "rtf", 11},
+        {"RTF without a version", asBytes("{\\rtf\\ansi {\\b bold}\\par}\n"), 4, "rtf", -2},
         {"WordPerfect", wpd, 5, "wpd", 4000},
+        {"WordPerfect 5", wp5, 5, "wpd", kUnknownSize},
     };
 }
 
@@ -99,10 +104,14 @@ TEST(DocumentLengths, NoEndWithinTheMaximumIsUnknownAndListed) {
 TEST(DocumentLengths, HeadersThatAreNotDocuments) {
     ByteVec wpd = bytes(std::string_view("\xFFWPC", 4));
     wpd.resize(20, std::byte{0});
+    wpd[10] = std::byte{2};
     put32(wpd, 512);  // no WordPerfect file is this small
     ByteVec disk = noiseDisk(64);
     place(disk, 5, wpd);
-    EXPECT_FALSE(hitAt(scanDisk(disk, 8), 5).has_value());
+    place(disk, 20, asBytes("{\\rtfx is no control word of a document {a}}"));
+    const auto hits = scanDisk(disk, 8);
+    EXPECT_FALSE(hitAt(hits, 5).has_value());
+    EXPECT_FALSE(hitAt(hits, 20).has_value());
 }
 
 }  // namespace

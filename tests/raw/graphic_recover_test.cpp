@@ -83,7 +83,7 @@ TEST_F(GraphicRecoverTest, UnknownLengthsAreMeasuredFromTheDevice) {
 }
 
 TEST_F(GraphicRecoverTest, ThumbnailsAreTheEmbeddedPreviewOrThePictureItself) {
-    RawScan raw(sizes, kSector, device.get());
+    RawScan raw(sizes, kSector, DeviceSectors(*device));
     std::atomic<bool> stop{false};
     (void)ScanRange(raw, *device, {0, kSectors}, 0, kSectors, {}, stop);
     raw.FinishPending();

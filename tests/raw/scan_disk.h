@@ -42,10 +42,21 @@ inline std::ostream& operator<<(std::ostream& os, const Found& f) {
     return os << "{lba " << f.lba << ", size " << f.size << ", (" << f.major << "," << f.minor << ") " << f.ext << "}";
 }
 
+// Sectors of a disk held in memory, read as a device is read: whole sectors, short at its end.
+inline SectorReader memoryReader(const ByteVec& disk) {
+    return [&disk](std::uint64_t lba, std::span<std::byte> into) -> std::uint32_t {
+        if (lba >= disk.size() / kSector) return 0;
+        const std::size_t at = static_cast<std::size_t>(lba) * kSector;
+        const std::size_t n = std::min(into.size(), disk.size() - at);
+        std::copy_n(disk.begin() + static_cast<std::ptrdiff_t>(at), n, into.begin());
+        return static_cast<std::uint32_t>(n);
+    };
+}
+
 // Runs the scan over the disk in batches of `batchSectors` and lists what it found, sorted by
 // place, with the waiting hits listed as a completed scan lists them.
 inline std::vector<Found> scanDisk(const ByteVec& disk, std::size_t batchSectors, const SizeTables& sizes = SizeTables()) {
-    RawScan scan(sizes, kSector);
+    RawScan scan(sizes, kSector, memoryReader(disk));
     const std::size_t batchBytes = batchSectors * kSector;
     for (std::size_t at = 0; at < disk.size(); at += batchBytes) {
         const std::size_t n = std::min(batchBytes, disk.size() - at);

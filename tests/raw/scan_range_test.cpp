@@ -76,7 +76,7 @@ protected:
 };
 
 TEST_F(RangeTest, FindsEveryFileWithItsLength) {
-    RawScan raw(sizes, kSector, device.get());
+    RawScan raw(sizes, kSector, DeviceSectors(*device));
     std::uint64_t lastDone = 0, lastTotal = 0;
     const auto r = ScanRange(raw, *device, {0, kSectors}, 0, kSectors,
                              [&](std::uint64_t done, std::uint64_t total) { lastDone = done, lastTotal = total; }, stop);
@@ -92,11 +92,11 @@ TEST_F(RangeTest, FindsEveryFileWithItsLength) {
 
 // Scanning in pieces of any batch-aligned size gives what one run gives.
 TEST_F(RangeTest, PiecesGiveTheSameHits) {
-    RawScan whole(sizes, kSector, device.get());
+    RawScan whole(sizes, kSector, DeviceSectors(*device));
     (void)ScanRange(whole, *device, {0, kSectors}, 0, kSectors, {}, stop);
     whole.FinishPending();
     for (std::uint64_t piece : {std::uint64_t{2048}, std::uint64_t{4096}}) {
-        RawScan parts(sizes, kSector, device.get());
+        RawScan parts(sizes, kSector, DeviceSectors(*device));
         for (std::uint64_t at = 0; at < kSectors; at += piece) {
             const auto r = ScanRange(parts, *device, {0, kSectors}, at, std::min(piece, kSectors - at), {}, stop);
             EXPECT_EQ(r.outcome, RangeOutcome::Completed);
@@ -123,7 +123,7 @@ TEST_F(RangeTest, RangesReadWholeBatchesOfTheObject) {
         {{0, kSectors}, kSectors + 5, 10, 0, kSectors + 5},      // outside: nothing is read
     };
     for (const auto& c : cases) {
-        RawScan raw(sizes, kSector, device.get());
+        RawScan raw(sizes, kSector, DeviceSectors(*device));
         const auto r = ScanRange(raw, *device, c.object, c.first, c.count, {}, stop);
         EXPECT_EQ(r.bytesRead, c.bytes) << c.first;
         EXPECT_EQ(r.nextLba, c.next) << c.first;
@@ -131,7 +131,7 @@ TEST_F(RangeTest, RangesReadWholeBatchesOfTheObject) {
 }
 
 TEST_F(RangeTest, StopEndsAfterTheBatchInHand) {
-    RawScan raw(sizes, kSector, device.get());
+    RawScan raw(sizes, kSector, DeviceSectors(*device));
     int batches = 0;
     const auto r = ScanRange(raw, *device, {0, kSectors}, 0, kSectors,
                              [&](std::uint64_t, std::uint64_t) {
@@ -145,7 +145,7 @@ TEST_F(RangeTest, StopEndsAfterTheBatchInHand) {
 
 TEST_F(RangeTest, DeviceLostEndsTheScan) {
     os.disk(kImage).faults.offlineAfterReads = 1;
-    RawScan raw(sizes, kSector, device.get());
+    RawScan raw(sizes, kSector, DeviceSectors(*device));
     const auto r = ScanRange(raw, *device, {0, kSectors}, 0, kSectors, {}, stop);
     EXPECT_EQ(r.outcome, RangeOutcome::DeviceLost);
 }
@@ -165,7 +165,7 @@ protected:
 };
 
 TEST_F(RawRecoverTest, WritesTheFileByteForByte) {
-    RawScan raw(sizes, kSector, device.get());
+    RawScan raw(sizes, kSector, DeviceSectors(*device));
     (void)ScanRange(raw, *device, {0, kSectors}, 0, kSectors, {}, stop);
     raw.FinishPending();
     ASSERT_EQ(raw.RawFiles.size(), files.size());

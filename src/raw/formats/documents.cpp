@@ -115,7 +115,10 @@ int ParsePdf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
 }
 
 bool TestRtf(ScanContext&, Bytes s, TFoundFile& hit) {
-    if (s.size() < 6 || std::memcmp(s.data(), "{\\rtf1", 6) != 0) return false;
+    // "{\rtf1", or "{\rtf" and the next control word at once: some writers leave the version
+    // out (enscript).
+    if (s.size() < 6 || std::memcmp(s.data(), "{\\rtf", 5) != 0) return false;
+    if (s[5] != std::byte{'1'} && s[5] != std::byte{'\\'}) return false;
     hit = MakeHit(1, 4, "rtf");
     return true;
 }
@@ -151,10 +154,13 @@ int ParseRtf(ScanContext& ctx, Bytes data, TFoundFile& hit) {
 
 bool TestWordPerfect(ScanContext&, Bytes s, TFoundFile& hit) {
     if (s.size() < 24 || std::memcmp(s.data(), "\xFFWPC", 4) != 0) return false;
+    // From version 6 on (major version 2) the header keeps the file's size; before, those
+    // bytes hold other things, so such a document is listed without a length.
+    const bool sized = storage::u8(s, 10) >= 2;
     const std::uint32_t size = storage::le32(s, 20);
-    if (size < 513) return false;
+    if (sized && size < 513) return false;
     hit = MakeHit(1, 5, "wpd");
-    hit.Size = size;
+    hit.Size = sized ? std::int64_t{size} : kUnknownSize;
     return true;
 }
 

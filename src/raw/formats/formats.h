@@ -56,6 +56,12 @@ int ParseRtf(ScanContext& ctx, Bytes data, TFoundFile& hit);
 bool TestWordPerfect(ScanContext& ctx, Bytes s, TFoundFile& hit);
 bool TestChm(ScanContext& ctx, Bytes s, TFoundFile& hit);
 
+// Compound files (compound_file.cpp): the test measures the file by its own allocation table,
+// reading the sectors that lie beyond the batch, and names it by its streams (doc, xls, ppt,
+// vsd, msg, adp, sldprt, ipt); a hit keeps the summary properties it found in the side table.
+bool TestCompoundFile(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool IsCompoundFileType(const TFoundFile& hit);
+
 // JPEG, PNG and GIF walks (jpeg.cpp, png.cpp, gif.cpp). A PNG hit is handed its chunks, from
 // byte 8 on.
 bool TestJpeg(ScanContext& ctx, Bytes s, TFoundFile& hit);

@@ -1,0 +1,228 @@
+#include "advscan/harvest.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+#include <typeinfo>
+#include <limits>
+
+#include "advscan/sector_tests.h"
+#include "scan/exfat_entry_set.h"
+#include "scan/ntfs_file_record.h"
+#include "storage/device_events.h"
+#include "storage/le.h"
+#include "storage/utf.h"
+
+namespace brenvale::advscan {
+
+namespace {
+
+// The longest structure that may run on past its first sector: an NTFS record of 4 KiB (an
+// exFAT entry set is at most 19 slots).
+constexpr std::size_t kLongestStructure = 4096;
+constexpr std::int64_t kRootRecord = 5;
+
+std::u16string trimmed(std::u16string s) {
+    const auto blank = [](char16_t c) { return c == u' '; };
+    while (!s.empty() && blank(s.back())) s.pop_back();
+    const auto first = std::find_if_not(s.begin(), s.end(), blank);
+    s.erase(s.begin(), first);
+    return s;
+}
+
+int voteSlot(std::uint64_t spc) {
+    switch (spc) {
+        case 1: return 0;
+        case 2: return 1;
+        case 4: return 2;
+        case 16: return 4;
+        case 32: return 5;
+        case 64: return 6;
+        case 128: return 7;
+        default: return 3;  // 8, and anything no volume uses
+    }
+}
+
+}  // namespace
+
+void HarvestLists::Clear() {
+    FDTs.clear();
+    Fat32Count = 0;
+    ExFatDirs.clear();
+    ExFatCount = 0;
+    Votes.fill(0);
+    RecordLength = 0;
+    NTFSFileList.clear();
+    FatFileList.clear();
+    NtfsRecords.clear();
+    MidEntries.clear();
+}
+
+SectorHarvester::SectorHarvester(HarvestLists& lists, KnownSets& known, const HarvestSetup& setup)
+    : lists_(lists), known_(known), setup_(setup) {
+    if (setup_.SectorBytes == 0) setup_.SectorBytes = 512;
+    holdBack_ = (kLongestStructure + setup_.SectorBytes - 1) / setup_.SectorBytes;
+    carry_.reserve(holdBack_ * setup_.SectorBytes + kLongestStructure);
+    record_.reserve(kLongestStructure);
+}
+
+void SectorHarvester::Batch(std::span<const std::byte> data, std::int64_t relLba) {
+    const std::size_t bps = setup_.SectorBytes;
+    const std::size_t sectors = data.size() / bps;
+    if (carryRel_ >= 0) {
+        if (carryRel_ + static_cast<std::int64_t>(carrySectors_) == relLba) {
+            // The held-back sectors, with the start of this batch after them.
+            carry_.resize(carrySectors_ * bps);
+            carry_.insert(carry_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(std::min(data.size(), kLongestStructure)));
+            classify(carry_, carryRel_, 0, carrySectors_);
+            carryRel_ = -1;
+        } else {
+            Finish();
+        }
+    }
+    const std::size_t keep = std::min(holdBack_, sectors);
+    classify(data, relLba, 0, sectors - keep);
+    if (keep > 0) {
+        carry_.assign(data.begin() + static_cast<std::ptrdiff_t>((sectors - keep) * bps), data.begin() + static_cast<std::ptrdiff_t>(sectors * bps));
+        carryRel_ = relLba + static_cast<std::int64_t>(sectors - keep);
+        carrySectors_ = keep;
+    }
+}
+
+void SectorHarvester::Finish() {
+    if (carryRel_ < 0) return;
+    carry_.resize(carrySectors_ * setup_.SectorBytes);
+    classify(carry_, carryRel_, 0, carrySectors_);
+    carryRel_ = -1;
+}
+
+void SectorHarvester::classify(std::span<const std::byte> data, std::int64_t relLba, std::size_t first, std::size_t end) {
+    for (std::size_t s = first; s < end; ++s) {
+        const std::int64_t rel = relLba + static_cast<std::int64_t>(s);
+        // One sector that cannot be worked on costs that sector, never the pass.
+        try {
+            sector(data, s * setup_.SectorBytes, rel);
+        } catch (const std::exception& e) {
+            storage::OnDeviceEvent(fmt::format("Advanced scan: skipped a bad sector (LBA={}, {}: {})", setup_.Lba0 + rel,
+                                               typeid(e).name(), e.what()));
+        }
+    }
+}
+
+void SectorHarvester::sector(std::span<const std::byte> data, std::size_t at, std::int64_t rel) {
+    const std::size_t bps = setup_.SectorBytes;
+    const auto s = data.subspan(at, bps);
+    if (lists_.RecordLength != 0 && ntfs(data, at, rel)) return;
+    if (IsExFatDirSectorByLayout(s) || IsExFatDirSectorByChecksum(s)) {
+        harvestExFat(data, at, rel);
+        return;
+    }
+    if (IsFatDirSector(s)) {
+        if (known_.DirSectors.contains(rel)) return;
+        lists_.FDTs.push_back(rel);
+        if (HasFat32Evidence(s)) ++lists_.Fat32Count;
+    }
+}
+
+bool SectorHarvester::ntfs(std::span<const std::byte> data, std::size_t at, std::int64_t rel) {
+    if (!LooksLikeNtfsRecord(data.subspan(at))) return false;
+    const std::size_t length = lists_.RecordLength;
+    const std::size_t places = std::max<std::size_t>(setup_.SectorBytes / length, 1);
+    for (std::size_t k = 0; k < places; ++k) {
+        const std::size_t place = at + k * length;
+        // Only whole records: the bytes after the sector are there when the record runs on.
+        if (!storage::fits(data, place, length)) break;
+        const auto rec = data.subspan(place, length);
+        if (LooksLikeNtfsRecord(rec)) harvestRecord(rec, rel);
+    }
+    return true;
+}
+
+void SectorHarvester::harvestRecord(std::span<const std::byte> bytes, std::int64_t rel) {
+    ++recordsTried_;
+    const std::size_t length = bytes.size();
+    record_.assign(bytes.begin(), bytes.end());
+    // Fix-ups: the saved sector ends go back over each 512-byte stride. The check values are
+    // not compared (a torn record still names its file), but the array must lie inside the
+    // record.
+    const std::size_t usa = storage::u8(record_, 4);
+    std::size_t strides = storage::u8(record_, 6);
+    strides = strides > 0 ? strides - 1 : 0;
+    strides = std::min(strides, length / 512);
+    for (std::size_t i = 1; i <= strides; ++i) {
+        if (!storage::fits(record_, usa + 2 * i, 2)) break;
+        std::memcpy(record_.data() + 512 * i - 2, record_.data() + usa + 2 * i, 2);
+    }
+    const std::int64_t number = storage::le16(record_, 4) > 44 ? std::int64_t{storage::le32(record_, 44)} : -1;
+    if (number == kRootRecord) return;
+    if (number >= 0 && known_.RecordNumbers.contains(number)) return;
+
+    const auto parsed = scan::ParseFileRecord(record_, nullptr, 0);
+    if (!parsed || parsed->nameAttrOfs == std::numeric_limits<std::size_t>::max()) return;
+    std::u16string name = trimmed(parsed->name);
+    if (name.empty()) return;
+    if (const std::u16string longName = trimmed(parsed->longName); !longName.empty()) name = longName;
+
+    const scan::NtfsDataStream data = scan::ParseDataStream(record_, nullptr);
+    const bool runs = data.found && !data.resident && !data.runs.empty();
+    const std::uint32_t bps = setup_.PartitionBps;
+    if (runs && parsed->realSize > 8ull * bps && parsed->realSize < 1048576) {
+        std::uint64_t clusters = 0;
+        for (const auto& r : data.runs) clusters += static_cast<std::uint64_t>(std::max<std::int64_t>(r.clusnum, 0));
+        if (clusters > 0 && bps != 0) ++lists_.Votes[static_cast<std::size_t>(voteSlot(parsed->allocSize / clusters / bps))];
+    }
+
+    scan::tntfsfilerecord& r = lists_.NtfsRecords.emplace_back();
+    r.sectornumber = rel;
+    r.recordnumber = number;
+    r.allocsize = parsed->allocSize;
+    r.realsize = parsed->realSize;
+    r.filename = storage::Utf16ToUtf8(name);
+    r.head = parsed->head();
+    r.flag = parsed->flags;
+    r.tmpsectnum = runs ? data.runs.front().offset : 0;
+    lists_.NTFSFileList.push_back(&r);
+    if (number >= 0) known_.RecordNumbers.insert(number);
+}
+
+void SectorHarvester::harvestExFat(std::span<const std::byte> data, std::size_t at, std::int64_t rel) {
+    const std::size_t bps = setup_.SectorBytes;
+    for (std::size_t off = at; off + 32 <= at + bps; off += 32) {
+        const std::uint8_t type = storage::u8(data, off);
+        if (type == 0) break;
+        if ((type & 0x7F) != 0x05) continue;
+        // The set may run on into the next sector, and past the batch's end (the held-back
+        // sectors see the next batch's start).
+        const auto result = scan::DecodeExfatEntrySet(data, off);
+        if (result.status != scan::ExfatSetStatus::Ok) continue;
+        const scan::ExfatEntrySet& set = result.set;
+        if (set.firstCluster == 0 || set.name.empty()) continue;
+        const std::uint64_t low = set.dataLength & 0xFFFFFFFF;
+        if (setup_.PartitionBps != 0 && setup_.ObjectSectors != 0 && low / setup_.PartitionBps > setup_.ObjectSectors)
+            continue;
+        if (!known_.Clusters.insert(set.firstCluster).second) continue;
+        if (known_.ExFatDirSet.insert(rel).second) lists_.ExFatDirs.push_back(rel);
+
+        scan::TMidEntry& e = lists_.MidEntries.emplace_back(scan::EntryKind::ExFat);
+        e.FDTEntry.attribute = static_cast<std::uint8_t>(set.attributes & 0xFF);
+        e.FDTEntry.filesize = static_cast<std::uint32_t>(low);
+        e.FDTEntry.createtime = static_cast<std::uint16_t>(set.createTimestamp & 0xFFFF);
+        e.FDTEntry.createdate = static_cast<std::uint16_t>(set.createTimestamp >> 16);
+        e.FDTEntry.updatetime = static_cast<std::uint16_t>(set.lastModifiedTimestamp & 0xFFFF);
+        e.FDTEntry.updatedate = static_cast<std::uint16_t>(set.lastModifiedTimestamp >> 16);
+        e.FDTEntry.accessdate = static_cast<std::uint16_t>(storage::le32(data, off + 16) >> 16);
+        e.LongFileName = set.nameUtf8();
+        e.Status = scan::kStatusLive;
+        e.NoFatChain = set.noFatChain();
+        e.DirClusNum = set.firstCluster;
+        e.DirSectNum = static_cast<std::uint32_t>(rel);
+        e.SizeHigh = static_cast<std::uint32_t>(set.dataLength >> 32);
+        lists_.FatFileList.push_back(&e);
+        ++lists_.ExFatCount;
+        // A set that ran past this sector: the rest of the sector belongs to it.
+        if (off + set.entries * 32 > at + bps) break;
+    }
+}
+
+}  // namespace brenvale::advscan

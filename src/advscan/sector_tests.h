@@ -1,0 +1,41 @@
+#pragma once
+// What a sector found anywhere on a disk may be, from its bytes alone: an NTFS file record, an
+// exFAT directory sector or a FAT directory sector. The advanced scan tries them in that order
+// on every sector it reads, so each looks at a handful of bytes before it says no.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace brenvale::advscan {
+
+using Bytes = std::span<const std::byte>;
+
+// "FILE" and a standard-information attribute (type 0x10) where the header says the first
+// attribute lies.
+bool LooksLikeNtfsRecord(Bytes record);
+
+// Every 32-byte slot up to the first unused one is an exFAT entry type, and at least one file
+// entry with its stream and name entries is among them (a set's last entries may lie in the
+// next sector).
+bool IsExFatDirSectorByLayout(Bytes sector);
+// One of the first five slots is a file entry whose set checksum is right.
+bool IsExFatDirSectorByChecksum(Bytes sector);
+
+// The first 16 slots are FAT directory entries: a "." and ".." pair, or plausible names and
+// dates with nothing that rules the sector out, and a first slot that looks right itself.
+bool IsFatDirSector(Bytes sector);
+// Some live short entry before the end marker has a high cluster word: only FAT32 writes one.
+bool HasFat32Evidence(Bytes sector);
+
+// The NTFS record length the records of a batch agree on (1024, 2048 or 4096): the length most
+// records that start at a sector, or at a multiple of the length inside a larger sector, give
+// as their allocated size, when at least two agree.
+struct RecordLengthVote {
+    std::uint32_t length = 0;
+    int agreeing = 0;
+};
+std::optional<RecordLengthVote> DiscoverRecordLength(Bytes batch, std::uint32_t bytesPerSector);
+
+}  // namespace brenvale::advscan
