@@ -71,6 +71,7 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterSearch(app, ctx);
     RegisterHealth(app, ctx);
     RegisterCarve(app, ctx);
+    RegisterAdvScan(app, ctx);
     app.parse_complete_callback([&] {
         ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal());
         loadConfiguration(ctx);

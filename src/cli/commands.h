@@ -18,6 +18,7 @@ void RegisterRecover(CLI::App& app, Context& ctx);
 void RegisterSearch(CLI::App& app, Context& ctx);
 void RegisterHealth(CLI::App& app, Context& ctx);
 void RegisterCarve(CLI::App& app, Context& ctx);
+void RegisterAdvScan(CLI::App& app, Context& ctx);
 
 // Runs `body`, turning a CliError into the exit code and a message on stderr.
 void RunCommand(Context& ctx, const std::function<int()>& body);

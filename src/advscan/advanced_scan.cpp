@@ -1,0 +1,164 @@
+#include "advscan/advanced_scan.h"
+
+#include <fmt/chrono.h>
+#include <fmt/format.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "raw/signature_scan.h"
+#include "scan/undelete.h"
+#include "storage/device.h"
+#include "storage/device_events.h"
+#include "storage/le.h"
+
+namespace brenvale::advscan {
+
+namespace {
+
+constexpr std::uint64_t kRootRecord = 5;
+constexpr int kMaxDepth = 256;
+
+}  // namespace
+
+AdvancedScan::AdvancedScan(scan::TUndelete& scan, raw::RawScan& raw, std::uint64_t start, std::uint64_t sectors)
+    : scan_(scan), raw_(raw), start_(start), sectors_(sectors) {}
+
+void AdvancedScan::diag(const std::string& line) {
+    // On an NTFS volume the boot sector answers every question: nothing to note.
+    if (scan_.FileSystem() == 3) return;
+    DiagLines.push_back(line);
+    if (DiagLogPath.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(DiagLogPath).parent_path(), ec);
+    std::ofstream log(DiagLogPath, std::ios::app);
+    const auto now = std::chrono::system_clock::now();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    const std::time_t t = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&t, &local);
+    log << fmt::format("{:%H:%M:%S}.{:03}  {}\n", local, ms, line);  // errors are of no matter here
+}
+
+void AdvancedScan::buildKnownSets() {
+    Known = KnownSets{};
+    const bool ownVolume = start_ == static_cast<std::uint64_t>(partitions::PartitionStart(&scan_.Partition()));
+    for (const scan::TScanEntry* e : scan_.ScannedFiles) {
+        if (scan::IsNtfsEntry(e)) {
+            Known.RecordNumbers.insert(scan::AsNtfs(e)->recordnumber);
+        } else if (e->Kind() == scan::EntryKind::ExFat) {
+            Known.Clusters.insert(static_cast<const scan::TMidEntry*>(e)->DirClusNum);
+        }
+    }
+    // The walk's sectors count from the volume's start: they name this object's sectors only
+    // when the object is that volume.
+    if (ownVolume) {
+        for (std::uint32_t s : scan_.ScannedDirSectors) Known.DirSectors.insert(s);
+    }
+}
+
+int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& callbacks) {
+    if (!SkipNormalScan) {
+        const std::int64_t keepStart = AdvRangeStart, keepEnd = AdvRangeEnd;
+        scan_.NormalScan(2);
+        AdvRangeStart = keepStart;
+        AdvRangeEnd = keepEnd;
+    }
+    SkipNormalScan = false;
+    if (storage::DeviceAborted) return kAdvDeviceLost;
+
+    const storage::TBootSector& boot = scan_.Partition().BootSector;
+    storage::TDevice& device = scan_.Device();
+    // The boot sector's sector size when it gives one; a whole disk, or a volume whose boot
+    // sector is gone, counts in the device's sectors (a size of 0 would cast no cluster vote
+    // and leave the volume start unsolved).
+    std::uint32_t partitionBps = storage::le16(boot.Sector, 11);
+    if (partitionBps != 512 && partitionBps != 1024 && partitionBps != 2048 && partitionBps != 4096)
+        partitionBps = device.BytesPerSector() ? device.BytesPerSector() : 512;
+    if (scan_.FileSystem() == 3) {
+        BootRecordLength = advscan::BootRecordLength(std::to_integer<std::uint8_t>(boot.Sector[64]), partitionBps,
+                                                     std::to_integer<std::uint8_t>(boot.Sector[13]));
+    }
+    const bool fresh = StopLba < 0;
+    if (fresh) {
+        raw_.Clear();
+        Lists.Clear();
+        buildKnownSets();
+        Folders = {};
+        VolumeStart = {};
+    }
+
+    PassRequest request;
+    request.ObjectStart = start_;
+    request.ObjectSectors = sectors_;
+    request.Range = {static_cast<std::int64_t>(start_), AdvRangeStart, AdvRangeEnd};
+    request.ResumeLba = StopLba;
+    request.RecordLength = BootRecordLength;
+    HarvestSetup setup;
+    setup.SectorBytes = device.BytesPerSector() ? device.BytesPerSector() : 512;
+    setup.PartitionBps = partitionBps;
+    setup.ObjectSectors = sectors_;
+    PassCallbacks pass;
+    pass.Progress = callbacks.Progress;
+    pass.Diag = [this](const std::string& s) { diag(s); };
+    if (!stop) Phase = 1;
+    const PassResult result = RunHarvestPass(device, request, Lists, Known, setup, &raw_, pass, stop);
+    StopLba = result.NextLba;
+    if (result.Outcome == PassOutcome::DeviceLost) return kAdvDeviceLost;
+
+    auto stage = [&](const char* text) {
+        if (callbacks.Stage) callbacks.Stage(text);
+        if (callbacks.Progress) callbacks.Progress(0);
+    };
+    stage(kStageSortNtfs);
+    SectorsPerClusNtfs = ChooseSectorsPerCluster(Lists.Votes);
+    Folders = AdvSortNtfsRecords(Lists, scan_.RootUnChained, callbacks.Progress);
+    std::unordered_map<std::int64_t, std::int64_t> numbered;
+    if (scan_.FileSystem() == 3) {
+        for (const scan::TScanEntry* e : scan_.ScannedFiles) {
+            if (!scan::IsNtfsEntry(e)) continue;
+            const auto* n = scan::AsNtfs(e);
+            if (n->recordnumber >= 0) numbered.emplace(n->sectornumber, n->recordnumber);
+        }
+    }
+    AdvFixLegacyNtfsRecNumbers(Lists, partitionBps, numbered, [this](const std::string& s) { diag(s); });
+    stage(kStageNtfsGeometry);
+    VolumeStart = AdvSolveNtfsGeometry(Lists, SectorsPerClusNtfs, partitionBps, [this](const std::string& s) { diag(s); },
+                                       callbacks.Progress);
+    paths_.clear();
+
+    if (result.Outcome == PassOutcome::Stopped || stop) return kAdvStopped;
+    Phase = 2;
+    return kAdvCompleted;
+}
+
+std::int64_t AdvancedScan::AdvNtfsVolStart() const {
+    if (scan_.FileSystem() == 3) return partitions::PartitionStart(&scan_.Partition());
+    return VolumeStart.Solved ? static_cast<std::int64_t>(start_) + VolumeStart.Base : -1;
+}
+
+std::string AdvancedScan::NtfsPath(const scan::tntfsfilerecord& record) const {
+    if (paths_.empty()) {
+        for (const auto* r : Lists.NTFSFileList) {
+            if (r->recordnumber >= 0) paths_.emplace(r->recordnumber, r);
+        }
+    }
+    std::string path = record.filename;
+    std::unordered_set<std::int64_t> seen{record.recordnumber};
+    const scan::tntfsfilerecord* at = &record;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        const std::uint64_t parent = at->head.FileReferenceOfParentDir.recordNumber();
+        if (parent == kRootRecord || parent == 0) return std::string(kNtfsRoot) + "/" + path;
+        const auto p = paths_.find(static_cast<std::int64_t>(parent));
+        if (p == paths_.end() || !seen.insert(p->first).second) break;
+        at = p->second;
+        path = at->filename + "/" + path;
+    }
+    // A parent that is not there or a loop: the record stands under the root as far as known.
+    return std::string(kNtfsRoot) + "/" + path;
+}
+
+}  // namespace brenvale::advscan

@@ -1,0 +1,91 @@
+#pragma once
+// The advanced scan of one scan object: the silent standard scan first (what it finds is not
+// harvested again), then one pass over the object that harvests file-system records and runs
+// the signature scan, then the stages that make sense of the NTFS records. Its state lives here,
+// beside the scan object, so a stopped scan can go on where it stopped.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "advscan/harvest.h"
+#include "advscan/harvest_pass.h"
+#include "advscan/ntfs_stages.h"
+
+namespace brenvale::scan {
+class TUndelete;
+}
+namespace brenvale::raw {
+class RawScan;
+}
+
+namespace brenvale::advscan {
+
+// Results of AdvScan.
+inline constexpr int kAdvCompleted = 0;
+inline constexpr int kAdvStopped = 1;
+inline constexpr int kAdvDeviceLost = 2;
+
+inline constexpr char kStageSortNtfs[] = "Advanced scan: sorting NTFS records...";
+inline constexpr char kStageNtfsGeometry[] = "Advanced scan: solving NTFS geometry...";
+inline constexpr char kAdvancedExtra[] = "!!! Advanced Extra !!!";
+inline constexpr char kNtfsRoot[] = "NTFS Root";
+
+struct AdvCallbacks {
+    std::function<void(const std::string& stage)> Stage;  // a stage begins
+    std::function<void(int percent)> Progress;            // of the pass or of the stage running
+};
+
+class AdvancedScan {
+public:
+    // The object is `sectors` device sectors from absolute sector `start`; a whole disk, a
+    // volume or a free stretch. `raw` gets every batch.
+    AdvancedScan(scan::TUndelete& scan, raw::RawScan& raw, std::uint64_t start, std::uint64_t sectors);
+
+    // Runs the scan (or goes on with a stopped one): kAdvCompleted, kAdvStopped (the stages
+    // still ran on what was harvested) or kAdvDeviceLost.
+    int AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& callbacks = {});
+
+    // The range to read, absolute and inclusive; AdvRangeEnd below 0: the whole object.
+    std::int64_t AdvRangeStart = 0;
+    std::int64_t AdvRangeEnd = -1;
+    // Skip the standard scan once (a resumed scan has it already).
+    bool SkipNormalScan = false;
+
+    // State between a stop and a resume, and the results.
+    std::uint8_t Phase = 0;            // 0 not started, 1 the pass began, 2 all done without a stop
+    std::int64_t StopLba = -1;         // absolute first sector of the next batch to read; -1: fresh
+    HarvestLists Lists;
+    KnownSets Known;
+    std::int32_t SectorsPerClusNtfs = 0;
+    NtfsFolders Folders;
+    NtfsVolumeStart VolumeStart;       // relative to the object's start
+    std::uint32_t BootRecordLength = 0;  // 0: the boot sector gave none
+    std::vector<std::string> DiagLines;  // also appended to the diagnostic log
+    std::string DiagLogPath;             // "hh:mm:ss.zzz  line" appended here; empty: no file
+
+    std::uint64_t ObjectStart() const { return start_; }
+    std::uint64_t ObjectSectors() const { return sectors_; }
+    // Absolute first sector of the NTFS volume: the object's own when it is an NTFS volume,
+    // else the solved start; -1 when unknown.
+    std::int64_t AdvNtfsVolStart() const;
+    // "NTFS Root/Users/Documents/report.txt" for a harvested record: its parents' names up to
+    // the root folder (record 5); a parent chain that loops or breaks ends at the record.
+    std::string NtfsPath(const scan::tntfsfilerecord& record) const;
+
+private:
+    void diag(const std::string& line);
+    void buildKnownSets();
+
+    scan::TUndelete& scan_;
+    raw::RawScan& raw_;
+    std::uint64_t start_;
+    std::uint64_t sectors_;
+    // Harvested records by number, for the paths; built on first use after a scan.
+    mutable std::unordered_map<std::int64_t, const scan::tntfsfilerecord*> paths_;
+};
+
+}  // namespace brenvale::advscan
