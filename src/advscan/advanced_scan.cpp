@@ -108,6 +108,10 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     const PassResult result = RunHarvestPass(device, request, Lists, Known, setup, &raw_, pass, stop);
     StopLba = result.NextLba;
     if (result.Outcome == PassOutcome::DeviceLost) return kAdvDeviceLost;
+    HarvestDeferredRecords(Lists, Known, partitionBps, setup.SectorBytes, [&](std::int64_t rel, std::span<std::byte> into) {
+        const auto sectors = static_cast<std::uint32_t>(into.size() / setup.SectorBytes);
+        return rel >= 0 && device.Read(start_ + static_cast<std::uint64_t>(rel), sectors, into) == into.size();
+    });
 
     auto stage = [&](const char* text) {
         if (callbacks.Stage) callbacks.Stage(text);

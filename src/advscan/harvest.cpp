@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <typeinfo>
+#include <utility>
 #include <limits>
 
 #include "advscan/sector_tests.h"
@@ -57,6 +58,8 @@ void HarvestLists::Clear() {
     FatFileList.clear();
     NtfsRecords.clear();
     MidEntries.clear();
+    DeferredRecords.clear();
+    ExtensionRecords.clear();
 }
 
 SectorHarvester::SectorHarvester(HarvestLists& lists, KnownSets& known, const HarvestSetup& setup)
@@ -139,38 +142,58 @@ bool SectorHarvester::ntfs(std::span<const std::byte> data, std::size_t at, std:
     return true;
 }
 
-void SectorHarvester::harvestRecord(std::span<const std::byte> bytes, std::int64_t rel) {
-    ++recordsTried_;
-    const std::size_t length = bytes.size();
-    record_.assign(bytes.begin(), bytes.end());
-    // Fix-ups: the saved sector ends go back over each 512-byte stride. The check values are
-    // not compared (a torn record still names its file), but the array must lie inside the
-    // record.
-    const std::size_t usa = storage::u8(record_, 4);
-    std::size_t strides = storage::u8(record_, 6);
-    strides = strides > 0 ? strides - 1 : 0;
-    strides = std::min(strides, length / 512);
-    for (std::size_t i = 1; i <= strides; ++i) {
-        if (!storage::fits(record_, usa + 2 * i, 2)) break;
-        std::memcpy(record_.data() + 512 * i - 2, record_.data() + usa + 2 * i, 2);
-    }
-    const std::int64_t number = storage::le16(record_, 4) > 44 ? std::int64_t{storage::le32(record_, 44)} : -1;
-    if (number == kRootRecord) return;
-    if (number >= 0 && known_.RecordNumbers.contains(number)) return;
+namespace {
 
-    const auto parsed = scan::ParseFileRecord(record_, nullptr, 0);
-    if (!parsed || parsed->nameAttrOfs == std::numeric_limits<std::size_t>::max()) return;
+// Fix-ups: the saved sector ends go back over each 512-byte stride. The check values are not
+// compared (a torn record still names its file), but the array must lie inside the record.
+void fixUp(std::span<std::byte> record) {
+    const std::size_t usa = storage::u8(record, 4);
+    std::size_t strides = storage::u8(record, 6);
+    strides = strides > 0 ? strides - 1 : 0;
+    strides = std::min(strides, record.size() / 512);
+    for (std::size_t i = 1; i <= strides; ++i) {
+        if (!storage::fits(record, usa + 2 * i, 2)) break;
+        std::memcpy(record.data() + 512 * i - 2, record.data() + usa + 2 * i, 2);
+    }
+}
+
+std::int64_t numberOf(std::span<const std::byte> record) {
+    return storage::le16(record, 4) > 44 ? std::int64_t{storage::le32(record, 44)} : -1;
+}
+
+constexpr std::uint32_t kAttrAttributeList = 0x20;
+
+}  // namespace
+
+bool NtfsRecordSink::Add(std::span<const std::byte> record, std::int64_t rel, scan::NtfsRecordSource* source) {
+    const std::int64_t number = numberOf(record);
+    if (number == kRootRecord) return false;
+    if (storage::le64(record, 32) != 0) {
+        // An extension record: where it lies, for the base records that point to it.
+        if (number >= 0) lists_.ExtensionRecords.emplace(number, rel);
+        return false;
+    }
+    if (number >= 0 && known_.RecordNumbers.contains(number)) return false;
+
+    const auto parsed = scan::ParseFileRecord(record, source, 0);
+    if (!parsed) {
+        // Its name may lie in an extension record the pass has not met yet.
+        if (!source && scan::FindAttribute(record, kAttrAttributeList)) {
+            lists_.DeferredRecords.push_back({rel, std::vector<std::byte>(record.begin(), record.end())});
+            if (number >= 0) known_.RecordNumbers.insert(number);
+        }
+        return false;
+    }
     std::u16string name = trimmed(parsed->name);
-    if (name.empty()) return;
+    if (name.empty()) return false;
     if (const std::u16string longName = trimmed(parsed->longName); !longName.empty()) name = longName;
 
-    const scan::NtfsDataStream data = scan::ParseDataStream(record_, nullptr);
+    const scan::NtfsDataStream data = scan::ParseDataStream(record, source);
     const bool runs = data.found && !data.resident && !data.runs.empty();
-    const std::uint32_t bps = setup_.PartitionBps;
-    if (runs && parsed->realSize > 8ull * bps && parsed->realSize < 1048576) {
+    if (runs && parsed->realSize > 8ull * bps_ && parsed->realSize < 1048576) {
         std::uint64_t clusters = 0;
         for (const auto& r : data.runs) clusters += static_cast<std::uint64_t>(std::max<std::int64_t>(r.clusnum, 0));
-        if (clusters > 0 && bps != 0) ++lists_.Votes[static_cast<std::size_t>(voteSlot(parsed->allocSize / clusters / bps))];
+        if (clusters > 0 && bps_ != 0) ++lists_.Votes[static_cast<std::size_t>(voteSlot(parsed->allocSize / clusters / bps_))];
     }
 
     scan::tntfsfilerecord& r = lists_.NtfsRecords.emplace_back();
@@ -184,6 +207,63 @@ void SectorHarvester::harvestRecord(std::span<const std::byte> bytes, std::int64
     r.tmpsectnum = runs ? data.runs.front().offset : 0;
     lists_.NTFSFileList.push_back(&r);
     if (number >= 0) known_.RecordNumbers.insert(number);
+    return true;
+}
+
+namespace {
+
+// The extension records of the harvest, read again from the object.
+class HarvestedRecords : public scan::NtfsRecordSource {
+public:
+    HarvestedRecords(const HarvestLists& lists, std::uint32_t sectorBytes,
+                     const std::function<bool(std::int64_t, std::span<std::byte>)>& read)
+        : lists_(lists), sectorBytes_(sectorBytes), read_(read) {}
+
+    bool ReadRecord(std::uint64_t number, std::vector<std::byte>& out) override {
+        const auto at = lists_.ExtensionRecords.find(static_cast<std::int64_t>(number));
+        if (at == lists_.ExtensionRecords.end() || lists_.RecordLength == 0) return false;
+        const std::size_t sectors = (lists_.RecordLength + sectorBytes_ - 1) / sectorBytes_;
+        out.assign(sectors * sectorBytes_, std::byte{0});
+        if (!read_(at->second, out)) return false;
+        out.resize(lists_.RecordLength);
+        fixUp(out);
+        return true;
+    }
+    // A list of attributes kept in clusters needs the volume's geometry, unknown until the
+    // records are all in: such a record's spilled attributes stay out of reach.
+    std::vector<std::byte> ReadRuns(const storage::trunlist&, std::uint64_t) override { return {}; }
+
+private:
+    const HarvestLists& lists_;
+    std::uint32_t sectorBytes_;
+    const std::function<bool(std::int64_t, std::span<std::byte>)>& read_;
+};
+
+}  // namespace
+
+void HarvestDeferredRecords(HarvestLists& lists, KnownSets& known, std::uint32_t partitionBps, std::uint32_t sectorBytes,
+                            const std::function<bool(std::int64_t rel, std::span<std::byte> into)>& readSectors) {
+    if (lists.DeferredRecords.empty()) return;
+    HarvestedRecords source(lists, sectorBytes ? sectorBytes : 512, readSectors);
+    NtfsRecordSink sink(lists, known, partitionBps);
+    std::vector<HarvestLists::Deferred> waiting;
+    for (auto& d : std::exchange(lists.DeferredRecords, {})) {
+        // Its number is already taken for it; let it through this once.
+        const std::int64_t number = numberOf(d.Bytes);
+        if (number >= 0) known.RecordNumbers.erase(number);
+        if (!sink.Add(d.Bytes, d.Sector, &source)) {
+            if (number >= 0) known.RecordNumbers.insert(number);
+            waiting.push_back(std::move(d));
+        }
+    }
+    lists.DeferredRecords = std::move(waiting);
+}
+
+void SectorHarvester::harvestRecord(std::span<const std::byte> bytes, std::int64_t rel) {
+    ++recordsTried_;
+    record_.assign(bytes.begin(), bytes.end());
+    fixUp(record_);
+    NtfsRecordSink(lists_, known_, setup_.PartitionBps).Add(record_, rel, nullptr);
 }
 
 void SectorHarvester::harvestExFat(std::span<const std::byte> data, std::size_t at, std::int64_t rel) {

@@ -10,13 +10,16 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "scan/entry_store.h"
 #include "scan/mid_entry.h"
 #include "scan/ntfs_entry.h"
+#include "scan/ntfs_file_record.h"
 
 namespace brenvale::advscan {
 
@@ -33,6 +36,16 @@ struct HarvestLists {
     std::uint32_t RecordLength = 0;       // NTFS record length; 0 until known
     std::vector<scan::tntfsfilerecord*> NTFSFileList;
     std::vector<scan::TMidEntry*> FatFileList;  // the exFAT entries
+
+    // Records whose name lies in another record (a folder or file so large that its attributes
+    // spill over): kept until the pass has met the records they point to. Those records, by
+    // number, and where they lie.
+    struct Deferred {
+        std::int64_t Sector;
+        std::vector<std::byte> Bytes;  // fixed up
+    };
+    std::vector<Deferred> DeferredRecords;
+    std::unordered_map<std::int64_t, std::int64_t> ExtensionRecords;
 
     // The records the lists point at.
     scan::EntryStore<scan::tntfsfilerecord> NtfsRecords;
@@ -56,6 +69,27 @@ struct HarvestSetup {
     std::uint64_t ObjectSectors = 0;       // 0: unknown
     std::int64_t Lba0 = 0;                 // the object's first sector, for the event log
 };
+
+// Harvests one record, fixed up: false when it names no file of its own.
+class NtfsRecordSink {
+public:
+    NtfsRecordSink(HarvestLists& lists, KnownSets& known, std::uint32_t partitionBps)
+        : lists_(lists), known_(known), bps_(partitionBps) {}
+    // The record found at relative sector `rel`; `source` reads the records its attribute list
+    // points to (null during the pass: such a record waits in DeferredRecords).
+    bool Add(std::span<const std::byte> record, std::int64_t rel, scan::NtfsRecordSource* source);
+
+private:
+    HarvestLists& lists_;
+    KnownSets& known_;
+    std::uint32_t bps_;
+};
+
+// After the pass: the records that waited for their extension records are harvested, read
+// through `readSectors` (relative sector, whole sectors). Those whose extension records are
+// not there yet wait on (a resumed pass may bring them).
+void HarvestDeferredRecords(HarvestLists& lists, KnownSets& known, std::uint32_t partitionBps, std::uint32_t sectorBytes,
+                            const std::function<bool(std::int64_t rel, std::span<std::byte> into)>& readSectors);
 
 // Classifies and harvests the sectors handed to it, in ascending order.
 class SectorHarvester {

@@ -129,8 +129,12 @@ bool firstSlotLooksRight(Bytes s) {
 }  // namespace
 
 bool LooksLikeNtfsRecord(Bytes record) {
-    if (record.size() < 24 || std::memcmp(record.data(), "FILE", 4) != 0) return false;
-    return byteAt(record, byteAt(record, 20)) == 0x10;
+    if (record.size() < 40 || std::memcmp(record.data(), "FILE", 4) != 0) return false;
+    const std::uint32_t first = storage::le32(record, byteAt(record, 20));
+    if (first == 0x10) return true;
+    // An extension record (it names its base record) holds the attributes that spilled over
+    // from another record, never a standard-information attribute.
+    return storage::le64(record, 32) != 0 && first >= 0x20 && first <= 0x100 && first % 0x10 == 0;
 }
 
 bool IsExFatDirSectorByLayout(Bytes sector) {

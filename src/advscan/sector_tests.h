@@ -13,7 +13,8 @@ namespace brenvale::advscan {
 using Bytes = std::span<const std::byte>;
 
 // "FILE" and a standard-information attribute (type 0x10) where the header says the first
-// attribute lies.
+// attribute lies, or an extension record (one that names its base record) and another
+// attribute type there.
 bool LooksLikeNtfsRecord(Bytes record);
 
 // Every 32-byte slot up to the first unused one is an exFAT entry type, and at least one file

@@ -19,6 +19,7 @@
 #include "scan/volume_builder.h"
 #include "storage/device.h"
 #include "storage/device_events.h"
+#include "storage/le.h"
 
 namespace brenvale::advscan {
 namespace {
@@ -145,6 +146,52 @@ TEST(AdvHarvestPass, KnownRecordsAndTheRootAreNotHarvestedAgain) {
     EXPECT_FALSE(numbers.contains(18));
     EXPECT_TRUE(numbers.contains(16));
     EXPECT_TRUE(numbers.contains(19));
+}
+
+TEST(AdvHarvestPass, ARecordWhoseNameLiesInALaterRecordIsHarvestedAfterThePass) {
+    NtfsBuilder b;
+    // Record 40 keeps its name in record 41, as its attribute list says.
+    auto& base = b.record(40, 0x0001);
+    b.standardInformation(base, 0);
+    std::vector<std::byte> list;
+    auto entry = [&](std::uint32_t type, std::uint64_t record) {
+        std::vector<std::byte> e(32);
+        (void)storage::putLe32(e, 0, type);
+        (void)storage::putLe16(e, 4, 32);
+        e[7] = std::byte{26};
+        (void)storage::putLe64(e, 16, record | (std::uint64_t{1} << 48));
+        list.insert(list.end(), e.begin(), e.end());
+    };
+    entry(0x10, 40);
+    entry(0x30, 41);
+    b.resident(base, 0x20, list);
+    auto& extension = b.record(41, 0x0001);
+    (void)storage::putLe64(extension.bytes, 32, 40 | (std::uint64_t{1} << 48));
+    b.fileName(extension, 5, u"spilled name.txt", 1);
+    Disk d(b.finish());
+
+    Pass p;
+    PassRequest req;
+    req.ObjectSectors = d.sectors;
+    req.RecordLength = 1024;
+    std::atomic<bool> stop{false};
+    RunHarvestPass(*d.device, req, p.lists, p.known, HarvestSetup{}, nullptr, {}, stop);
+    auto named = [&] {
+        return std::any_of(p.lists.NTFSFileList.begin(), p.lists.NTFSFileList.end(), [](const auto* r) {
+            return r->recordnumber == 40 && r->filename == "spilled name.txt";
+        });
+    };
+    EXPECT_FALSE(named());
+    ASSERT_EQ(p.lists.DeferredRecords.size(), 1u);
+    HarvestDeferredRecords(p.lists, p.known, 512, 512, [&](std::int64_t rel, std::span<std::byte> into) {
+        return d.device->Read(static_cast<std::uint64_t>(rel), static_cast<std::uint32_t>(into.size() / 512), into) == into.size();
+    });
+    EXPECT_TRUE(named());
+    EXPECT_TRUE(p.lists.DeferredRecords.empty());
+    // The extension record itself names no file of its own.
+    EXPECT_EQ(std::count_if(p.lists.NTFSFileList.begin(), p.lists.NTFSFileList.end(),
+                            [](const auto* r) { return r->recordnumber == 41; }),
+              0);
 }
 
 TEST(AdvHarvestPass, StoppedAndResumedGivesWhatOnePassGives) {

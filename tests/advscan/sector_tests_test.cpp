@@ -44,6 +44,12 @@ TEST(AdvSectorTests, NtfsRecordStart) {
     EXPECT_TRUE(LooksLikeNtfsRecord(ntfsRecord(1024)));
     EXPECT_FALSE(LooksLikeNtfsRecord(ntfsRecord(1024, 56, 0x30)));  // file name first: not a record start
     EXPECT_FALSE(LooksLikeNtfsRecord(ntfsRecord(1024, 0x38, 0x80)));
+    // An extension record starts with what spilled over from its base record.
+    Sector extension = ntfsRecord(1024, 56, 0x30);
+    put32(extension, 32, 40);
+    EXPECT_TRUE(LooksLikeNtfsRecord(extension));
+    put32(extension, 56, 0x33);
+    EXPECT_FALSE(LooksLikeNtfsRecord(extension));
     Sector bad = ntfsRecord(1024);
     putText(bad, 0, "BAAD");
     EXPECT_FALSE(LooksLikeNtfsRecord(bad));
