@@ -12,8 +12,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 
 #include "advscan/advanced_scan.h"
+#include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/context.h"
 #include "cli/table.h"
@@ -43,17 +45,6 @@ std::atomic<bool> gStopAdv{false};
 
 void stopAdv() {
     gStopAdv = true;
-}
-
-struct Row {
-    std::string path;
-    const scan::tntfsfilerecord* record;
-    int depth;
-};
-
-nlohmann::ordered_json timeOf(std::uint64_t t) {
-    const auto iso = scan::FileTimeIso(t);
-    return iso ? nlohmann::ordered_json(*iso) : nlohmann::ordered_json(nullptr);
 }
 
 int runAdvScan(Context& ctx, AdvScanArgs a) {
@@ -107,17 +98,6 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     ctx.progress.finish();
     if (result == advscan::kAdvCompleted) raw.FinishPending();
 
-    // The rebuilt tree: each folder before what it holds, by path.
-    std::vector<Row> rows;
-    for (const auto* r : adv.Lists.NTFSFileList) {
-        if (a.deletedOnly && (r->flag & storage::kFileRecordInUse) != 0 && (r->flag & storage::kFileRecordDirectory) == 0)
-            continue;
-        std::string path = std::string("/") + advscan::kAdvancedExtra + "/" + adv.NtfsPath(*r);
-        const int depth = static_cast<int>(std::count(path.begin(), path.end(), '/')) - 1;
-        rows.push_back({std::move(path), r, depth});
-    }
-    std::sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.path < y.path; });
-
     const std::int64_t volStart = adv.AdvNtfsVolStart();
     const std::uint32_t recordLength = adv.BootRecordLength ? adv.BootRecordLength : adv.Lists.RecordLength;
     std::map<std::string, std::uint32_t> hitCounts;
@@ -128,54 +108,109 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     const char* outcome = result == advscan::kAdvCompleted ? "completed"
                           : result == advscan::kAdvStopped ? "stopped"
                                                            : "device lost";
-    if (ctx.json) {
-        nlohmann::ordered_json entries = nlohmann::ordered_json::array();
-        for (const Row& row : rows) {
-            const auto& r = *row.record;
-            const bool folder = (r.flag & storage::kFileRecordDirectory) != 0;
-            entries.push_back({{"path", row.path},
-                               {"name", r.filename},
-                               {"type", folder ? "dir" : "file"},
-                               {"status", (r.flag & storage::kFileRecordInUse) ? "live" : "deleted"},
-                               {"size", folder ? 0 : r.realsize},
-                               {"modified", timeOf(r.head.FileAlteredTime)},
-                               {"created", timeOf(r.head.FileCreateTime)},
-                               {"accessed", timeOf(r.head.FileReadTime)},
-                               {"record", r.recordnumber},
-                               {"found_at_sector", static_cast<std::int64_t>(start) + r.sectornumber}});
-        }
-        nlohmann::ordered_json hits = nlohmann::ordered_json::object();
-        for (const auto& [caption, n] : hitCounts) hits[caption] = n;
-        const nlohmann::ordered_json doc{
-            {"source", a.source},
-            {"first_sector", start},
-            {"sectors", sectors},
-            {"outcome", outcome},
-            {"next_sector", adv.StopLba},
-            {"geometry",
-             {{"record_length", recordLength},
-              {"record_length_from", adv.BootRecordLength ? "boot sector" : recordLength ? "records" : "unknown"},
-              {"sectors_per_cluster", adv.SectorsPerClusNtfs},
-              {"volume_start", volStart >= 0 ? nlohmann::ordered_json(volStart) : nlohmann::ordered_json(nullptr)},
-              {"volume_start_solved", volStart >= 0}}},
-            {"entries", entries},
-            {"raw_hits", hits}};
-        ctx.out << doc.dump(2) << '\n';
-    } else {
-        for (const Row& row : rows) {
-            const auto& r = *row.record;
-            const bool folder = (r.flag & storage::kFileRecordDirectory) != 0;
+    const std::string top = std::string("/") + advscan::kAdvancedExtra + "/";
+    std::size_t listed = 0;
+    // Written as they come: a disk can hold millions of records.
+    std::string buf;
+    auto flush = [&] {
+        ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+        buf.clear();
+    };
+    auto emit = [&](const scan::tntfsfilerecord& r, const std::string& path, int depth) {
+        const bool folder = (r.flag & storage::kFileRecordDirectory) != 0;
+        const bool live = (r.flag & storage::kFileRecordInUse) != 0;
+        if (a.deletedOnly && live && !folder) return;
+        ++listed;
+        if (ctx.json) {
+            auto text = [](const std::string& t) { return nlohmann::json(t).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); };
+            auto time = [](std::uint64_t t) {
+                const auto iso = scan::FileTimeIso(t);
+                return iso ? "\"" + *iso + "\"" : std::string("null");
+            };
+            fmt::format_to(std::back_inserter(buf),
+                           "{}{{\"path\":{},\"name\":{},\"type\":\"{}\",\"status\":\"{}\",\"size\":{},\"modified\":{},"
+                           "\"created\":{},\"accessed\":{},\"record\":{},\"found_at_sector\":{}}}",
+                           listed > 1 ? "," : "", text(path), text(r.filename), folder ? "dir" : "file", live ? "live" : "deleted",
+                           folder ? 0 : r.realsize, time(r.head.FileAlteredTime), time(r.head.FileCreateTime),
+                           time(r.head.FileReadTime), r.recordnumber, static_cast<std::int64_t>(start) + r.sectornumber);
+        } else {
             const std::string size = folder ? "<dir>" : std::to_string(r.realsize);
-            const std::string state = (r.flag & storage::kFileRecordInUse) ? "" : "  (deleted)";
+            const char* state = live ? "" : "  (deleted)";
             if (a.tree) {
-                ctx.out << fmt::format("{:>14}  {}{}{}\n", size, std::string(static_cast<std::size_t>(2 * row.depth), ' '),
-                                       r.filename, state);
+                fmt::format_to(std::back_inserter(buf), "{:>14}  {}{}{}\n", size, std::string(static_cast<std::size_t>(2 * depth), ' '),
+                               Printable(r.filename), state);
             } else {
-                ctx.out << fmt::format("{:>14}  {}{}\n", size, row.path, state);
+                fmt::format_to(std::back_inserter(buf), "{:>14}  {}{}\n", size, Printable(path), state);
             }
         }
+        if (buf.size() > 65536) flush();
+    };
+    if (ctx.json) {
+        buf += fmt::format("{{\"source\":{},\"first_sector\":{},\"sectors\":{},\"outcome\":\"{}\",\"next_sector\":{},",
+                           nlohmann::json(a.source).dump(), start, sectors, outcome, adv.StopLba);
+        buf += fmt::format("\"geometry\":{{\"record_length\":{},\"record_length_from\":\"{}\",\"sectors_per_cluster\":{},"
+                           "\"volume_start\":{},\"volume_start_solved\":{}}},\"entries\":[",
+                           recordLength, adv.BootRecordLength ? "boot sector" : recordLength ? "records" : "unknown",
+                           adv.SectorsPerClusNtfs, volStart >= 0 ? std::to_string(volStart) : "null", volStart >= 0);
+    }
+    // The rebuilt tree, each folder before what it holds (the list is sorted by parent, then
+    // name); records that no chain from the root reaches (parents in a loop) follow at the end.
+    const auto& list = adv.Lists.NTFSFileList;
+    auto parentAt = [&](std::size_t i) { return list[i]->head.FileReferenceOfParentDir.recordNumber(); };
+    auto childrenOf = [&](std::uint64_t parent) {
+        std::size_t lo = 0, hi = list.size();
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (parentAt(mid) < parent) lo = mid + 1; else hi = mid;
+        }
+        std::size_t end = lo;
+        while (end < list.size() && parentAt(end) == parent) ++end;
+        return std::pair{lo, end};
+    };
+    struct Level {
+        std::size_t at, end;
+        std::string path;
+    };
+    std::vector<char> shown(list.size(), 0);
+    std::unordered_set<std::int64_t> opened;  // folders whose contents are listed already
+    std::vector<Level> stack;
+    for (std::uint64_t root : {std::uint64_t{0}, std::uint64_t{5}}) {
+        const auto [b, e] = childrenOf(root);
+        stack.push_back({b, e, top + advscan::kNtfsRoot});
+        while (!stack.empty()) {
+            Level& l = stack.back();
+            if (l.at == l.end) {
+                stack.pop_back();
+                continue;
+            }
+            const std::size_t i = l.at++;
+            if (shown[i]) continue;
+            shown[i] = 1;
+            const scan::tntfsfilerecord& r = *list[i];
+            std::string path = l.path + "/" + r.filename;
+            emit(r, path, static_cast<int>(stack.size()) - 1);
+            if (r.recordnumber > 5 && stack.size() < 256 && opened.insert(r.recordnumber).second) {
+                const auto [from, to] = childrenOf(static_cast<std::uint64_t>(r.recordnumber));
+                if (from < to) stack.push_back({from, to, std::move(path)});
+            }
+        }
+    }
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        if (!shown[i]) emit(*list[i], top + adv.NtfsPath(*list[i]), 1);
+    }
+    if (ctx.json) {
+        buf += "],\"raw_hits\":{";
+        bool firstHit = true;
+        for (const auto& [caption, n] : hitCounts) {
+            buf += fmt::format("{}{}:{}", firstHit ? "" : ",", nlohmann::json(caption).dump(), n);
+            firstHit = false;
+        }
+        buf += "}}\n";
+        flush();
+    } else {
+        flush();
         ctx.out << '\n'
-                << fmt::format("NTFS records: {} ({} placeholder folders)\n", rows.size(), adv.Folders.TopDirs.size())
+                << fmt::format("NTFS records: {} ({} placeholder folders)\n", listed, adv.Folders.TopDirs.size())
                 << fmt::format("Record length: {}\n", recordLength ? fmt::format("{} bytes (from the {})", recordLength,
                                                                                  adv.BootRecordLength ? "boot sector" : "records")
                                                                    : std::string("unknown"))

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Times brenvale-cli adv-scan over a page-cached 1 GiB NTFS volume that held 100,000 files
+# (bench/make-ntfs-scan-image.sh) and was then quick-formatted (mkntfs -Q): the whole advanced
+# scan (the pass with the signature scan, and the stages) against photorec carving the same
+# image, in one hyperfine run; then the peak memory per harvested record, beyond what the scan
+# of the freshly formatted 64 MiB volume takes.
+# Needs root the first time, when the image is made.
+#   usage: bench/run-adv-scan.sh [BUILD_DIR]
+set -euo pipefail
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${1:-$ROOT/build}
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$ROOT/bench/lib.sh"
+require_tools "apt-get install hyperfine testdisk time ntfs-3g" hyperfine photorec /usr/bin/time mkntfs python3
+build_cli "$BUILD"
+IMAGES="$BUILD/ntfs-scan-images"
+"$ROOT/bench/make-ntfs-scan-image.sh" "$IMAGES"
+IMG="$IMAGES/ntfs-qformat.img"
+if [[ ! -f $IMG ]]; then
+    cp --sparse=always "$IMAGES/ntfs.img" "$IMG.part"
+    mkntfs -Q -q -F -c 4096 -s 512 -p 0 -H 0 -S 0 -L REFORMAT "$IMG.part" >/dev/null 2>&1
+    mv "$IMG.part" "$IMG"
+fi
+OUT=$(mktemp -d --tmpdir brenvale-adv-out-XXXXXX)
+trap 'rm -rf "$OUT"' EXIT
+cd "$OUT"
+
+cat "$IMG" >/dev/null
+hyperfine --warmup 1 --runs 3 --export-markdown "$BUILD/adv-scan.md" --export-json "$OUT/adv.json" \
+    -n "brenvale-cli adv-scan --json" "$CLI adv-scan $IMG --json >/dev/null" \
+    --prepare "rm -rf $OUT/recup*" \
+    -n photorec "photorec /d $OUT/recup /cmd $IMG partition_none,options,paranoid,keep_corrupted_file_no,wholespace,search </dev/null >/dev/null 2>&1"
+
+"$CLI" adv-scan "$IMG" --json >"$OUT/listing.json"
+/usr/bin/time -f %M -o "$OUT/peak" "$CLI" adv-scan "$IMG" --json >/dev/null
+/usr/bin/time -f %M -o "$OUT/base" "$CLI" adv-scan "$IMAGES/ntfs-empty.img" --json >/dev/null
+python3 - "$OUT/adv.json" "$IMG" "$OUT/listing.json" "$OUT/peak" "$OUT/base" <<'EOF'
+import json, os, sys
+results = {r["command"]: r["mean"] for r in json.load(open(sys.argv[1]))["results"]}
+size = os.path.getsize(sys.argv[2])
+adv = results["brenvale-cli adv-scan --json"]
+listing = json.load(open(sys.argv[3]))
+records = len(listing["entries"])
+peak, base = (int(open(p).read().split()[-1]) for p in sys.argv[4:6])
+print(f"adv-scan: {size / adv / 2**30:.2f} GiB/s over {size / 2**30:.1f} GiB; photorec takes {results['photorec'] / adv:.2f}x its time")
+print(f"records listed: {records}; geometry: {listing['geometry']}")
+print(f"peak memory: {peak} KiB, {base} KiB for an empty volume: {(peak - base) * 1024 / max(records, 1):.0f} bytes per record")
+EOF
