@@ -7,27 +7,13 @@
 #include <typeinfo>
 
 #include "advscan/sector_tests.h"
+#include "raw/scan_range.h"
 #include "raw/signature_scan.h"
 #include "storage/device.h"
 #include "storage/device_events.h"
 #include "storage/read_ahead.h"
 
 namespace brenvale::advscan {
-
-namespace {
-
-constexpr std::uint32_t kBatchBytes = 1048576;
-constexpr std::uint32_t kMinBatchSectors = 256;
-constexpr std::uint32_t kMaxBatchSectors = 16384;
-
-}  // namespace
-
-std::uint32_t AdvBatchSectors(std::uint32_t deviceBytesPerSector, std::uint64_t objectSectors) {
-    const std::uint32_t bps = deviceBytesPerSector ? deviceBytesPerSector : 512;
-    std::uint32_t n = std::clamp(kBatchBytes / bps, kMinBatchSectors, kMaxBatchSectors);
-    if (objectSectors > 0 && objectSectors < n) n = static_cast<std::uint32_t>(objectSectors);
-    return std::max<std::uint32_t>(n, 1);
-}
 
 std::uint32_t BootRecordLength(std::uint8_t clustersPerRecord, std::uint32_t bytesPerSector,
                                std::uint32_t sectorsPerCluster) {
@@ -48,7 +34,7 @@ PassResult RunHarvestPass(storage::TDevice& device, const PassRequest& request, 
     const std::uint32_t bps = setup.SectorBytes ? setup.SectorBytes : 512;
     const std::int64_t lba0 = static_cast<std::int64_t>(request.ObjectStart);
     const std::int64_t perBatch =
-        request.BatchSectors ? request.BatchSectors : AdvBatchSectors(device.BytesPerSector(), request.ObjectSectors);
+        request.BatchSectors ? request.BatchSectors : raw::BatchSectors(device.BytesPerSector(), request.ObjectSectors);
     const std::int64_t count = (static_cast<std::int64_t>(request.ObjectSectors) + perBatch - 1) / perBatch;
     const std::int64_t objectEnd = lba0 + static_cast<std::int64_t>(request.ObjectSectors);
     if (request.RecordLength) lists.RecordLength = request.RecordLength;

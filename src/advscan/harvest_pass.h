@@ -21,9 +21,6 @@ class RawScan;
 
 namespace brenvale::advscan {
 
-// Sectors per batch: 1 MiB of the device's sectors, 256 to 16384, never more than the object.
-std::uint32_t AdvBatchSectors(std::uint32_t deviceBytesPerSector, std::uint64_t objectSectors);
-
 // The NTFS record length an NTFS boot sector gives (its clusters-per-record byte); 0 when the
 // value is no record length (only 1024, 2048 and 4096 are), so the pass finds it instead.
 std::uint32_t BootRecordLength(std::uint8_t clustersPerRecord, std::uint32_t bytesPerSector,
@@ -34,7 +31,7 @@ struct PassRequest {
     std::uint64_t ObjectSectors = 0;  // in device sectors
     RangeLimits Range;                // Range.lba0 is set from ObjectStart
     std::int64_t ResumeLba = -1;      // absolute sector a resumed pass goes on from; -1: fresh
-    std::uint32_t BatchSectors = 0;   // 0: AdvBatchSectors
+    std::uint32_t BatchSectors = 0;   // 0: the signature scan's rule (1 MiB, 256 to 16384 sectors)
     std::uint32_t RecordLength = 0;   // from the boot sector; 0: found from the records
 };
 

@@ -61,17 +61,9 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     advscan::AdvancedScan adv(scan, raw, start, sectors);
     adv.DiagLogPath = platform::DataDirectory() + "/ntfs_adv_diag.log";
     if (a.from || a.count) {
-        const auto end = static_cast<std::int64_t>(start + sectors);
-        const std::int64_t from = a.from.value_or(static_cast<std::int64_t>(start));
-        if (from < static_cast<std::int64_t>(start) || from >= end) {
-            throw CliError(kExitUsage, fmt::format("--from {} is outside the volume (sectors {} to {})", from, start, end - 1));
-        }
-        const std::int64_t n = a.count.value_or(end - from);
-        if (n <= 0 || n > end - from) {
-            throw CliError(kExitUsage, fmt::format("--count {} does not fit: {} sectors from sector {}", n, end - from, from));
-        }
-        adv.AdvRangeStart = from;
-        adv.AdvRangeEnd = from + n - 1;
+        const SectorSpan chosen = ChosenSectors(a.from, a.count, start, sectors);
+        adv.AdvRangeStart = static_cast<std::int64_t>(chosen.first);
+        adv.AdvRangeEnd = static_cast<std::int64_t>(chosen.first + chosen.count) - 1;
     }
 
     const auto started = std::chrono::steady_clock::now();

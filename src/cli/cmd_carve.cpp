@@ -166,20 +166,8 @@ int runCarve(Context& ctx, CarveArgs a) {
     if (a.selector.wholeDisk) object = {0, device.Sectors()};
     if (object.sectors == 0) throw CliError(kExitUsage, a.source + ": the volume has no sectors");
 
-    std::uint64_t first = object.start, count = object.sectors;
-    if (a.from || a.count) {
-        const auto end = static_cast<std::int64_t>(object.start + object.sectors);
-        const std::int64_t from = a.from.value_or(static_cast<std::int64_t>(object.start));
-        if (from < static_cast<std::int64_t>(object.start) || from >= end) {
-            throw CliError(kExitUsage, fmt::format("--from {} is outside the volume (sectors {} to {})", from, object.start, end - 1));
-        }
-        const std::int64_t n = a.count.value_or(end - from);
-        if (n <= 0 || n > end - from) {
-            throw CliError(kExitUsage, fmt::format("--count {} does not fit: {} sectors from sector {}", n, end - from, from));
-        }
-        first = static_cast<std::uint64_t>(from);
-        count = static_cast<std::uint64_t>(n);
-    }
+    const SectorSpan chosen = ChosenSectors(a.from, a.count, object.start, object.sectors);
+    const std::uint64_t first = chosen.first, count = chosen.count;
     for (const std::string* folder : {&a.destination, &a.thumbnails}) {
         if (!folder->empty() && scan.DestInsideScannedObject(ctx.os, *folder)) {
             v.ui->ShowMessage(app::MessageKind::Warning, app::kDestinationOnSource, app::kDestinationOnSourceCaption);

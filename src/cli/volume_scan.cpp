@@ -84,4 +84,19 @@ ScannedVolume ScanVolume(Context& ctx, const std::string& sourceArg, const Volum
     return v;
 }
 
+SectorSpan ChosenSectors(const std::optional<std::int64_t>& from, const std::optional<std::int64_t>& count,
+                         std::uint64_t start, std::uint64_t sectors) {
+    if (!from && !count) return {start, sectors};
+    const auto end = static_cast<std::int64_t>(start + sectors);
+    const std::int64_t first = from.value_or(static_cast<std::int64_t>(start));
+    if (first < static_cast<std::int64_t>(start) || first >= end) {
+        throw CliError(kExitUsage, fmt::format("--from {} is outside the volume (sectors {} to {})", first, start, end - 1));
+    }
+    const std::int64_t n = count.value_or(end - first);
+    if (n <= 0 || n > end - first) {
+        throw CliError(kExitUsage, fmt::format("--count {} does not fit: {} sectors from sector {}", n, end - first, first));
+    }
+    return {static_cast<std::uint64_t>(first), static_cast<std::uint64_t>(n)};
+}
+
 }  // namespace brenvale::cli

@@ -2,7 +2,9 @@
 // Opening a SOURCE's volume and running the standard scan on it: shared by the commands that
 // work on a scanned volume.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -27,6 +29,15 @@ struct ScannedVolume {
 // Opens SOURCE and picks the volume (running the lost-partition search first for --lost), with
 // its scan object, not scanned yet. Throws CliError(2) when there is no such volume.
 ScannedVolume OpenVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel);
+
+// The sectors --from and --count choose inside the object of `sectors` sectors from `start`
+// (the whole object when neither is given); throws CliError(2) for a range outside it.
+struct SectorSpan {
+    std::uint64_t first = 0;
+    std::uint64_t count = 0;
+};
+SectorSpan ChosenSectors(const std::optional<std::int64_t>& from, const std::optional<std::int64_t>& count,
+                         std::uint64_t start, std::uint64_t sectors);
 
 // Opens SOURCE, picks the volume (running the lost-partition search first for --lost) and
 // scans it with Ctrl-C as Stop. Throws CliError(2) when there is no such volume.
