@@ -43,6 +43,7 @@ constexpr char kRwColumns[] = "rwcolumns";
 constexpr char kScan[] = "Scan";
 constexpr char kCheckpointPath[] = "checkpointpath";
 constexpr char kPartiCheckpointPath[] = "particheckpointpath";
+constexpr char kRecoverFolder[] = "recoverfolder";
 
 constexpr char kIndent[] = "  ";
 constexpr unsigned kParseOptions =
@@ -158,6 +159,8 @@ bool loadMisc(pugi::xml_node root, Config& config, AttributeReader& read) {
     if (misc.attribute(kShowOnlyDeleted) &&
         !read.boolean(misc, kShowOnlyDeleted, config.ShowOnlyDeleted))
         return false;
+    // Files written before the recovery remembered its folder do not have it.
+    if (misc.attribute(kRecoverFolder) && !read.text(misc, kRecoverFolder, config.RecoverFolder)) return false;
     return true;
 }
 
@@ -246,6 +249,7 @@ bool SaveConfig(pugi::xml_document& doc, const Config& config, const std::string
     pugi::xml_node misc = childOrNew(root, kMisc);
     attributeOrNew(misc, kAdjustmentQuery) = config.AdjustmentQuery;
     attributeOrNew(misc, kShowOnlyDeleted) = config.ShowOnlyDeleted;
+    attributeOrNew(misc, kRecoverFolder) = config.RecoverFolder.c_str();
 
     pugi::xml_node ui = childOrNew(root, kUi);
     attributeOrNew(ui, kSplitter1) = config.Splitter1;

@@ -33,6 +33,7 @@ struct Config {
     std::string RwColumns;
     std::string CheckpointPath;       // folder of the last advanced-scan checkpoint
     std::string PartiCheckpointPath;  // folder or file of the partition-scan checkpoint
+    std::string RecoverFolder;        // the destination of the last recovery
 };
 
 // An open configuration document and the file it came from. Saving rewrites the sections the

@@ -9,6 +9,7 @@
 
 #include <fmt/printf.h>
 
+#include "app/volume_texts.h"
 #include "partitions/lost_partitions.h"
 #include "storage/device_events.h"
 #include "storage/fs_detect.h"
@@ -20,8 +21,13 @@ namespace brenvale::app {
 namespace {
 
 constexpr std::size_t kBootSectorBytes = 512;
-// Volumes 1 and 2 stand where the floppy drives A and B were.
-constexpr std::uint8_t kLastFloppyNumber = 2;
+// The kernel names its floppy drives fd0, fd1, ...: only those are floppies, whatever number
+// their volume got.
+bool isFloppyDevice(const platform::BlockDeviceInfo& device) {
+    const std::string_view name = device.name;
+    return name.size() > 2 && name.starts_with("fd") &&
+           std::all_of(name.begin() + 2, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 constexpr std::u16string_view kLabelForbidden = u"\"*/:<>?\\|";
 
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -94,6 +100,13 @@ void DriveTree::Build(const std::vector<storage::VolumeInfo>& volumes, const std
     FSearchResults = FRoot.AddChild(NodeKind::SearchResults, kSearchResultsText);
 }
 
+void DriveTree::ReportUnopenedDisks() {
+    const bool root = FOs.runningAsRoot();
+    for (const auto& unopened : storage::UnopenedDisks(FOs)) {
+        FLog.AddEvent(kDriveIoEvent, storage::UnopenedDiskText(unopened, root));
+    }
+}
+
 bool DriveTree::deviceListed(const storage::VolumeInfo& volume) const {
     const auto same = [&](const platform::BlockDeviceInfo& d) { return d.path == volume.device.path; };
     const auto disks = FOs.wholeDisks();
@@ -151,6 +164,7 @@ bool DriveTree::Refresh(bool actionInProgress) {
     const auto volumes = storage::EnumVolumes(FOs);
     const auto drives = storage::EnumPhysicalDrives(FOs);
     Build(volumes, drives);
+    ReportUnopenedDisks();
     for (const auto& image : images) {
         try {
             LoadImage(image.path, image.rawSectorSize);
@@ -180,7 +194,7 @@ TreeNode* DriveTree::AddVolume(const storage::VolumeInfo& volume) {
         record->BootSector = storage::TBootSector{storage::kFsUnknown, {}};
     }
 
-    auto node = newNode(volume.number <= kLastFloppyNumber ? NodeKind::Floppy : NodeKind::Volume, {});
+    auto node = newNode(isFloppyDevice(volume.device) ? NodeKind::Floppy : NodeKind::Volume, {});
     const scan::TUndelete& scan = attachScan(*node, *device, *record);
     // "%s (%s:)" with a drive letter: a mount point or device path takes the letter's place,
     // and a colon after a path would read as part of it.
@@ -198,8 +212,7 @@ std::string DriveTree::partitionText(const partitions::TPhysicalDrv& drv, partit
     std::string label = scan.VolumeLabel();
     if (label.empty()) label = drv.GptTypeName(&record);
     if (label.empty()) label = kNoLabelText;
-    const std::string where = record.VolumePath.empty() ? std::string(" ") : record.VolumePath;
-    return fmt::sprintf("%s (%s)", label, where) + PartitionSuffix(record);
+    return fmt::sprintf("%s (%s)", label, PartitionPlace(record)) + PartitionSuffix(record);
 }
 
 TreeNode* DriveTree::AddDrive(std::unique_ptr<partitions::TPhysicalDrv> drv, bool image, const std::string& imageName) {
@@ -252,7 +265,9 @@ void DriveTree::fillLostPartitions(TreeNode& lostNode, partitions::TPhysicalDrv&
         const scan::TUndelete& scan = attachScan(*node, device, *record);
         // A label that no formatting tool writes means the boot sector is not what it seems.
         if (!PlausibleLabel(scan.VolumeLabel())) continue;
-        node->Text = scan.VolumeLabel() + PartitionSuffix(*record);
+        const std::string& label = scan.VolumeLabel();
+        node->Text = fmt::sprintf("%s (%s)", label.empty() ? kNoLabelText : label, PartitionPlace(*record)) +
+                     PartitionSuffix(*record);
         lostNode.AddChild(std::move(node));
     }
 }

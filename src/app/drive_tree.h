@@ -50,6 +50,10 @@ public:
     // be loaded is left out with an event-log line and a message.
     void Build(const std::vector<storage::VolumeInfo>& volumes, const std::vector<std::uint8_t>& physicalDrives);
 
+    // One "Drive I/O" line for each disk of the system that could not be opened, with its path
+    // and the system's reason, so a tree without drives is explained.
+    void ReportUnopenedDisks();
+
     // The node of one volume, appended to the root; the device's exception passes through.
     TreeNode* AddVolume(const storage::VolumeInfo& volume);
     // The node of a drive or image with its partition nodes, inserted before "Lost Files by

@@ -104,6 +104,7 @@ bool IsNtfs(const scan::TUndelete& s) { return s.FileSystem() == storage::kFsNtf
 std::optional<ListRow> EntryRow(scan::TUndelete& s, TScanEntry* e, TypeNames& types, bool deletedOnly) {
     ListRow row;
     row.Data = RowData(e);
+    row.Scan = &s;
     row.SubItems.resize(5);
     if (scan::IsNtfsEntry(e)) {
         const auto* f = scan::AsNtfs(e);
@@ -264,8 +265,8 @@ std::string EntryFolderPath(const scan::TUndelete& scan, const TScanEntry* entry
         names.push_back(scan.EntryDisplayName(p));
     }
     std::string path;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) path += "\\" + *it;
-    return path.empty() ? "\\" : path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) path += "/" + *it;
+    return path.empty() ? "/" : path;
 }
 
 std::vector<ListRow> ListSearchHits(scan::TUndelete& scan, const std::vector<TScanEntry*>& hits, TypeNames& types,

@@ -54,7 +54,7 @@ int CompareRows(int column, bool searchList, const ListRow& a, const ListRow& b)
 // Sorts rows by a column in either direction (stable, so equal rows keep their order).
 void SortRows(std::vector<ListRow>& rows, int column, bool ascending, bool searchList);
 
-// The "\"-joined display names of an entry's folders from the top: "\Docs\2024".
+// The "/"-joined display names of an entry's folders from the top: "/Docs/2024".
 std::string EntryFolderPath(const scan::TUndelete& scan, const scan::TScanEntry* entry);
 
 // The four status-bar panels for a selected node and the number of rows it lists.

@@ -54,7 +54,11 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-bool isPathColumn(const std::string& subItem) { return subItem.find('\\') != std::string::npos; }
+// The folder column of the result lists starts at the volume's root ("/DCIM/100MEDIA"); dates
+// hold "/" too, but never first. Paths in the other system's form are taken as well.
+bool isPathColumn(const std::string& subItem) {
+    return subItem.starts_with('/') || subItem.find('\\') != std::string::npos;
+}
 
 std::vector<std::string> splitPatterns(std::string_view f) {
     std::vector<std::string> patterns;

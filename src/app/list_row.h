@@ -12,6 +12,7 @@
 
 namespace brenvale::scan {
 struct TScanEntry;
+class TUndelete;
 }
 
 namespace brenvale::app {
@@ -96,6 +97,9 @@ struct ListRow {
     bool InUse = true;              // NTFS: the record is in use
     std::uint64_t Size = 0;         // the entry's whole size, which the "Size" order compares
     double Modified = -1;           // day number since 1899-12-30 (local time); -1 when empty
+
+    // The scan that found the entry (its volume): what reads, describes and recovers it.
+    scan::TUndelete* Scan = nullptr;
 };
 
 }  // namespace brenvale::app

@@ -11,7 +11,7 @@ enum class NodeKind : std::uint8_t {
     Disk,            // a physical drive
     LostPartitions,  // "Lost Partitions" below a drive or image
     Image,           // a drive image
-    Floppy,          // the volume numbered 1 or 2
+    Floppy,          // a volume on a floppy drive (the kernel's fd0, fd1, ...)
     Volume,          // any other volume, a partition or a lost partition
     DiskSpace,       // "Total Disk Space" and "Free Disk Space"
     Folder,          // a folder found by a standard scan

@@ -48,6 +48,11 @@ void removeOwnCheckpoint(const std::string& path, const partitions::TPhysicalDrv
 
 }  // namespace
 
+std::string LostFoundText(int result, std::size_t found) {
+    if (result == partitions::kSearchStopped) return fmt::format(kLostFoundSoFarFormat, found);
+    return found == 0 ? std::string(kLostFoundNothingText) : fmt::format(kLostFoundFormat, found);
+}
+
 PartitionScanCommand::PartitionScanCommand(UserInterface& ui, EventLog& log, std::string& checkpointPath,
                                            std::string dataDir)
     : FUi(ui), FLog(log), FCheckpointPath(checkpointPath), FDataDir(std::move(dataDir)) {}
@@ -85,6 +90,7 @@ bool PartitionScanCommand::offerResume(partitions::TPhysicalDrv& drv, SectorRang
     FPartiChkResuming = true;
     drv.ResumeLostParts = std::move(data.Partitions);
     drv.ResumeCurrLBA = data.CurrLBA;
+    drv.ResumeLastPrint = data.LastPrint;
     FPartiChkFrame = data.RefFrame;
     FPartiChkRefStart = data.RefPartiStart;
     range = {data.LBA, data.Blocks};
@@ -106,6 +112,7 @@ void PartitionScanCommand::saveAfterStop(partitions::TPhysicalDrv& drv, const Se
     data.LBA = range.First;
     data.Blocks = range.Count;
     data.CurrLBA = drv.ResumeCurrLBA;
+    data.LastPrint = drv.ResumeLastPrint;
     data.RefFrame = FPartiChkFrame;
     data.RefPartiStart = FPartiChkRefStart;
     for (const auto* p : drv.LostPartitionList) data.Partitions.push_back(*p);
@@ -126,6 +133,7 @@ int PartitionScanCommand::Run(partitions::TPhysicalDrv& drv, const PartitionScan
     FPartiChkEnabled = true;
     FPartiChkResuming = false;
     drv.ResumeCurrLBA = 0;
+    drv.ResumeLastPrint.reset();
     drv.ResumeLostParts.clear();
 
     SectorRange range;
@@ -156,6 +164,9 @@ int PartitionScanCommand::Run(partitions::TPhysicalDrv& drv, const PartitionScan
     FLog.AddEvent(kPartitionScanEvent, result == partitions::kSearchDone      ? "Scan progress completed"
                                        : result == partitions::kSearchStopped ? "Scan progress finished with return code \"User Terminated\""
                                                                               : "Scan progress abnormal finished");
+    if (result == partitions::kSearchDone || result == partitions::kSearchStopped) {
+        FLog.AddEvent(kPartitionScanEvent, LostFoundText(result, drv.LostPartitionList.size()));
+    }
     if (storage::DeviceAborted) {
         storage::DeviceAborted = false;
         FUi.ShowMessage(MessageKind::Warning, kPartitionScanOffline, kAppTitle);

@@ -12,6 +12,11 @@
 namespace brenvale::app {
 
 inline constexpr char kPartitionScanEvent[] = "Partition Scan";
+inline constexpr char kLostFoundFormat[] = "{} lost partition(s) found";
+inline constexpr char kLostFoundNothingText[] = "No lost partitions found";
+inline constexpr char kLostFoundSoFarFormat[] = "{} lost partition(s) found before the stop";
+// What a completed (kSearchDone) or stopped search found, as the event log and status bar say it.
+std::string LostFoundText(int result, std::size_t found);
 inline constexpr char kCheckpointSaveFailed[] = "Failed to save the checkpoint - this aborted scan cannot be resumed.";
 inline constexpr char kStoppedBeforeFirstBatch[] =
     "The scan was stopped right after it started - no batch completed, so there is no progress to save.\r\n"

@@ -11,7 +11,7 @@
 namespace brenvale::app {
 
 inline constexpr char kPathBarHint[] = "Current folder";
-inline constexpr char kPathSeparator[] = "\\";
+inline constexpr char kPathSeparator[] = "/";
 inline constexpr char kPathEllipsis[] = "\xE2\x80\xA6";  // U+2026, stands for the dropped segments
 inline constexpr char kCopyPathText[] = "Copy path";
 
@@ -28,7 +28,7 @@ public:
     const std::vector<TreeNode*>& Nodes() const { return nodes_; }
     // Each node's text without a trailing "\".
     const std::vector<std::string>& SegmentTexts() const { return segments_; }
-    // The segments joined with "\"; what "Copy path" copies (nothing when empty).
+    // The segments joined with "/"; what "Copy path" copies (nothing when empty).
     const std::string& PathText() const { return path_; }
     // Drawn instead of segments when the path is empty.
     const std::string& HintText() const { return hint_; }

@@ -109,7 +109,7 @@ Rows volumeRows(const TreeNode& node, const health::HealthCache* health) {
     const std::string& label = s->VolumeLabel();
     Rows rows;
     rows.push_back({kFieldDriveName, fmt::format(kDriveNameFormat, label.empty() ? kNoLabel : label,
-                                                 p.VolumePath.empty() ? kNoVolumePath : p.VolumePath)});
+                                                 whole ? std::string(kNoVolumePath) : PartitionPlace(p))});
     rows.push_back({kFieldDriveType, std::string(VolumeTypeText(node.Kind, *s))});
     blank(rows);
     rows.push_back({kFieldCapacity, capacityText(p)});
@@ -190,7 +190,8 @@ std::vector<PropertyRow> RowProperties(const TreeNode& listedNode, const ListRow
         const TreeNode* child = row.Data.Node();
         return child ? NodeProperties(*child, types, health) : Rows{};
     }
-    const scan::TUndelete* s = ScanOf(&listedNode);
+    // A row of the search results or the lost files comes from its own volume, not from the node.
+    const scan::TUndelete* s = row.Scan ? row.Scan : ScanOf(&listedNode);
     return s ? EntryProperties(*s, row) : Rows{};
 }
 

@@ -3,6 +3,7 @@
 // disk, with the counters and failure lines of the results dialog.
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,15 @@ inline constexpr char kSummaryTitle[] = "Recovery Summary";
 inline constexpr char kProcessedLabel[] = "Processed Files:";
 inline constexpr char kRecoveredLabel[] = "Recovered Files:";
 inline constexpr char kFailedLabel[] = "Failed Files:";
+inline constexpr char kDestinationUnwritable[] = "Cannot write to the destination folder \"{}\": {}";
+// The running recovery in status panel 1: files done of files to do, the file, bytes done of bytes to do.
+inline constexpr char kRecoveringFormat[] = "Recovering {} of {}: {} ({} of {})";
+inline constexpr char kRecoveryFinishedFormat[] = "Recovery finished: {} {}, {} {}, {} {}";
+inline constexpr char kRecoveryStoppedFormat[] =
+    "Recovery stopped by the user after {} of {} files: {} recovered, {} failed, {} not processed";
+// Said under the counters of a stopped recovery.
+inline constexpr char kRecoveryStoppedNote[] = "The recovery was stopped: {} of {} files were recovered.";
+inline constexpr char kRecoveredToFormat[] = "Recovered to: {}";
 // Said under the counters when a file failed: what became of it.
 inline constexpr char kFailedFilesRemoved[] =
     "Files that failed were removed from the destination; no partial copy is kept.";
@@ -40,7 +50,14 @@ struct RecoveryTarget {
     bool folder = false;
 };
 
-enum class RecoveryOutcome { Done, DestinationRefused, DeviceOffline, WentOffline, Stopped, Busy };
+// The targets of one volume: recovered through that volume's scan object.
+struct RecoveryJob {
+    scan::TUndelete* scan = nullptr;
+    std::vector<RecoveryTarget> targets;
+    bool onlyDeleted = false;
+};
+
+enum class RecoveryOutcome { Done, DestinationRefused, DestinationUnwritable, DeviceOffline, WentOffline, Stopped, Busy };
 
 struct RecoverySummary {
     RecoveryOutcome outcome = RecoveryOutcome::Done;
@@ -48,6 +65,10 @@ struct RecoverySummary {
     int numRecovered = 0;
     int numFailed = 0;
     std::vector<std::string> DetailsList;
+    std::string Destination;     // where the files went
+    std::uint64_t FilesToDo = 0;  // what the targets held when the recovery started
+    std::uint64_t BytesToDo = 0;
+    std::uint64_t BytesDone = 0;  // bytes of the files finished, recovered or not
 
     // Counts one report of the scan object's recovery callback: a file starting, succeeding or
     // failing (its failure line added), or a folder about to be created, whose failure is
@@ -65,6 +86,10 @@ public:
     // folders keep only deleted entries and the folders that lead to them.
     RecoverySummary Run(scan::TUndelete& scan, const std::vector<RecoveryTarget>& targets,
                         const std::string& destination, bool onlyDeleted);
+    // The same for targets of several volumes (search hits), each through its own scan object.
+    RecoverySummary Run(const std::vector<RecoveryJob>& jobs, const std::string& destination);
+    // Told which scan object a running recovery reads, so a Stop can reach it.
+    std::function<void(scan::TUndelete*)> OnCurrentScan;
     // Reads the volume's first sector; false, after the offline warning, when the device
     // does not answer.
     bool DeviceOnline(scan::TUndelete& scan);

@@ -23,7 +23,10 @@ Shell::Shell(platform::Platform& os, UserInterface& ui, EventLog& log, Config& c
 
 Shell::~Shell() = default;
 
-void Shell::Start() { Start(storage::EnumVolumes(FOs), storage::EnumPhysicalDrives(FOs)); }
+void Shell::Start() {
+    Start(storage::EnumVolumes(FOs), storage::EnumPhysicalDrives(FOs));
+    FTree->ReportUnopenedDisks();
+}
 
 void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::vector<std::uint8_t>& drives) {
     FSelected = nullptr;

@@ -38,8 +38,18 @@ inline constexpr char kScanModeCaption[] = "Select Scan Mode";
 inline constexpr char kLoadImageTitle[] = "Load Drive Image";
 inline constexpr char kCreateImageTitle[] = "Create Drive Image";
 inline constexpr char kImageFilter[] = "Drive image file (*.dif)|*.dif";
-inline constexpr char kRawImageFilter[] = "Raw disk image (*.img *.dd *.raw *.bin)|*.img;*.dd;*.raw;*.bin";
+// "Load Drive Image" offers every image it reads at once, then each kind, then any file.
+inline constexpr char kLoadImageFilter[] =
+    "Drive images (*.dif *.img *.dd *.raw *.bin)|*.dif;*.img;*.dd;*.raw;*.bin|Drive image file (*.dif)|*.dif|"
+    "Raw disk image (*.img *.dd *.raw *.bin)|*.img;*.dd;*.raw;*.bin|All files (*)|*";
 inline constexpr char kRecoverTitle[] = "Select the folder to recover to";
+inline constexpr char kLoadImageEvent[] = "Load Image";
+// A failed load names the file and gives the system's reason under the message.
+inline constexpr char kImageFailedFormat[] = "{}\r\n\r\n\"{}\": {}";
+inline constexpr char kImageLoadedFormat[] = "Loaded drive image \"{}\"";
+inline constexpr char kImageHoldsNothing[] =
+    "\"{}\" holds no partition table and no volume this program reads. \"Search for Lost Partitions\" can look "
+    "for volumes in it.";
 // The advanced scan and raw recovery are not part of this program yet; their commands stay off.
 inline constexpr bool kAdvancedScanBuilt = false;
 // "Open Directory" follows at most this many folders (a damaged tree may loop).
@@ -196,7 +206,6 @@ private:
     RecoverySummary FLastRecovery;
     TreeNode* FSearchedNode = nullptr;
     bool FSearchUnderLost = false;
-    std::string FLastRecoverFolder;
 };
 
 }  // namespace brenvale::app

@@ -1,5 +1,8 @@
 // The window's long commands: scans, recovery, partition search, images and search.
 
+#include <fmt/format.h>
+
+#include <algorithm>
 #include <stdexcept>
 
 #include "app/create_image.h"
@@ -7,6 +10,7 @@
 #include "app/search_command.h"
 #include "app/shell.h"
 #include "app/standard_scan.h"
+#include "platform/errors.h"
 #include "platform/paths.h"
 #include "storage/fs_types.h"
 
@@ -64,6 +68,9 @@ void Shell::acNormalScan() {
     }
     FFocus = Focus::Tree;
     SelectNode(node);
+    // Until something else is selected, the status bar says what the scan found.
+    FStatus.Panels[1] = ScanFoundText(s);
+    FUi.ShowStatusBar(FStatus.Panels);
 }
 
 void Shell::acStop() {
@@ -80,46 +87,67 @@ void Shell::acStop() {
 void Shell::acRecover() {
     if (FActionInProgress || !FSelected || !Commands().Recover) return;
     TreeNode* node = FSelected;
-    scan::TUndelete* s = ScanOf(node);
-    if (!s) return;
 
-    // What to recover, taken before any dialog: the selected rows, or the selected folder.
-    std::vector<RecoveryTarget> targets;
+    // What to recover, taken before any dialog: the selected rows, or the selected folder. Each
+    // goes to the scan object of its own volume (search hits name theirs), in list order.
+    std::vector<RecoveryJob> jobs;
+    const auto jobOf = [&](scan::TUndelete* s) -> RecoveryJob& {
+        for (auto& j : jobs) {
+            if (j.scan == s) return j;
+        }
+        jobs.push_back({s, {}, DelFilterApplies(node)});
+        return jobs.back();
+    };
     if (FFocus == Focus::List) {
         for (std::size_t r : FSelectedRows) {
             const ListRow& row = FRows[r];
             const scan::TScanEntry* entry = row.Data.Entry();
-            if (!entry) continue;  // device rows are not entries
-            targets.push_back({entry, row.Caption, IsFolderRow(row.Kind)});
+            scan::TUndelete* s = row.Scan ? row.Scan : ScanOf(node);
+            if (!entry || !s) continue;  // device rows are not entries
+            jobOf(s).targets.push_back({entry, row.Caption, IsFolderRow(row.Kind)});
         }
-    } else {
-        targets.push_back({node->Entry, node->Text, true});
+    } else if (scan::TUndelete* s = ScanOf(node)) {
+        jobOf(s).targets.push_back({node->Entry, node->Text, true});
     }
-    if (targets.empty()) return;
+    if (jobs.empty()) return;
 
     RecoverCommand command(FUi, FLog, FOs);
+    command.OnCurrentScan = [this](scan::TUndelete* s) { FCurrentScan = s; };
     try {
-        if (!command.DeviceOnline(*s)) return;
-        std::string initialDir = FLastRecoverFolder;
+        for (const auto& job : jobs) {
+            if (!command.DeviceOnline(*job.scan)) return;
+        }
+        // The picker opens where the last recovery went, else in the home folder; never in
+        // whatever the program's working folder happens to be.
+        std::string initialDir = FConfig.RecoverFolder.empty() ? platform::HomeDirectory() : FConfig.RecoverFolder;
         std::string destination;
         for (;;) {
             const auto chosen = FUi.ChooseFolder(kRecoverTitle, initialDir);
             if (!chosen) return;
-            if (!s->DestInsideScannedObject(FOs, *chosen)) {
+            const bool onSource = std::any_of(jobs.begin(), jobs.end(), [&](const RecoveryJob& j) {
+                return j.scan->DestInsideScannedObject(FOs, *chosen);
+            });
+            if (!onSource) {
                 destination = *chosen;
                 break;
             }
             initialDir = *chosen;
             FUi.ShowMessage(MessageKind::Warning, kDestinationOnSource, kDestinationOnSourceCaption);
         }
-        FLastRecoverFolder = destination;
-
-        Busy busy(*this);
-        FUi.Progress(0);
-        FUi.ProgressVisible(true);
-        FCurrentScan = s;
-        FLastRecovery = command.Run(*s, targets, destination, DelFilterApplies(node));
-        FCurrentScan = nullptr;
+        {
+            Busy busy(*this);
+            FUi.Progress(0);
+            FUi.ProgressVisible(true);
+            FLastRecovery = command.Run(jobs, destination);
+            FCurrentScan = nullptr;
+        }
+        // The next picker opens where files last went; a folder that took none is not kept.
+        const RecoveryOutcome o = FLastRecovery.outcome;
+        if (o != RecoveryOutcome::DestinationUnwritable && o != RecoveryOutcome::DestinationRefused &&
+            FConfig.RecoverFolder != destination) {
+            FConfig.RecoverFolder = destination;
+            if (OnConfigChanged) OnConfigChanged();
+        }
     } catch (const std::exception& e) {
         FCurrentScan = nullptr;
         ShowFailure(FUi, e);
@@ -172,6 +200,8 @@ void Shell::acPartiScan() {
         if (child->Kind == NodeKind::LostPartitions) child->Expanded = true;
     }
     SelectNode(FSelected);
+    FStatus.Panels[1] = LostFoundText(result, drv.LostPartitionList.size());
+    FUi.ShowStatusBar(FStatus.Panels);
 }
 
 void Shell::acCreateImg() {
@@ -248,19 +278,33 @@ void Shell::acCreateImg() {
 
 void Shell::acLoadImg() {
     if (FActionInProgress) return;
-    const auto path = FUi.ChooseOpenFile(kLoadImageTitle, std::string(kImageFilter) + "|" + kRawImageFilter);
+    const auto path = FUi.ChooseOpenFile(kLoadImageTitle, kLoadImageFilter);
     if (path) LoadImageFile(*path);
 }
 
 bool Shell::LoadImageFile(const std::string& path) {
     if (FActionInProgress) return false;
+    TreeNode* image = nullptr;
     try {
         Busy busy(*this);
-        FTree->LoadImage(path);
+        image = FTree->LoadImage(path);
+    } catch (const storage::DeviceError& e) {
+        const std::string reason = e.Code() != 0 ? platform::errorText(e.Code()) : std::string();
+        const std::string text =
+            reason.empty() ? fmt::format("{}\r\n\r\n\"{}\"", e.what(), path) : fmt::format(kImageFailedFormat, e.what(), path, reason);
+        FLog.AddEvent(kLoadImageEvent, fmt::format("\"{}\": {}{}", path, e.what(), reason.empty() ? "" : " " + reason));
+        FUi.ShowMessage(MessageKind::Error, text, kAppTitle);
+        return false;
     } catch (const std::exception& e) {
         ShowFailure(FUi, e);
         return false;
     }
+    FLog.AddEvent(kLoadImageEvent, fmt::format(kImageLoadedFormat, path));
+    // An image of nothing we read is loaded all the same; the log says why its node is empty.
+    const bool holdsSomething = std::any_of(image->Children.begin(), image->Children.end(), [](const auto& c) {
+        return c->Kind == NodeKind::Volume || (c->Kind == NodeKind::LostPartitions && !c->Children.empty());
+    });
+    if (!holdsSomething) FLog.AddEvent(kLoadImageEvent, fmt::format(kImageHoldsNothing, image->Text));
     if (FSelected == FTree->Root()) SelectNode(FSelected);
     return true;
 }

@@ -6,6 +6,18 @@
 
 namespace brenvale::app {
 
+std::string ScanFoundText(const scan::TUndelete& scan) {
+    std::size_t entries = 0, deleted = 0;
+    for (const scan::TScanEntry* e : scan.ScannedFiles) {
+        const std::string name = scan.EntryDisplayName(e);
+        if (name == "." || name == "..") continue;
+        ++entries;
+        if (scan.DelIsDeletedEntry(e)) ++deleted;
+    }
+    if (entries == 0) return kScanFoundNothingText;
+    return fmt::format(kScanFoundFormat, entries, deleted);
+}
+
 int StandardScanCommand::Run(scan::TUndelete& scan, const std::string& nodePath) {
     if (FActionInProgress) return kStandardScanBusy;
     FActionInProgress = true;
@@ -35,6 +47,9 @@ int StandardScanCommand::Run(scan::TUndelete& scan, const std::string& nodePath)
                           : result == scan::kScanStopped   ? kScanUserTerminatedText
                                                            : kScanAbnormalText;
     FLog.AddEvent(kStandardScanEvent, outcome);
+    if (!storage::DeviceAborted && (result == scan::kScanCompleted || result == scan::kScanStopped)) {
+        FLog.AddEvent(kStandardScanEvent, ScanFoundText(scan));
+    }
     if (storage::DeviceAborted) {
         storage::DeviceAborted = false;
         FUi.ShowMessage(MessageKind::Warning, kScanOfflineMessage, kAppTitle);

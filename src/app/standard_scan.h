@@ -20,6 +20,14 @@ inline constexpr char kScanOfflineMessage[] =
     "The device went offline - the scan was aborted.\r\nReconnect the device, click \"Update Drive List\" to "
     "refresh the device list, then scan again.";
 
+// What a scan found, for the event log and the status bar.
+inline constexpr char kScanFoundFormat[] = "{} files and folders, {} deleted";
+inline constexpr char kScanFoundNothingText[] = "No files or folders found";
+
+// "13 files and folders, 6 deleted": the entries of the scan, without the "." and ".." of
+// each folder, and how many of them are deleted in themselves.
+std::string ScanFoundText(const scan::TUndelete& scan);
+
 // Run's answer while another operation is running.
 inline constexpr int kStandardScanBusy = -3;
 

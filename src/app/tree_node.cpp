@@ -6,7 +6,8 @@ namespace brenvale::app {
 
 namespace {
 
-constexpr char kPathSeparator = '\\';
+// Paths of this system's kind: node paths are read like file paths.
+constexpr char kPathSeparator = '/';
 
 }  // namespace
 

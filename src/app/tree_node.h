@@ -71,7 +71,7 @@ scan::TUndelete* ScanOf(const TreeNode* node);
 TreeNode* DriveNodeOf(TreeNode* node);
 // True when the node lies below a "Lost Partitions" node.
 bool UnderLostPartitions(const TreeNode* node);
-// The node's text preceded by those of its ancestors below the root, joined with "\".
+// The node's text preceded by those of its ancestors below the root, joined with "/".
 std::string NodePath(const TreeNode* node);
 // The partition record of a scannable node, null for others.
 partitions::TPartition* PartitionOf(const TreeNode* node);

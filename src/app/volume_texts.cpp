@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "partitions/partition.h"
 #include "scan/undelete.h"
 #include "storage/boot_sectors.h"
 #include "storage/device.h"
@@ -64,9 +65,16 @@ std::string_view DiskTypeText(const storage::TDevice& device) {
     return removable(device) ? kRemovableDriveText : kPhysicalDriveText;
 }
 
+std::string PartitionPlace(const partitions::TPartition& p) {
+    if (!p.VolumePath.empty()) return p.VolumePath;
+    if (p.Number > 0) return fmt::format(kPartitionNumberFormat, p.Number);
+    return fmt::format(kPartitionAtFormat, partitions::PartitionStart(&p));
+}
+
 std::string_view VolumeTypeText(NodeKind kind, const scan::TUndelete& scan) {
     if (scan.FWholeDiskObject) return kWholeDiskTypeText;
     if (kind == NodeKind::Floppy) return kFloppyDriveText;
+    if (scan.Device().DeviceType() == storage::kDeviceImage) return kImagePartitionText;
     return removable(scan.Device()) ? kRemovableDriveText : kFixedDriveText;
 }
 

@@ -17,12 +17,19 @@ class TDevice;
 namespace brenvale::scan {
 class TUndelete;
 }
+namespace brenvale::partitions {
+struct TPartition;
+}
 
 namespace brenvale::app {
 
 inline constexpr char kFloppyDriveText[] = "Floppy Drive";
 inline constexpr char kRemovableDriveText[] = "Removable Drive";
 inline constexpr char kFixedDriveText[] = "Fixed Drive";
+// A partition read from a drive image: what geometry the image was given says nothing of it.
+inline constexpr char kImagePartitionText[] = "Partition in Drive Image";
+inline constexpr char kPartitionNumberFormat[] = "partition {}";
+inline constexpr char kPartitionAtFormat[] = "at sector {}";
 inline constexpr char kWholeDiskTypeText[] = "Whole Disk";
 inline constexpr char kPhysicalDriveText[] = "Physical Drive";
 inline constexpr char kDriveImageText[] = "Drive Image";            // the device list's type
@@ -42,10 +49,17 @@ std::string SerialText(std::uint32_t serial);
 // SerialText of the copy's serial; "-" when it has none.
 std::string VolumeSerialText(const storage::TBootSector& boot);
 
+// Where a partition is, in the brackets after its label (no drive letters here): its mount
+// point or device, else its number on its disk ("partition 2"), else its first sector ("at
+// sector 2048", for lost partitions and free space).
+std::string PartitionPlace(const partitions::TPartition& p);
+
 // A drive's kind: "Removable Drive" for removable media, else "Physical Drive".
 std::string_view DiskTypeText(const storage::TDevice& device);
-// A volume's kind as the properties panel names it: "Whole Disk" for a whole-disk object, "Floppy Drive" for a floppy node, "Removable Drive" on removable media,
-// else "Fixed Drive". Volume and partition rows of the device list use it too.
+// A volume's kind as the properties panel names it: "Whole Disk" for a whole-disk object,
+// "Floppy Drive" for a floppy node, "Partition in Drive Image" for a partition of an image,
+// "Removable Drive" on removable media, else "Fixed Drive". Volume and partition rows of the
+// device list use it too.
 std::string_view VolumeTypeText(NodeKind kind, const scan::TUndelete& scan);
 // A whole-disk or free-space row of the device list: "Whole Disk" or "Lost/Free Space".
 std::string_view StretchTypeText(const scan::TUndelete& scan);

@@ -65,6 +65,8 @@ int runRecover(Context& ctx, const RecoverArgs& a) {
     ctx.progress.finish();
 
     if (s.outcome == app::RecoveryOutcome::DestinationRefused) return kExitUsage;
+    // Said already, with the folder and the system's reason; nothing was written.
+    if (s.outcome == app::RecoveryOutcome::DestinationUnwritable) return kExitFailed;
     for (const auto& line : s.DetailsList) ctx.err << Printable(line) << '\n';
     ctx.out << app::kSummaryTitle << '\n'
             << app::kProcessedLabel << ' ' << s.numProcessed << '\n'

@@ -38,8 +38,10 @@ int listSources(Context& ctx) {
                            {"sector_size", v.device.logicalSectorSize},
                            {"removable", v.device.removable}});
     }
-    if (drives.empty() && !disks.empty()) {
-        ctx.err << "brenvale-cli: " << disks.size() << " disk(s) could not be opened (reading disks needs root)\n";
+    // Each disk that is left out says why: its path and what the system answered.
+    const bool root = os.runningAsRoot();
+    for (const auto& unopened : storage::UnopenedDisks(os)) {
+        ctx.err << "brenvale-cli: " << storage::UnopenedDiskText(unopened, root) << '\n';
     }
     if (ctx.json) {
         ctx.out << nlohmann::ordered_json{{"drives", drives}, {"volumes", volumes}}.dump(2) << '\n';

@@ -24,12 +24,12 @@ std::string nodePath(const std::string& sourceArg, const partitions::TPhysicalDr
                      const partitions::TPartition* record) {
     const auto& list = drv.PartitionList;
     for (std::size_t i = 1; i < list.size(); ++i) {
-        if (list[i] == record) return list.size() == 2 ? sourceArg : fmt::format("{}\\Partition {}", sourceArg, i);
+        if (list[i] == record) return list.size() == 2 ? sourceArg : fmt::format("{}/Partition {}", sourceArg, i);
     }
     for (std::size_t i = 0; i < drv.LostPartitionList.size(); ++i) {
-        if (drv.LostPartitionList[i] == record) return fmt::format("{}\\Lost Partitions\\Partition {}", sourceArg, i + 1);
+        if (drv.LostPartitionList[i] == record) return fmt::format("{}/Lost Partitions/Partition {}", sourceArg, i + 1);
     }
-    return fmt::format("{}\\Total Disk Space", sourceArg);
+    return fmt::format("{}/Total Disk Space", sourceArg);
 }
 
 void findLostPartitions(Context& ctx, partitions::TPhysicalDrv& drv) {

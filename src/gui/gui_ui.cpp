@@ -34,12 +34,22 @@ GuiUi::GuiUi(QWidget* window) : window_(window) {}
 template <class F>
 auto GuiUi::onWindowThread(F f) -> decltype(f()) {
     using R = decltype(f());
-    if (QThread::currentThread() == thread()) return f();
+    // Every call that comes here is a dialog: the window shows, while it is open, that the
+    // command waits for the user rather than runs.
+    const auto shown = [this, &f] {
+        emit dialogShown(true);
+        struct Closed {
+            GuiUi& ui;
+            ~Closed() { emit ui.dialogShown(false); }
+        } closed{*this};
+        return f();
+    };
+    if (QThread::currentThread() == thread()) return shown();
     if constexpr (std::is_void_v<R>) {
-        QMetaObject::invokeMethod(this, f, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, shown, Qt::BlockingQueuedConnection);
     } else {
         R result{};
-        QMetaObject::invokeMethod(this, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(this, [&] { result = shown(); }, Qt::BlockingQueuedConnection);
         return result;
     }
 }

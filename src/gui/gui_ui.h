@@ -51,6 +51,8 @@ signals:
     void statusTextChanged(const QString& text);
     void statusBarChanged(const QStringList& panels);
     void progressVisibleChanged(bool visible);
+    // A dialog of the program opens (true) or closes (false); while one is open nothing runs.
+    void dialogShown(bool open);
 
 protected:
     // The dialogs themselves, always on the window's thread. Tests override them to answer

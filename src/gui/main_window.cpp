@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -18,6 +19,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 #include "app/folder_view.h"
 #include "app/list_filter.h"
@@ -59,8 +62,8 @@ MainWindow::MainWindow(platform::Platform& os, app::Config& config, app::ConfigD
     buildWidgets();
     buildStatusBar();
     connectSignals();
-    applyLayout();
     resize(1280, 800);
+    applyLayout();
 }
 
 MainWindow::~MainWindow() {
@@ -83,12 +86,14 @@ void MainWindow::buildActions() {
     };
     actScan = make("Scan", QStyle::SP_FileDialogContentsView);
     actScan->setToolTip("Choose how to scan the selected drive or volume");
+    actScan->setShortcut(Qt::CTRL | Qt::SHIFT | Qt::Key_S);
     actSimpleScan = make("Simple Scan");
     actPartiScan = make("Search for Lost Partitions");
     actStop = make("Stop", QStyle::SP_BrowserStop);
     actStop->setShortcut(Qt::Key_Escape);
     actRecover = make("Recover", QStyle::SP_DialogSaveButton);
     actRecover->setToolTip("Copy the selected files and folders to another disk");
+    actRecover->setShortcut(Qt::CTRL | Qt::Key_R);
     actCreateImage = make("Create Drive Image...");
     actLoadImage = make("Load Drive Image...", QStyle::SP_DialogOpenButton);
     actSearch = make("Search...", QStyle::SP_FileDialogDetailedView);
@@ -251,6 +256,67 @@ void MainWindow::applyLayout() {
     const int panelHeight = app::PanelHeightToApply(config_.Splitter2).value_or(263);
     hsplit_->setSizes({treeWidth, std::max(400, width() - treeWidth)});
     vsplit_->setSizes({std::max(200, height() - panelHeight), panelHeight});
+    clampSplitters();
+}
+
+void MainWindow::clampSplitters() {
+    // The lower pages take at most half of the right side, the tree at most half the width.
+    const QList<int> v = vsplit_->sizes();
+    const int vTotal = v.value(0) + v.value(1);
+    if (vTotal > 0 && v.value(1) > vTotal / 2) vsplit_->setSizes({vTotal - vTotal / 2, vTotal / 2});
+    const QList<int> h = hsplit_->sizes();
+    const int hTotal = h.value(0) + h.value(1);
+    if (hTotal > 0 && h.value(0) > hTotal / 2) hsplit_->setSizes({hTotal / 2, hTotal - hTotal / 2});
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    clampSplitters();
+}
+
+void MainWindow::fitColumns(const std::vector<int>& defaults) {
+    // The defaults are pixels at the usual font; a larger font or scale widens them alike.
+    const double scale = std::max(1.0, list_->fontMetrics().height() / 16.0);
+    QHeaderView* header = list_->header();
+    for (std::size_t i = 0; i < defaults.size(); ++i) {
+        const int column = static_cast<int>(i);
+        list_->resizeColumnToContents(column);  // what the header and the rows need
+        const int wanted = std::max({static_cast<int>(defaults[i] * scale), header->sectionSizeHint(column),
+                                     header->sectionSize(column)});
+        header->resizeSection(column, std::min(wanted, static_cast<int>(600 * scale)));
+    }
+}
+
+bool MainWindow::handleKey(QObject* watched, int key) {
+    const bool enter = key == Qt::Key_Return || key == Qt::Key_Enter;
+    if (key == Qt::Key_Backspace) {
+        if (watched == filter_) return false;
+        actUp->trigger();
+        return true;
+    }
+    if (!enter) return false;
+    if (watched == tree_) {
+        // As a double-click: an unscanned volume offers the scan choice; a folder opens.
+        QTreeWidgetItem* item = tree_->currentItem();
+        app::TreeNode* node = NodeOf(item);
+        if (!node) return false;
+        if (shell_->DoubleClickNode(node)) {
+            chooseScanMode();
+        } else if (item->childCount() > 0) {
+            item->setExpanded(!item->isExpanded());
+        }
+        return true;
+    }
+    if (watched == list_) {
+        const QModelIndex current = list_->currentIndex();
+        if (!current.isValid()) return false;
+        const bool scanDialog = shell_->DoubleClickRow(static_cast<std::size_t>(current.row()));
+        syncAll();
+        tree_->setFocus();
+        if (scanDialog) chooseScanMode();
+        return true;
+    }
+    return false;
 }
 
 void MainWindow::saveLayout() {
@@ -283,6 +349,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!busy() && event->type() == QEvent::KeyPress && (watched == tree_ || watched == list_)) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::NoModifier || key->modifiers() == Qt::KeypadModifier) {
+            if (handleKey(watched, key->key())) return true;
+        }
+    }
     if (busy()) {
         switch (event->type()) {
             case QEvent::MouseButtonPress:

@@ -101,6 +101,7 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void buildActions();
@@ -110,6 +111,14 @@ private:
     void connectSignals();
     void applyLayout();
     void saveLayout();
+    // A layout saved at another scale or window size never leaves the file list a few rows
+    // tall or the tree wider than the rest: the splitters are held within the window.
+    void clampSplitters();
+    // Column widths of a column set shown for the first time: the defaults, widened to what
+    // the header and the rows need in the window's font.
+    void fitColumns(const std::vector<int>& defaults);
+    // Enter and Backspace in the tree and the list; true when the key was used.
+    bool handleKey(QObject* watched, int key);
 
     // "Scan": the scan-method dialog, then the chosen scan on the worker.
     void chooseScanMode();
@@ -167,6 +176,7 @@ private:
     bool syncing_ = false;        // the window is changing its widgets: their signals are ignored
     ListColumns listColumns_ = ListColumns::None;  // which column set the list shows
     bool saveAfterCommand_ = false;  // a layout or setting change waits for the command to end
+    int openDialogs_ = 0;            // dialogs of the program now open (the command waits)
 };
 
 }  // namespace brenvale::gui

@@ -13,6 +13,8 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <algorithm>
+
 #include "app/folder_view.h"
 #include "app/list_filter.h"
 #include "gui/file_list_model.h"
@@ -48,6 +50,10 @@ void MainWindow::connectSignals() {
     connect(ui_.get(), &GuiUi::statusTextChanged, this, [this](const QString& t) { panels_[1]->setText(t); });
     connect(ui_.get(), &GuiUi::statusBarChanged, this, [this](const QStringList& texts) {
         for (int i = 0; i < 4 && i < texts.size(); ++i) panels_[static_cast<std::size_t>(i)]->setText(texts[i]);
+    });
+    connect(ui_.get(), &GuiUi::dialogShown, this, [this](bool open) {
+        openDialogs_ = std::max(0, openDialogs_ + (open ? 1 : -1));
+        updateActions();
     });
     connect(ui_.get(), &GuiUi::progressVisibleChanged, this, [this](bool visible) {
         progress_->setVisible(visible);
@@ -219,6 +225,8 @@ void MainWindow::onCommandFinished(const QString& error) {
         QMessageBox::critical(this, QString::fromUtf8(app::kAppTitle), error);
     }
     syncAll();
+    // The command state follows the control with the focus; after a scan that is the tree.
+    if (shell_->CurrentFocus() == app::Focus::Tree) tree_->setFocus();
     eventLogPage_->refresh();
     if (saveAfterCommand_) saveLayout();
     emit commandFinished();
@@ -257,15 +265,19 @@ void MainWindow::showList() {
     const app::TreeNode* node = shell_->Selected();
     const app::NodeKind nodeKind = node ? node->Kind : app::NodeKind::Computer;
     const ListColumns columns = ColumnsOf(nodeKind);
-    const bool sizeRight = columns == ListColumns::Devices || columns == ListColumns::Folders;
-    model_->setRows(shell_->Rows(), shell_->ColumnCaptions(), sizeRight ? app::kColSize : -1);
+    // Sizes are numbers: right-aligned in every list.
+    model_->setRows(shell_->Rows(), shell_->ColumnCaptions(), app::kColSize);
     if (columns != listColumns_) {
         listColumns_ = columns;
         const auto widths = app::ListColumnWidths(nodeKind);
         const auto stored = columns == ListColumns::Folders ? app::ColumnWidthsToApply(config_.Columns, widths.size())
                                                             : std::vector<std::optional<int>>(widths.size());
-        for (std::size_t i = 0; i < widths.size(); ++i) {
-            list_->header()->resizeSection(static_cast<int>(i), stored[i].value_or(widths[i]));
+        if (std::any_of(stored.begin(), stored.end(), [](const auto& w) { return w.has_value(); })) {
+            for (std::size_t i = 0; i < widths.size(); ++i) {
+                list_->header()->resizeSection(static_cast<int>(i), stored[i].value_or(widths[i]));
+            }
+        } else {
+            fitColumns(widths);
         }
     }
     filterBar_->setVisible(shell_->FilterBarVisible());
@@ -298,7 +310,8 @@ void MainWindow::updateActions() {
     actCreateImage->setEnabled(c.CreateImage);
     actRecover->setEnabled(c.Recover);
     actSearch->setEnabled(c.Search);
-    actStop->setEnabled(running);
+    // A dialog of the command waits for the user: nothing runs that Stop could stop.
+    actStop->setEnabled(running && openDialogs_ == 0);
     const app::TreeNode* node = running ? nullptr : shell_->Selected();
     actUp->setEnabled(node && node->Parent);
     actOpenDirectory->setEnabled(node && node->Kind == app::NodeKind::SearchResults && !shell_->SelectedRows().empty());

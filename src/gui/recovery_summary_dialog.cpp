@@ -1,12 +1,17 @@
 #include "gui/recovery_summary_dialog.h"
 
+#include <QDesktopServices>
+#include <QDir>
 #include <QFormLayout>
+#include <QUrl>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
+
+#include <fmt/format.h>
 
 namespace brenvale::gui {
 
@@ -32,6 +37,16 @@ RecoverySummaryDialog::RecoverySummaryDialog(const app::RecoverySummary& summary
     counters->addRow(new QLabel(QString::fromUtf8(app::kProcessedLabel), this), FProcessed);
     counters->addRow(new QLabel(QString::fromUtf8(app::kRecoveredLabel), this), FRecovered);
     counters->addRow(new QLabel(QString::fromUtf8(app::kFailedLabel), this), FFailed);
+    // Where the files went, and for a stopped recovery that it was stopped.
+    QString outcome = QString::fromStdString(fmt::format(app::kRecoveredToFormat, summary.Destination));
+    if (summary.outcome == app::RecoveryOutcome::Stopped) {
+        outcome = QString::fromStdString(fmt::format(app::kRecoveryStoppedNote, summary.numRecovered, summary.FilesToDo)) +
+                  QLatin1Char('\n') + outcome;
+    }
+    FOutcome = new QLabel(outcome, this);
+    FOutcome->setWordWrap(true);
+    FOutcome->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    counters->addRow(FOutcome);
 
     FCloseButton = new QPushButton(QStringLiteral("Close"), this);
     FCloseButton->setDefault(true);
@@ -39,8 +54,17 @@ RecoverySummaryDialog::RecoverySummaryDialog(const app::RecoverySummary& summary
     FDetailsButton->setAutoDefault(false);
     connect(FCloseButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(FDetailsButton, &QPushButton::clicked, this, [this] { setDetailsShown(!FDetailsShown); });
+    FOpenFolder = new QPushButton(QStringLiteral("Open Folder"), this);
+    FOpenFolder->setAutoDefault(false);
+    FOpenFolder->setEnabled(!summary.Destination.empty());
+    openFolder = [](const QString& folder) { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    const QString destination = QString::fromStdString(summary.Destination);
+    connect(FOpenFolder, &QPushButton::clicked, this, [this, destination] {
+        if (openFolder) openFolder(QDir::cleanPath(destination));
+    });
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(FCloseButton);
+    buttons->addWidget(FOpenFolder);
     buttons->addWidget(FDetailsButton);
     buttons->addStretch();
 

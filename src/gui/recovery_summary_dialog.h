@@ -1,7 +1,10 @@
 #pragma once
-// "Recovery Summary": the counters of a finished recovery and, on request, the failure lines.
+// "Recovery Summary": the counters of a finished or stopped recovery, where the files went (with
+// a button that opens that folder) and, on request, the failure lines.
 
 #include <QDialog>
+
+#include <functional>
 
 #include "app/recover_command.h"
 
@@ -32,11 +35,17 @@ public:
     QLabel* processedValue() const { return FProcessed; }
     QLabel* recoveredValue() const { return FRecovered; }
     QLabel* failedValue() const { return FFailed; }
+    QLabel* outcomeLabel() const { return FOutcome; }
+    QPushButton* openFolderButton() const { return FOpenFolder; }
+    // Opens a folder in the desktop's file manager; tests replace it.
+    std::function<bool(const QString& folder)> openFolder;
 
 private:
     QLabel* FProcessed = nullptr;
     QLabel* FRecovered = nullptr;
     QLabel* FFailed = nullptr;
+    QLabel* FOutcome = nullptr;
+    QPushButton* FOpenFolder = nullptr;
     QWidget* FDetailsPanel = nullptr;
     QPlainTextEdit* FDetails = nullptr;
     QPushButton* FDetailsButton = nullptr;

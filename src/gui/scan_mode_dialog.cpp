@@ -50,7 +50,9 @@ ScanModeDialog::ScanModeDialog(const std::vector<app::ScanModeChoice>& choices, 
         row.button->setIcon(IconImage(IconForMode(c.Result)));
         row.button->setIconSize(QSize(32, 32));
         row.button->setFixedSize(kButtonSize, kButtonSize);
-        row.button->setAutoDefault(false);
+        // Enter starts the choice that has the focus; the frame shows which one that is.
+        row.button->setAutoDefault(true);
+        row.button->setStyleSheet(QStringLiteral("QPushButton:focus { border: 2px solid palette(highlight); border-radius: 4px; }"));
         row.button->setAccessibleName(title);
         row.button->setToolTip(title);
 
@@ -88,6 +90,7 @@ ScanModeDialog::ScanModeDialog(const std::vector<app::ScanModeChoice>& choices, 
 
     auto* buttons = new QDialogButtonBox(this);
     FCancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    FCancel->setAutoDefault(false);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* layout = new QVBoxLayout(this);
@@ -95,6 +98,14 @@ ScanModeDialog::ScanModeDialog(const std::vector<app::ScanModeChoice>& choices, 
     layout->addSpacing(6);
     layout->addWidget(buttons);
     setFixedWidth(kDialogWidth);
+    // The keyboard starts on the first choice that can run.
+    for (const Row& row : FRows) {
+        if (row.button->isEnabled()) {
+            row.button->setFocus();
+            row.button->setDefault(true);
+            break;
+        }
+    }
 }
 
 bool ScanModeDialog::eventFilter(QObject* watched, QEvent* event) {

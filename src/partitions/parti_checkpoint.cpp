@@ -56,7 +56,7 @@ std::optional<TPartiCheckpointData> parse(Bytes file) {
     const auto magic = r.record<std::array<char, kPartiCheckpointMagic.size()>>();
     if (!r.ok() || magic != kPartiCheckpointMagic) return std::nullopt;
     const std::uint32_t version = r.u32();
-    if (version != 1 && version != 2) return std::nullopt;
+    if (version < 1 || version > kPartiCheckpointVersion) return std::nullopt;
 
     TPartiCheckpointData d;
     d.SourceType = r.u8();
@@ -70,6 +70,12 @@ std::optional<TPartiCheckpointData> parse(Bytes file) {
     if (version >= 2) {
         d.RefFrame = r.u8();
         d.RefPartiStart = r.i64();
+    }
+    if (version >= 3) {
+        const std::uint8_t known = r.u8();
+        const std::uint32_t print = r.u32();
+        if (known > 1) return std::nullopt;
+        if (known == 1) d.LastPrint = print;
     }
     // Every record takes at least its fixed part, so a count the file cannot hold is refused
     // before anything is allocated for it.
@@ -102,6 +108,8 @@ bool SavePartiCheckpoint(const std::string& FileName, const TPartiCheckpointData
     w.i64(Data.CurrLBA);
     w.u8(Data.RefFrame);
     w.i64(Data.RefPartiStart);
+    w.u8(Data.LastPrint ? 1 : 0);
+    w.u32(Data.LastPrint.value_or(0));
     w.count(Data.Partitions.size());
     for (const auto& p : Data.Partitions) {
         if (!w.ok()) return false;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@
 namespace brenvale::partitions {
 
 inline constexpr std::array<char, 8> kPartiCheckpointMagic{'Q', 'V', 'P', 'C', 'P', '0', '0', '1'};
-inline constexpr std::uint32_t kPartiCheckpointVersion = 2;  // written; 1 and 2 are read
+// Written; 1 to 3 are read. Version 3 adds the search's last fingerprint after RefPartiStart.
+inline constexpr std::uint32_t kPartiCheckpointVersion = 3;
 inline constexpr char kPartiCheckpointFileName[] = "parti_scan.prc";
 // Bytes of a stored partition record besides its label.
 inline constexpr std::size_t kPartiRecordFixedSize = 589;
@@ -35,11 +37,14 @@ struct TPartiCheckpointData {
     std::int64_t LBA = 0, Blocks = 0, CurrLBA = 0;
     std::uint8_t RefFrame = 0;  // 1: the range is shown relative to RefPartiStart
     std::int64_t RefPartiStart = 0;
+    // The fingerprint the search had last seen at CurrLBA (ResumeLastPrint); versions 1 and 2
+    // do not hold it.
+    std::optional<std::uint32_t> LastPrint;
     // Stored without Children, Parent, ClaimedSectCount and VolumePath.
     std::vector<TPartition> Partitions;
 };
 
-// Writes version 2 to a temporary file beside FileName, flushes it to the disk and renames it
+// Writes version 3 to a temporary file beside FileName, flushes it to the disk and renames it
 // into place (storage::saveFileAtomically), so an existing checkpoint is replaced whole or not
 // at all. False on any error.
 bool SavePartiCheckpoint(const std::string& FileName, const TPartiCheckpointData& Data);

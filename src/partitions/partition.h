@@ -32,6 +32,9 @@ struct TPartition {
     // Where the volume is on this system: its mount point, or its device name when it is
     // not mounted; empty when no block device matches. Stands where a drive letter would.
     std::string VolumePath;
+    // Its number on its disk as the system counts them: MBR slots 1 to 4, logical partitions
+    // from 5 in chain order, GPT entries from 1. 0 for records no table lists.
+    std::int32_t Number = 0;
 };
 
 // Absolute first sector; 0 for a missing record.

@@ -148,12 +148,19 @@ void TPhysicalDrv::readMbrChain(TPartition* P, int depth) {
         const std::uint8_t active = entries[i].PartiActive;
         if (active != storage::kPartiInactive && active != storage::kPartiActive) return;
     }
-    for (const auto& e : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& e = entries[i];
         const std::uint8_t type = e.SystemFlag;
         if (IsExtendedType(type) && P->Parent == nullptr && P == &Partition) ExtParti_SectNum = e.SectNum;
         if (type == storage::kPartTypeEmpty) continue;
         TPartition* rec = newRecord();
         fillRecord(rec, e, P);
+        // The main table's slots keep their numbers, empty or not; logical ones count on from 5.
+        if (P == &Partition) {
+            rec->Number = static_cast<std::int32_t>(i + 1);
+        } else if (!IsExtendedType(type)) {
+            rec->Number = FNextLogical++;
+        }
         P->Children.push_back(rec);
         if (!IsExtendedType(type)) GetDriveLetter(rec);
         PartitionList.push_back(rec);
@@ -209,6 +216,7 @@ void TPhysicalDrv::readGpt() {
         rec->Active = false;
         rec->Attributes = entry->Attributes;
         rec->GptTypeGuid = entry->TypeGuid;
+        rec->Number = static_cast<std::int32_t>(i + 1);
         const std::u16string name = storage::gptEntryName(*entry);
         rec->VolLabel = storage::Utf16ToUtf8(name);
         readBootSector(rec, static_cast<std::int64_t>(first));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -22,6 +23,9 @@ using TOnScan = std::function<void(int)>;
 
 // Results of DetectLostParti.
 enum : int { kSearchDone = 0, kSearchStopped = 1, kSearchDeviceAborted = 2, kSearchNothingDone = -1 };
+
+// The fingerprint a search starts with: no boot sector seen yet.
+inline constexpr std::uint32_t kNoFingerprint = 0x00001F1F;
 
 // Free stretches up to this many sectors are not worth a record.
 inline constexpr std::int64_t kMinFreeSpaceSectors = 2048;
@@ -57,6 +61,10 @@ public:
     std::int64_t ExtParti_SectNum = 0;
     std::int64_t ResumeCurrLBA = 0;
     std::vector<TPartition> ResumeLostParts;  // restored from a checkpoint before a resumed search
+    // The fingerprint the search had last seen when it reached ResumeCurrLBA. A resumed search
+    // needs it to skip the copies of a boot sector met before the stop, as an uninterrupted
+    // one does; when it is unknown (an older checkpoint) the search looks it up on the disk.
+    std::optional<std::uint32_t> ResumeLastPrint;
     TPartition* QuickLastParti = nullptr;
     std::atomic<bool> Terminated{false};
     TOnScan FOnScan;
@@ -81,6 +89,9 @@ private:
     void addFreeRecord(TPartition* parent, std::int64_t from, std::int64_t to);
     void sortList();
     void quickProbe(TPartition* gap);
+    // The fingerprint of the last boot-sector candidate in [from, to), kNoFingerprint when
+    // there is none; nullopt when the search was stopped or a read failed on the way.
+    std::optional<std::uint32_t> lastPrintBefore(std::int64_t from, std::int64_t to, std::int64_t batch);
     void GetDriveLetter(TPartition* Parti);
 
     platform::Platform& FOs;
@@ -88,6 +99,7 @@ private:
     std::unordered_set<std::int64_t> FTablesRead;       // guards the extended chain against loops
     std::vector<platform::BlockDeviceInfo> FSystemParts;  // this disk's partitions, for VolumePath
     std::string FDiskVolumePath;
+    std::int32_t FNextLogical = 5;  // the number of the next logical partition of the chain
 };
 
 }  // namespace brenvale::partitions

@@ -9,6 +9,9 @@ namespace brenvale::platform {
 // $XDG_CONFIG_HOME/brenvale (~/.config/brenvale without it). Not created here.
 std::string DataDirectory();
 
+// The user's home folder ($HOME, else the password database's entry); empty when there is none.
+std::string HomeDirectory();
+
 // The folder of the running executable; empty when it cannot be told.
 std::string ExecutableDirectory();
 

@@ -58,6 +58,10 @@ public:
 
     // Monotonic milliseconds, wrapping like a 32-bit tick counter.
     virtual std::uint32_t tickCount() = 0;
+
+    // Whether the process has root's rights: a disk that refuses it is refused by the kernel
+    // (a container, a locked device), not for want of rights.
+    virtual bool runningAsRoot() { return false; }
 };
 
 // The platform of the system the program runs on (Linux: platform/linux); what main() uses.

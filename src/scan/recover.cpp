@@ -239,6 +239,7 @@ bool TUndelete::RecoverFile(const TScanEntry* aFile, const std::string& ErasedFi
         return code == kRecoverSuccessful;
     };
     try {
+        FRecoveringSize = EntryDataSize(aFile);
         if (FOnRecover) FOnRecover(ErasedFileName, kRecoverStarting);
         DestFile out(UniqueDestName(ErasedFileName, DestPath));
         if (!out.IsOpen()) return report(kRecoverCreateError);
@@ -309,12 +310,30 @@ bool TUndelete::recoverChildren(const TScanEntry* aDir, const std::string& folde
     });
 }
 
+TUndelete::RecoveryTotals TUndelete::CountRecovery(const TScanEntry* aDir, bool OnlyDeleted) {
+    RecoveryTotals totals;
+    countChildren(aDir, OnlyDeleted, 0, totals);
+    return totals;
+}
+
+void TUndelete::countChildren(const TScanEntry* aDir, bool OnlyDeleted, int depth, RecoveryTotals& totals) {
+    forEachChild(aDir, OnlyDeleted, depth, [&](const TScanEntry* child, bool isDir) {
+        if (isDir) {
+            countChildren(child, OnlyDeleted, depth + 1, totals);
+        } else {
+            ++totals.Files;
+            totals.Bytes += EntryDataSize(child);
+        }
+    });
+}
+
 void TUndelete::failChildren(const TScanEntry* aDir, bool OnlyDeleted, std::int32_t code, int depth) {
     forEachChild(aDir, OnlyDeleted, depth, [&](const TScanEntry* child, bool isDir) {
         if (isDir) {
             failChildren(child, OnlyDeleted, code, depth + 1);
         } else if (FOnRecover) {
             const std::string childName = EntryDisplayName(child);
+            FRecoveringSize = EntryDataSize(child);
             FOnRecover(childName, kRecoverStarting);
             FOnRecover(childName, code);
         }

@@ -143,6 +143,14 @@ public:
                     bool OnlyDeleted);
     // Recovers the children of aDir (null: the root folder) into DestFolder, which exists.
     bool RecoverChildren(const TScanEntry* aDir, const std::string& DestFolder, bool OnlyDeleted);
+    // What a recovery of the children of aDir (null: the root folder) would write: the number
+    // of files and their bytes, picked as the recovery picks them. Lets a recovery show the
+    // progress of the whole before its first file.
+    struct RecoveryTotals {
+        std::uint64_t Files = 0;
+        std::uint64_t Bytes = 0;
+    };
+    RecoveryTotals CountRecovery(const TScanEntry* aDir, bool OnlyDeleted);
     // The first min(Size, file size) bytes (Size below 1: 65536), without callbacks.
     bool RecoverFileToBuf(const TScanEntry* aFile, const std::string& ErasedFileName, std::vector<std::byte>& Buffer,
                           std::int64_t Size);
@@ -218,6 +226,8 @@ public:
     TOnScanCheckpoint FOnScanCheckpoint;
     TOnRecover FOnRecover;
     TOnRecoverProgress FOnRecoverProgress;
+    // The data size of the file whose recovery FOnRecover has just announced.
+    std::uint64_t FRecoveringSize = 0;
 
 private:
     template <class E>
@@ -250,6 +260,7 @@ private:
     bool forEachChild(const TScanEntry* aDir, bool OnlyDeleted, int depth, Visit&& visit);
     // Reports every file under aDir (as recovery would pick them) as failed with `code`.
     void failChildren(const TScanEntry* aDir, bool OnlyDeleted, std::int32_t code, int depth);
+    void countChildren(const TScanEntry* aDir, bool OnlyDeleted, int depth, RecoveryTotals& totals);
     void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     struct SearchQuery;
     bool findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth);

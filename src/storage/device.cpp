@@ -59,7 +59,7 @@ TDevice::TDevice(platform::Platform& os, const std::string& ImageFile, std::uint
     if (!opened.source) {
         // A device node that cannot be opened is not an image problem: say what the OS said.
         if (ImageFile.rfind("/dev/", 0) == 0) throw DeviceError(platform::errorText(opened.error));
-        throw DeviceError(kCannotOpenImage);
+        throw DeviceError(kCannotOpenImage, opened.error);
     }
     if (opened.source->isBlockDevice()) {
         openBlockDevice(ImageFile, std::move(opened.source));

@@ -25,6 +25,12 @@ namespace brenvale::storage {
 class DeviceError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    // With the errno that caused it, so a front end can give the system's reason as well.
+    DeviceError(const std::string& what, int code) : std::runtime_error(what), FCode(code) {}
+    int Code() const { return FCode; }
+
+private:
+    int FCode = 0;
 };
 
 inline constexpr char kCannotOpenImage[] = "Cannot open drive image.";

@@ -1,9 +1,11 @@
 #include "storage/drive_enum.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <string_view>
 
+#include "platform/errors.h"
 #include "storage/batch_reader.h"
 #include "storage/boot_sectors.h"
 #include "storage/fs_detect.h"
@@ -135,6 +137,26 @@ bool GetDriveParams(platform::Platform& os, std::uint8_t DriveNum, TDriveParams&
     const auto dev = ResolveDriveNumber(os, DriveNum);
     if (!dev) return false;
     return DriveNum >= kFirstPhysicalDrive ? physicalParams(os, *dev, params) : volumeParams(os, *dev, params);
+}
+
+std::vector<UnopenedDisk> UnopenedDisks(platform::Platform& os) {
+    std::vector<UnopenedDisk> out;
+    for (const auto& disk : os.wholeDisks()) {
+        auto opened = os.openReadOnly(disk.path);
+        if (!opened.source) {
+            out.push_back({disk.path, opened.error});
+        } else if (!opened.source->geometry()) {
+            out.push_back({disk.path, 0});
+        }
+    }
+    return out;
+}
+
+std::string UnopenedDiskText(const UnopenedDisk& disk, bool runningAsRoot) {
+    if (disk.error == 0) return "Cannot read the geometry of " + disk.path;
+    std::string text = "Cannot open " + disk.path + ": " + platform::errorText(disk.error);
+    if (!runningAsRoot && (disk.error == EACCES || disk.error == EPERM)) text += " (reading disks needs root)";
+    return text;
 }
 
 std::vector<std::uint8_t> EnumPhysicalDrives(platform::Platform& os) {

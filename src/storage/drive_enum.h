@@ -28,6 +28,17 @@ bool GetDriveParams(platform::Platform& os, std::uint8_t DriveNum, TDriveParams&
 // Drive numbers 0x80.. whose geometry can be read, ascending.
 std::vector<std::uint8_t> EnumPhysicalDrives(platform::Platform& os);
 
+// A whole disk EnumPhysicalDrives leaves out, and why: the errno of its open, or 0 when it
+// opened but told no geometry.
+struct UnopenedDisk {
+    std::string path;
+    int error = 0;
+};
+std::vector<UnopenedDisk> UnopenedDisks(platform::Platform& os);
+// "Cannot open /dev/sda: Permission denied (reading disks needs root)": the path and the
+// system's reason; the hint about root only where it is the cause.
+std::string UnopenedDiskText(const UnopenedDisk& disk, bool runningAsRoot);
+
 // Volumes in number order.
 std::vector<VolumeInfo> EnumVolumes(platform::Platform& os);
 

@@ -47,7 +47,7 @@ std::string Describe(const Config& c) {
         }
     }
     s << "largest=" << c.Sizes.LargestMaxSize << "\nmethod=" << c.AdvScanMethod
-      << " adjq=" << c.AdjustmentQuery << " onlydel=" << c.ShowOnlyDeleted << "\nui=" << c.Splitter1
+      << " adjq=" << c.AdjustmentQuery << " onlydel=" << c.ShowOnlyDeleted << " recover='" << c.RecoverFolder << "'\nui=" << c.Splitter1
       << ',' << c.Splitter2 << ",'" << c.Columns << "'," << c.RwSplitter1 << ',' << c.RwSplitter2
       << ",'" << c.RwColumns << "'\nscan='" << c.CheckpointPath << "','" << c.PartiCheckpointPath
       << "'";
@@ -75,7 +75,7 @@ const std::string kFullFile = R"(<?xml version="1.0"?>
     </DefaultSize>
   </RawRecovery>
   <AdvScan method="7"/>
-  <Misc adjustmentquery="false" showonlydeleted="true"/>
+  <Misc adjustmentquery="false" showonlydeleted="true" recoverfolder="/home/u/rescued"/>
   <UI splitter1="400" splitter2="100" columns="120,80" rwsplitter1="10" rwsplitter2="20" rwcolumns="1,2"/>
   <Scan checkpointpath="/ck" particheckpointpath="/pk/parti.prc"/>
 </Settings>
@@ -98,6 +98,7 @@ const std::vector<Step> kSteps = {
     {"method", [](Config& c) { c.AdvScanMethod = 7; }},
     {"adjustmentquery", [](Config& c) { c.AdjustmentQuery = false; }},
     {"showonlydeleted", [](Config& c) { c.ShowOnlyDeleted = true; }},
+    {"recoverfolder", [](Config& c) { c.RecoverFolder = "/home/u/rescued"; }},
     {"splitter1", [](Config& c) { c.Splitter1 = 400; }},
     {"splitter2", [](Config& c) { c.Splitter2 = 100; }},
     {"columns", [](Config& c) { c.Columns = "120,80"; }},
@@ -168,6 +169,7 @@ TEST(ConfigLoad, ReadsInFileOrderAndStopsAtTheFirstBadValue) {
          "",
          {"showonlydeleted"},
          true},
+        {"Misc without recoverfolder", R"( recoverfolder="/home/u/rescued")", "", "", {"recoverfolder"}, true},
         {"splitter2 not a number",
          R"(splitter2="100")",
          R"(splitter2="1OO")",

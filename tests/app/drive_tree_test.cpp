@@ -9,7 +9,9 @@
 #include <fmt/format.h>
 
 #include "app/drive_tree.h"
+#include "app/folder_view.h"
 #include "app/kind_icons.h"
+#include "app/volume_texts.h"
 #include "app/scripted_ui.h"
 #include "partitions/disk_builder.h"
 #include "platform/errors.h"
@@ -163,12 +165,78 @@ TEST_F(DriveTreeTest, RootHoldsVolumesThenDrivesThenImagesThenTheResultNodes) {
     // No colon after a mount point: it stands where the drive letter was.
     EXPECT_THAT(Texts(*root), ElementsAre("CARD (/media/card)", "--- (/dev/sdc1)", "THIRD (/mnt/t)", "ACME Disk (80h)",
                                           "disk.img", "Lost Files by Type", "Search Results"));
-    // Volumes 1 and 2 take the places of the floppy drives A and B.
-    EXPECT_THAT(Icons(*root), ElementsAre(4, 4, 5, 1, 3, 17, 16));
+    // Volumes 1 and 2 are volumes like any other: only a floppy device is a floppy.
+    EXPECT_THAT(Icons(*root), ElementsAre(5, 5, 5, 1, 3, 17, 16));
     EXPECT_EQ(tree.FileTypesNode(), root->Children[5].get());
     EXPECT_EQ(tree.SearchResultsNode(), root->Children[6].get());
     EXPECT_TRUE(log.Entries().empty());
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// A tree without drives is explained: each disk that could not be opened, with its path and
+// what the system answered; the hint about root only where rights are the cause.
+TEST_F(DriveTreeTest, DisksThatCannotBeOpenedAreExplainedInTheLog) {
+    os.whole = {BlockDevice("sda"), BlockDevice("sdb")};
+    os.openErrors["/dev/sda"] = EPERM;
+    os.openErrors["/dev/sdb"] = EACCES;
+    struct Case {
+        bool root;
+        std::vector<std::string> lines;
+    };
+    const Case cases[] = {
+        {true, {"Cannot open /dev/sda: " + platform::errorText(EPERM), "Cannot open /dev/sdb: " + platform::errorText(EACCES)}},
+        {false,
+         {"Cannot open /dev/sda: " + platform::errorText(EPERM) + " (reading disks needs root)",
+          "Cannot open /dev/sdb: " + platform::errorText(EACCES) + " (reading disks needs root)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.root ? "as root" : "as a user");
+        os.root = c.root;
+        app::EventLog fresh;
+        DriveTree t(os, ui, fresh);
+        t.Build(storage::EnumVolumes(os), storage::EnumPhysicalDrives(os));
+        t.ReportUnopenedDisks();
+        EXPECT_THAT(Texts(*t.Root()), ElementsAre("Lost Files by Type", "Search Results"));
+        std::vector<std::string> lines;
+        for (const auto& e : fresh.Entries()) {
+            EXPECT_EQ(e.Event, app::kDriveIoEvent);
+            lines.push_back(e.Description);
+        }
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
+TEST_F(DriveTreeTest, OnlyTheKernelsFloppyDevicesAreFloppies) {
+    // fd0 sorts first and gets volume number 1; sdb1 gets 2, sdc1 3, fd10 4.
+    const auto addWhole = [&](const std::string& name, const std::string& label) {
+        os.addDisk("/dev/" + name, LabelledVolume(label));
+        os.whole.push_back(BlockDevice(name));
+    };
+    addWhole("fd0", "FLOPPY");
+    AddVolumeDevice("sdb1", "CARD", "/media/card");
+    AddVolumeDevice("sdc1", "STICK");
+    addWhole("fd10", "SECOND");
+    addWhole("fdx", "NOTFD");
+    auto volumes = storage::EnumVolumes(os);
+    ASSERT_EQ(volumes.size(), 5u);
+    tree.Build(volumes, {});
+    struct Want {
+        const char* text;
+        app::NodeKind kind;
+    };
+    const Want want[] = {{"FLOPPY (/dev/fd0)", app::NodeKind::Floppy},
+                         {"SECOND (/dev/fd10)", app::NodeKind::Floppy},
+                         {"NOTFD (/dev/fdx)", app::NodeKind::Volume},
+                         {"CARD (/media/card)", app::NodeKind::Volume},
+                         {"STICK (/dev/sdc1)", app::NodeKind::Volume}};
+    const auto rows = app::DeviceList(*tree.Root());
+    for (const Want& w : want) {
+        SCOPED_TRACE(w.text);
+        const auto it = std::find_if(rows.begin(), rows.end(), [&](const app::ListRow& r) { return r.Caption == w.text; });
+        ASSERT_NE(it, rows.end()) << ::testing::PrintToString(Texts(*tree.Root()));
+        EXPECT_EQ(it->DeviceKind, w.kind);
+        EXPECT_EQ(it->SubItems[0] == app::kFloppyDriveText, w.kind == app::NodeKind::Floppy);
+    }
 }
 
 TEST_F(DriveTreeTest, VolumeNodeOwnsItsDeviceRecordAndScanObject) {
@@ -278,12 +346,12 @@ TEST_F(DriveTreeTest, DriveNodeListsWholeDiskPartitionsFreeSpaceAndLostPartition
     EXPECT_EQ(drive->Drive, drive->OwnedDrive.get());
     EXPECT_EQ(drive->Kind, app::NodeKind::Disk);
     EXPECT_THAT(Texts(*drive),
-                ElementsAre("Total Disk Space", "DATA (/media/data)", "--- ( )", "Free Disk Space", "Lost Partitions"));
+                ElementsAre("Total Disk Space", "DATA (/media/data)", "--- (partition 2)", "Free Disk Space", "Lost Partitions"));
     EXPECT_THAT(Icons(*drive), ElementsAre(6, 5, 5, 6, 2));
     // The drive search found both lost volumes; the one labelled "BAD?" is not believable.
     ASSERT_EQ(drive->Drive->LostPartitionList.size(), 2u);
     TreeNode& lost = *drive->Children.back();
-    EXPECT_THAT(Texts(lost), ElementsAre("LOST"));
+    EXPECT_THAT(Texts(lost), ElementsAre("LOST (at sector 12352)"));
     EXPECT_THAT(Icons(lost), ElementsAre(5));
 }
 
@@ -359,7 +427,7 @@ TEST_F(DriveTreeTest, TotalDiskSpaceOnlyWhenAPartitionNodeWasMade) {
         for (std::size_t i = c.whole ? 1 : 0; i + 1 < texts.size(); ++i) {
             const TreeNode& n = *drive->Children[i];
             if (c.whole) {
-                EXPECT_TRUE(n.Text == "LOGICAL ( )" || n.Text == "Free Disk Space") << n.Text;
+                EXPECT_TRUE(n.Text == "LOGICAL (partition 5)" || n.Text == "Free Disk Space") << n.Text;
             } else {
                 EXPECT_EQ(n.Text, "Free Disk Space");
                 EXPECT_EQ(n.Kind, app::NodeKind::DiskSpace);
@@ -382,7 +450,7 @@ TEST_F(DriveTreeTest, PartitionNodeTexts) {
              tree.Build({}, {0x80});
              return tree.Root()->Children[0].get();
          },
-         {"Total Disk Space", "DATA (/media/data)", "--- ( )", "Free Disk Space", "Lost Partitions"}},
+         {"Total Disk Space", "DATA (/media/data)", "--- (partition 2)", "Free Disk Space", "Lost Partitions"}},
         {"GPT image: label, type name, unknown type",
          [this] {
              DiskBuilder b(30000);
@@ -394,10 +462,12 @@ TEST_F(DriveTreeTest, PartitionNodeTexts) {
              os.addDisk("/img/gpt.img", b.bytes(), 512, false);
              return tree.LoadImage("/img/gpt.img");
          },
-         {"Total Disk Space", "GDATA ( )", "Linux ( )", "--- ( )", "Free Disk Space", "Lost Partitions"}},
+         {"Total Disk Space", "GDATA (partition 1)", "Linux (partition 2)", "--- (partition 3)", "Free Disk Space",
+          "Lost Partitions"}},
         {"image cut inside a partition",
          [this] { return LoadCutImage(); },
-         {"Total Disk Space", "PHOTOS ( )", "--- ( ) [partial]", "--- ( ) [not in image]", "Lost Partitions"}},
+         {"Total Disk Space", "PHOTOS (partition 1)", "--- (partition 2) [partial]", "--- (partition 3) [not in image]",
+          "Lost Partitions"}},
     };
     // Each case adds its own disk or image to the same platform and tree.
     for (const auto& c : cases) {
@@ -445,7 +515,7 @@ TEST_F(DriveTreeTest, RebuildLostPartitionsFollowsTheDrivesList) {
     extraLost.SectNum64 = static_cast<std::int64_t>(drv.Device->Sectors()) - 10;
     drv.LostPartitionList = {found[0], &extraLost};
     tree.RebuildLostPartitions(drive);
-    EXPECT_THAT(Texts(*lost), ElementsAre("LOST"));
+    EXPECT_THAT(Texts(*lost), ElementsAre("LOST (at sector 12352)"));
     EXPECT_EQ(&lost->Children[0]->Scan->Partition(), found[0]);
 }
 
@@ -480,8 +550,9 @@ TEST_F(DriveTreeTest, RefreshRebuildsFromAFreshListAndKeepsLoadedImages) {
                 ElementsAre("NEW (/media/new)", "ACME Disk (80h)", "disk.img", "Lost Files by Type", "Search Results"));
     EXPECT_NE(tree.Root()->Children[1].get(), oldDrive);
     EXPECT_EQ(tree.FileTypesNode(), tree.Root()->Children[3].get());
-    EXPECT_THAT(Texts(*tree.Root()->Children[2]), ElementsAre("Total Disk Space", "PHOTOS ( )", "--- ( ) [partial]",
-                                                              "--- ( ) [not in image]", "Lost Partitions"));
+    EXPECT_THAT(Texts(*tree.Root()->Children[2]), ElementsAre("Total Disk Space", "PHOTOS (partition 1)",
+                                                              "--- (partition 2) [partial]",
+                                                              "--- (partition 3) [not in image]", "Lost Partitions"));
 
     // An image that can no longer be opened is reported and left out.
     os.addDisk("/img/disk.img", {}, 512, false);
@@ -503,8 +574,8 @@ TEST_F(DriveTreeTest, NodeHelpersOfANestedNode) {
     TreeNode* lostNode = drive->Children.back().get();
     TreeNode* lost = lostNode->Children.at(0).get();
 
-    EXPECT_EQ(NodePath(sub), "ACME Disk (80h)\\DATA (/media/data)\\Photos\\2024");
-    EXPECT_EQ(NodePath(lost), "ACME Disk (80h)\\Lost Partitions\\LOST");
+    EXPECT_EQ(NodePath(sub), "ACME Disk (80h)/DATA (/media/data)/Photos/2024");
+    EXPECT_EQ(NodePath(lost), "ACME Disk (80h)/Lost Partitions/LOST (at sector 12352)");
     EXPECT_EQ(NodePath(tree.Root()), "My Computer");
     EXPECT_EQ(ScanOf(sub), part->Scan);
     EXPECT_EQ(ScanOf(drive), nullptr);
@@ -625,16 +696,19 @@ TEST(DriveTreeFixtures, PartitionNodesOfImagesMadeByTheRealTools) {
         std::vector<std::string> labels;  // of the partition nodes, as their scan objects read them
     };
     // Labels are the ones the build script gave mkfs; unlabelled partitions fall back to
-    // the GPT type name or "---".
+    // the GPT type name or "---". No image partition has a place on this system: each is
+    // named by its number on the disk, the index of the layout the script wrote.
     const Case cases[] = {
         {"demo.img",
-         {"Total Disk Space", "PHOTOS ( )", "CAMERA ( )", "Windows ( )", "Lost Partitions"},
+         {"Total Disk Space", "PHOTOS (partition 1)", "CAMERA (partition 2)", "Windows (partition 3)", "Lost Partitions"},
          {"PHOTOS", "CAMERA", "Windows"}},
         {"gpt.img",
-         {"Total Disk Space", "BASICDATA ( )", "Linux ( )", "Linux ( )", "Free Disk Space", "Lost Partitions"},
+         {"Total Disk Space", "BASICDATA (partition 1)", "Linux (partition 2)", "Linux (partition 3)", "Free Disk Space",
+          "Lost Partitions"},
          {"BASICDATA", "", ""}},
         {"truncated.img",
-         {"Total Disk Space", "--- ( )", "--- ( ) [partial]", "--- ( ) [not in image]", "Lost Partitions"},
+         {"Total Disk Space", "--- (partition 1)", "--- (partition 2) [partial]", "--- (partition 3) [not in image]",
+          "Lost Partitions"},
          {"", "", ""}},
     };
     auto os = platform::makeLinuxPlatform();

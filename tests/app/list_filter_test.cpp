@@ -263,7 +263,7 @@ TEST(PathBar, ShowsTheNodeAndItsNamedAncestorsRootFirst) {
     EXPECT_EQ(bar.HintText(), "Current folder");
     bar.SetNodes(nodes);
     EXPECT_THAT(bar.SegmentTexts(), ElementsAre("My Computer", "Disk 0", "C:", "Photos", "2024"));
-    EXPECT_EQ(bar.PathText(), "My Computer\\Disk 0\\C:\\Photos\\2024");
+    EXPECT_EQ(bar.PathText(), "My Computer/Disk 0/C:/Photos/2024");
     EXPECT_EQ(bar.NodeAt(2), &tree.volume);
     EXPECT_EQ(bar.NodeAt(5), nullptr);
     EXPECT_EQ(bar.NodeAt(-1), nullptr);

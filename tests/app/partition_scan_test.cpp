@@ -67,7 +67,8 @@ TEST_F(PartitionScanTest, CompletedScanFindsTheVolumes) {
     auto drv = Drive();
     ASSERT_EQ(Scan(*drv), partitions::kSearchDone);
     ASSERT_EQ(drv->LostPartitionList.size(), 2u);
-    EXPECT_THAT(Lines(), ElementsAre("Starting scan \"Disk 0\"", "Scan progress completed"));
+    // The two volumes the disk was built with.
+    EXPECT_THAT(Lines(), ElementsAre("Starting scan \"Disk 0\"", "Scan progress completed", "2 lost partition(s) found"));
     EXPECT_THAT(ui.proposedRanges, ::testing::SizeIs(1));
     EXPECT_EQ(ui.progress.front(), 0);
     EXPECT_EQ(ui.progress.back(), 90);
@@ -80,7 +81,8 @@ TEST_F(PartitionScanTest, StopSavesACheckpointThatTheNextScanResumes) {
     ASSERT_TRUE(std::filesystem::exists(CheckpointFile()));
     EXPECT_EQ(configured, CheckpointFile()) << "the default path is remembered";
     EXPECT_THAT(Lines(), ElementsAre("Starting scan \"Disk 0\"", "Checkpoint saved (auto)",
-                                     "Scan progress finished with return code \"User Terminated\""));
+                                     "Scan progress finished with return code \"User Terminated\"",
+                                     "1 lost partition(s) found before the stop"));
 
     auto again = Drive();
     ui.answer = true;

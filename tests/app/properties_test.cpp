@@ -252,10 +252,16 @@ TEST_F(PropertiesTest, FatVolumeWithLabelSerialZeroAndNoVolumePath) {
     TreeNode& node = volume(std::move(v.bytes()), NodeKind::Volume, kOsRemovableMedia);
     const Rows rows = NodeProperties(node, types_);
     ASSERT_EQ(rows.size(), 8u);
-    EXPECT_EQ(rows[0], (PropertyRow{"Drive Name", "MYVOLUME ( )"}));
+    // Without a place on this system or a number on its disk, the volume is named by its start.
+    EXPECT_EQ(rows[0], (PropertyRow{"Drive Name", "MYVOLUME (at sector 0)"}));
     EXPECT_EQ(rows[1], (PropertyRow{"Drive Type", "Removable Drive"}));
     EXPECT_EQ(rows[4], (PropertyRow{"Serial", "0000"}));
     EXPECT_EQ(rows[5], (PropertyRow{"File System", "FAT16"}));
+    // A partition of a disk is named by its number there.
+    node.OwnedPartition->Number = 4;
+    EXPECT_EQ(NodeProperties(node, types_)[0], (PropertyRow{"Drive Name", "MYVOLUME (partition 4)"}));
+    node.OwnedPartition->VolumePath = "/media/stick";
+    EXPECT_EQ(NodeProperties(node, types_)[0], (PropertyRow{"Drive Name", "MYVOLUME (/media/stick)"}));
 }
 
 TEST_F(PropertiesTest, DriveTypeByNodeKindMediaAndWholeDisk) {
@@ -273,6 +279,8 @@ TEST_F(PropertiesTest, DriveTypeByNodeKindMediaAndWholeDisk) {
         {"floppy", NodeKind::Floppy, kOsRemovableMedia, false, "Floppy Drive", "ABCD - 1234", "FAT12", nullptr},
         {"removable volume", NodeKind::Volume, kOsRemovableMedia, false, "Removable Drive", "ABCD - 1234", "FAT12", nullptr},
         {"fixed volume", NodeKind::Volume, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", nullptr},
+        {"partition of a drive image", NodeKind::Volume, 0, false, "Partition in Drive Image", "ABCD - 1234", "FAT12",
+         nullptr},
         {"free space", NodeKind::DiskSpace, kOsFixedMedia, false, "Fixed Drive", "ABCD - 1234", "FAT12", "Lost/Free Space"},
         {"whole disk", NodeKind::DiskSpace, kOsRemovableMedia, true, "Whole Disk", "", "", "Whole Disk"},
     };
@@ -427,8 +435,13 @@ TEST_F(PropertiesTest, RowsWithoutAStandardEntryOfTheVolumeHaveNothing) {
     TreeNode& node = volume(std::move(v.bytes()));
     ASSERT_EQ(node.Scan->NormalScan(1), scan::kScanCompleted);
     const auto* a = entryNamed(*node.Scan, "A.TXT");
-    ASSERT_EQ(RowProperties(node, entryRow(a, "A.TXT", RowKind::File, RowOrigin::StandardFat, "Text Document"), types_).size(),
-              9u);
+    const Rows own = RowProperties(node, entryRow(a, "A.TXT", RowKind::File, RowOrigin::StandardFat, "Text Document"), types_);
+    ASSERT_EQ(own.size(), 9u);
+    // A search hit is described by the volume the row names, not by the "Search Results" node.
+    TreeNode* results = root_.AddChild(NodeKind::SearchResults, kSearchResultsText);
+    ListRow hit = entryRow(a, "A.TXT", RowKind::File, RowOrigin::StandardFat, "Text Document");
+    hit.Scan = node.Scan;
+    EXPECT_EQ(RowProperties(*results, hit, types_), own);
 
     struct Case {
         const char* what;
@@ -436,13 +449,12 @@ TEST_F(PropertiesTest, RowsWithoutAStandardEntryOfTheVolumeHaveNothing) {
         const scan::TScanEntry* data;
         RowOrigin origin;
     };
-    TreeNode* results = root_.AddChild(NodeKind::SearchResults, kSearchResultsText);
     const std::vector<Case> cases = {
         {"NTFS origin on a FAT volume", &node, a, RowOrigin::StandardNtfs},
         {"advanced FAT row", &node, a, RowOrigin::AdvancedFat},
         {"advanced NTFS row", &node, a, RowOrigin::AdvancedNtfs},
         {"row without an entry", &node, nullptr, RowOrigin::StandardFat},
-        {"list of a node without a volume", results, a, RowOrigin::StandardFat},
+        {"a row that names no volume, in a list of a node without one", results, a, RowOrigin::StandardFat},
         {"device-list row without a node", &root_, nullptr, RowOrigin::None},
     };
     for (const Case& c : cases) {

@@ -3,7 +3,10 @@
 
 #include <gmock/gmock.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "app/recover_command.h"
 #include "app/scripted_ui.h"
@@ -77,6 +80,36 @@ TEST_F(RecoverCommandTest, AnOfflineDeviceStopsTheCommandBeforeItStarts) {
     EXPECT_THAT(ui.messages.back().second, ::testing::StartsWith("The device is offline - recovery cannot proceed."));
     EXPECT_FALSE(std::filesystem::exists(tmp.file("elsewhere")));
     EXPECT_FALSE(storage::DeviceAborted);
+}
+
+// A destination that cannot take a file is named with the system's reason before anything is
+// recovered, in the message and the event log.
+TEST_F(RecoverCommandTest, AnUnwritableDestinationIsNamedWithItsReason) {
+    os.addDisk("/img/disk.img", PatternedSectors(4096), 512, false);
+    storage::TDevice image(os, "/img/disk.img");
+    scan::TUndelete scan(image, part, &ui);
+    { std::ofstream file(tmp.file("a file")); }
+    const struct {
+        std::string destination;
+        int error;
+    } cases[] = {
+        {"/proc/brenvale-no-such-folder", ENOENT},
+        {tmp.file("a file") + "/inside", ENOTDIR},
+        {tmp.file("a file"), ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.destination);
+        ui.messages.clear();
+        const auto s = Recover(scan, c.destination);
+        EXPECT_EQ(s.outcome, app::RecoveryOutcome::DestinationUnwritable);
+        EXPECT_EQ(s.numProcessed, 0);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].first, app::MessageKind::Error);
+        const std::string want = "Cannot write to the destination folder \"" + c.destination + "\": " + std::strerror(c.error);
+        EXPECT_EQ(ui.messages[0].second, want);
+        ASSERT_FALSE(log.Entries().empty());
+        EXPECT_EQ(log.Entries().back().Description, want);
+    }
 }
 
 }  // namespace

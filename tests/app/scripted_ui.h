@@ -32,6 +32,7 @@ public:
     // Answers of the dialogs, taken in order; an empty queue cancels.
     std::deque<std::string> folders, openFiles, saveFiles;
     std::vector<std::string> folderInitialDirs;   // where each folder picker opened
+    std::vector<std::string> openFilters;         // the filter of each open dialog
     int scanMode = 0;
     std::vector<std::vector<app::ScanModeChoice>> scanModeDialogs;
     std::optional<app::SearchCriteria> search;
@@ -42,7 +43,10 @@ public:
         folderInitialDirs.push_back(initialDir);
         return take(folders);
     }
-    std::optional<std::string> ChooseOpenFile(const std::string&, const std::string&) override { return take(openFiles); }
+    std::optional<std::string> ChooseOpenFile(const std::string&, const std::string& filter) override {
+        openFilters.push_back(filter);
+        return take(openFiles);
+    }
     std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&, const std::string&) override {
         return take(saveFiles);
     }

@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -12,12 +14,15 @@
 #include "app/create_image.h"
 #include "app/kind_icons.h"
 #include "app/partition_scan.h"
+#include "app/path_bar.h"
 #include "app/scripted_ui.h"
 #include "app/shell.h"
 #include "app/standard_scan.h"
 #include "partitions/disk_builder.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/paths.h"
+#include "storage/format_size.h"
 #include "storage/device_events.h"
 #include "storage/device_test_util.h"
 #include "support/fixtures.h"
@@ -135,7 +140,7 @@ protected:
 
 TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
     REQUIRE_IMAGE(disk, "demo.img");
-    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    TreeNode* photos = Child(disk, "PHOTOS (partition 1)");
     Scan(photos);
 
     ASSERT_EQ(ui.scanModeDialogs.size(), 1u);
@@ -144,8 +149,15 @@ TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
     EXPECT_STREQ(choices[0].Title, "Standard Scan:");
     EXPECT_TRUE(choices[0].Enabled);
     EXPECT_TRUE(choices[2].Enabled);  // a partition of a disk image
+    // What the scan found, counted in the manifest the image was made from.
+    int entries = 0, deleted = 0;
+    for (const auto& row : loadManifest(*fixture("demo.p1.manifest.tsv"))) {
+        ++entries;
+        if (row.status == "deleted") ++deleted;
+    }
+    const std::string found = fmt::format("{} files and folders, {} deleted", entries, deleted);
     EXPECT_THAT(Lines(app::kStandardScanEvent),
-                ElementsAre("Starting scan \"demo.img\\PHOTOS ( )\"", "Scan progress completed"));
+                ElementsAre("Starting scan \"demo.img/PHOTOS (partition 1)\"", "Scan progress completed", found));
 
     // Live folders first, then the deleted one; two levels are built at once.
     EXPECT_THAT(Texts(photos), ElementsAre("DCIM", "Documents", "Old Backups"));
@@ -161,7 +173,7 @@ TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
     EXPECT_TRUE(shell.FilterBarVisible());
     EXPECT_THAT(Captions(), ElementsAre("DCIM", "Documents", "Old Backups"));
     const auto& panels = shell.StatusPanels();
-    EXPECT_EQ(panels[1], "PHOTOS ( )");
+    EXPECT_EQ(panels[1], found);
     EXPECT_EQ(panels[2], "Current 3 entries");
     EXPECT_EQ(panels[3], fmt::format("Total {} records", photos->Scan->ScannedFiles.size()));
     EXPECT_EQ(ui.statusBar, panels);
@@ -173,7 +185,7 @@ TEST_F(ShellTest, StandardScanBuildsFoldersRowsStatusBarAndLogLines) {
 
 TEST_F(ShellTest, OpeningAFolderFromTheListAndGoingUp) {
     REQUIRE_IMAGE(disk, "demo.img");
-    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    TreeNode* photos = Child(disk, "PHOTOS (partition 1)");
     Scan(photos);
     shell.DoubleClickRow(RowOf("DCIM"));
     ASSERT_EQ(shell.Selected(), Child(photos, "DCIM"));
@@ -187,7 +199,7 @@ TEST_F(ShellTest, OpeningAFolderFromTheListAndGoingUp) {
     EXPECT_EQ(app::RowIcon(Row("IMG_0001.JPG")), app::Icon::File);
     std::vector<std::string> path;
     for (const TreeNode* n : shell.PathNodes()) path.push_back(n->Text);
-    EXPECT_THAT(path, ElementsAre("My Computer", "demo.img", "PHOTOS ( )", "DCIM", "100MEDIA"));
+    EXPECT_THAT(path, ElementsAre("My Computer", "demo.img", "PHOTOS (partition 1)", "DCIM", "100MEDIA"));
 
     shell.acUp();
     EXPECT_EQ(shell.Selected(), Child(photos, "DCIM"));
@@ -231,28 +243,28 @@ TEST_F(ShellTest, StoppedScanLogsUserTerminatedAndStillBuildsTheTree) {
 
 TEST_F(ShellTest, PartialAndMissingPartitionsAndAnUnsupportedFileSystem) {
     REQUIRE_IMAGE(truncated, "truncated.img");
-    EXPECT_THAT(Texts(truncated), Contains("--- ( ) [partial]"));
+    EXPECT_THAT(Texts(truncated), Contains("--- (partition 2) [partial]"));
     // A partition the image does not hold at all can do nothing.
-    ASSERT_TRUE(shell.SelectNode(Child(truncated, "--- ( ) [not in image]")));
+    ASSERT_TRUE(shell.SelectNode(Child(truncated, "--- (partition 3) [not in image]")));
     const auto off = shell.Commands();
     EXPECT_FALSE(off.SimpleScan || off.CreateImage || off.PartiScan || off.ScanButton || off.Recover);
 
     REQUIRE_IMAGE(gpt, "gpt.img");
     TreeNode* linux = nullptr;
     for (auto& c : gpt->Children) {
-        if (c->Text == "Linux ( )") linux = c.get();
+        if (c->Text == "Linux (partition 2)") linux = c.get();
     }
     ASSERT_TRUE(linux);
     ASSERT_TRUE(shell.SelectNode(linux));
     shell.acNormalScan();
-    EXPECT_THAT(Lines(app::kStandardScanEvent), ElementsAre("Starting scan \"gpt.img\\Linux ( )\"",
+    EXPECT_THAT(Lines(app::kStandardScanEvent), ElementsAre("Starting scan \"gpt.img/Linux (partition 2)\"",
                                                             "Scan progress abnormal finished"));
     EXPECT_TRUE(shell.Rows().empty());
 }
 
 TEST_F(ShellTest, RecoveringADeletedFolderGivesTheOriginalBytes) {
     REQUIRE_IMAGE(disk, "demo.img");
-    Scan(Child(disk, "PHOTOS ( )"));
+    Scan(Child(disk, "PHOTOS (partition 1)"));
     SelectRow("Old Backups");
     ASSERT_TRUE(shell.Commands().Recover);
     const auto dest = tmp.file("out");
@@ -276,13 +288,18 @@ TEST_F(ShellTest, RecoveringADeletedFolderGivesTheOriginalBytes) {
 
 TEST_F(ShellTest, RecoveryWhereEveryFileFailsShowsZeroRecoveredAndOneLinePerFile) {
     REQUIRE_IMAGE(disk, "demo.img");
-    Scan(Child(disk, "PHOTOS ( )"));
+    Scan(Child(disk, "PHOTOS (partition 1)"));
     shell.DoubleClickRow(RowOf("DCIM"));
     shell.DoubleClickRow(RowOf("100MEDIA"));
     shell.SetFocus(app::Focus::List);
     ASSERT_TRUE(shell.SelectRows({0, 1, 2}));
-    ui.folders = {"/proc/brenvale-no-such-folder"};
+    // The destination goes away once the recovery has begun (a stick pulled out): every file
+    // fails where it would be written.
+    const auto dest = tmp.file("gone");
+    ui.folders = {dest};
+    ui.onStatus = [&](const std::string&) { std::filesystem::remove_all(dest); };
     shell.acRecover();
+    ui.onStatus = nullptr;
     ASSERT_EQ(ui.summaries.size(), 1u);
     const auto& s = ui.summaries[0];
     EXPECT_EQ(s.numProcessed, 3);
@@ -294,7 +311,7 @@ TEST_F(ShellTest, RecoveryWhereEveryFileFailsShowsZeroRecoveredAndOneLinePerFile
 
 TEST_F(ShellTest, RecoverNeedsASelectionWhenTheListHasTheFocus) {
     REQUIRE_IMAGE(disk, "demo.img");
-    Scan(Child(disk, "PHOTOS ( )"));
+    Scan(Child(disk, "PHOTOS (partition 1)"));
     shell.SetFocus(app::Focus::List);
     EXPECT_FALSE(shell.Commands().Recover);
     shell.acRecover();
@@ -339,7 +356,7 @@ TEST_F(ShellTest, CommandStateFollowsTheKindOfTheSelectedItem) {
         {root, false, false, false, false, false},
         {disk, false, true, true, true, false},
         {Child(disk, "Total Disk Space"), false, true, true, true, false},
-        {Child(disk, "PHOTOS ( )"), true, true, true, true, false},
+        {Child(disk, "PHOTOS (partition 1)"), true, true, true, true, false},
         {Child(disk, "Lost Partitions"), false, false, false, false, false},
         {shell.Tree().SearchResultsNode(), false, false, false, false, false},
         {shell.Tree().FileTypesNode(), false, false, false, false, false},
@@ -371,16 +388,17 @@ TEST_F(ShellTest, DeviceListsAndTheScanDialogOfARow) {
     ASSERT_EQ(captions.size(), 6u);
     EXPECT_EQ(captions[4], "Serial");
     EXPECT_EQ(captions[5], "File System");
-    const auto& photos = Row("PHOTOS ( )");
-    EXPECT_EQ(photos.SubItems[0], "Removable Drive");  // raw images are read like removable media
+    const auto& photos = Row("PHOTOS (partition 1)");
+    // Raw images are read like removable media, but their partitions say they are in an image.
+    EXPECT_EQ(photos.SubItems[0], "Partition in Drive Image");
     EXPECT_EQ(photos.SubItems[1], "Ready");
     EXPECT_EQ(photos.SubItems[4], "FAT32");
     EXPECT_EQ(Row("Total Disk Space").SubItems[0], "Whole Disk");
 
     // A double-click on an unscanned partition opens it and offers the scan methods; a
     // cancelled dialog scans nothing.
-    EXPECT_TRUE(shell.DoubleClickRow(RowOf("CAMERA ( )")));
-    EXPECT_EQ(shell.Selected(), Child(disk, "CAMERA ( )"));
+    EXPECT_TRUE(shell.DoubleClickRow(RowOf("CAMERA (partition 2)")));
+    EXPECT_EQ(shell.Selected(), Child(disk, "CAMERA (partition 2)"));
     shell.btnScan();
     EXPECT_EQ(ui.scanModeDialogs.size(), 1u);
     EXPECT_TRUE(Lines(app::kStandardScanEvent).empty());
@@ -388,7 +406,7 @@ TEST_F(ShellTest, DeviceListsAndTheScanDialogOfARow) {
 
 TEST_F(ShellTest, SearchListsHitsWithTheirFolderAndOpenDirectoryGoesThere) {
     REQUIRE_IMAGE(disk, "demo.img");
-    TreeNode* photos = Child(disk, "PHOTOS ( )");
+    TreeNode* photos = Child(disk, "PHOTOS (partition 1)");
     Scan(photos);
 
     app::SearchCriteria bad;
@@ -408,8 +426,8 @@ TEST_F(ShellTest, SearchListsHitsWithTheirFolderAndOpenDirectoryGoesThere) {
     EXPECT_EQ(shell.SearchedNode(), photos);
     EXPECT_THAT(Captions(), ::testing::UnorderedElementsAre("_MG_0003.JPG", "_MG_0005.JPG", "Profile Picture.jpg"));
     EXPECT_EQ(shell.ColumnCaptions()[5], "Directory");
-    EXPECT_EQ(Row("_MG_0005.JPG").SubItems[4], "\\DCIM\\100MEDIA");
-    EXPECT_EQ(shell.StatusPanels()[1], "Search results in \"demo.img\\PHOTOS ( )\"");
+    EXPECT_EQ(Row("_MG_0005.JPG").SubItems[4], "/DCIM/100MEDIA");
+    EXPECT_EQ(shell.StatusPanels()[1], "Search results in \"demo.img/PHOTOS (partition 1)\"");
 
     SelectRow("_MG_0005.JPG");
     shell.acOpenDirectory();
@@ -421,7 +439,7 @@ TEST_F(ShellTest, SearchListsHitsWithTheirFolderAndOpenDirectoryGoesThere) {
 
 TEST_F(ShellTest, FilterKeepsTheSelectionAndColumnClicksSort) {
     REQUIRE_IMAGE(disk, "demo.img");
-    Scan(Child(disk, "PHOTOS ( )"));
+    Scan(Child(disk, "PHOTOS (partition 1)"));
     shell.DoubleClickRow(RowOf("DCIM"));
     shell.DoubleClickRow(RowOf("100MEDIA"));
     SelectRow("_MG_0005.JPG");
@@ -449,7 +467,7 @@ TEST_F(ShellTest, FilterKeepsTheSelectionAndColumnClicksSort) {
 
 TEST_F(ShellTest, ImageOfAPartitionCanBeCreatedLoadedAndScanned) {
     REQUIRE_IMAGE(disk, "demo.img");
-    ASSERT_TRUE(shell.SelectNode(Child(disk, "PHOTOS ( )")));
+    ASSERT_TRUE(shell.SelectNode(Child(disk, "PHOTOS (partition 1)")));
     shell.SetFocus(app::Focus::Tree);
     const auto file = tmp.file("photos.dif");
     ui.saveFiles = {file};
@@ -490,10 +508,188 @@ TEST_F(ShellTest, ImageThatCannotBeOpenedShowsTheErrorAndChangesNothing) {
     EXPECT_FALSE(shell.LoadImageFile(tmp.file("missing.img")));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].first, app::MessageKind::Error);
+    // The message names the file and says what the system answered.
+    EXPECT_THAT(ui.messages[0].second, HasSubstr(tmp.file("missing.img")));
+    EXPECT_THAT(ui.messages[0].second, HasSubstr(std::strerror(ENOENT)));
+    EXPECT_THAT(Lines(app::kLoadImageEvent), ElementsAre(HasSubstr(tmp.file("missing.img"))));
     EXPECT_EQ(shell.Tree().Root()->Children.size(), before);
     ui.openFiles = {tmp.file("missing.dif")};
     shell.acLoadImg();
     EXPECT_EQ(ui.messages.size(), 2u);
+}
+
+// Search hits are recovered from the volume each was found on, with the bytes the image was
+// made with, and each hit's properties come from that volume.
+TEST_F(ShellTest, SearchHitsAreRecoveredAndDescribedThroughTheirOwnVolume) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS (partition 1)"));
+    app::SearchCriteria c;
+    c.Name = "*.jpg";
+    ui.search = c;
+    shell.acSearch();
+    ASSERT_EQ(shell.Selected(), shell.Tree().SearchResultsNode());
+    ASSERT_EQ(shell.Rows().size(), 3u);
+
+    SelectRow("_MG_0005.JPG");
+    const auto props = shell.Properties();
+    ASSERT_FALSE(props.empty());
+    EXPECT_EQ(props[0], (app::PropertyRow{"Name", "_MG_0005.JPG"}));
+
+    // Every hit, as Ctrl+A selects them.
+    shell.SetFocus(app::Focus::List);
+    ASSERT_TRUE(shell.SelectRows({0, 1, 2}));
+    ASSERT_TRUE(shell.Commands().Recover);
+    const auto dest = tmp.file("hits");
+    ui.folders = {dest};
+    shell.acRecover();
+    ASSERT_EQ(ui.summaries.size(), 1u);
+    EXPECT_EQ(ui.summaries[0].numRecovered, 3);
+    std::map<std::string, std::string> shas;
+    for (const auto& row : loadManifest(*fixture("demo.p1.manifest.tsv"))) shas[row.path] = row.sha256;
+    EXPECT_EQ(FileSha(std::filesystem::path(dest) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
+    EXPECT_EQ(FileSha(std::filesystem::path(dest) / "_MG_0005.JPG"), shas["/DCIM/100MEDIA/IMG_0005.JPG"]);
+    EXPECT_EQ(FileSha(std::filesystem::path(dest) / "Profile Picture.jpg"), shas["/Old Backups/Profile Picture.jpg"]);
+}
+
+// A recovery shows the whole: files done of files to do with the file's name, bytes done of
+// bytes to do, and a bar that only moves forward. A stop says so in the log and the summary.
+TEST_F(ShellTest, RecoveryProgressIsThatOfTheWholeAndAStopSaysSo) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS (partition 1)"));
+    std::int64_t mediaBytes = 0;
+    int mediaFiles = 0;
+    for (const auto& row : loadManifest(*fixture("demo.p1.manifest.tsv"))) {
+        if (row.type == "file" && row.path.starts_with("/DCIM/")) {
+            mediaBytes += static_cast<std::int64_t>(row.size);
+            ++mediaFiles;
+        }
+    }
+    ASSERT_EQ(mediaFiles, 5);
+    SelectRow("DCIM");
+    ui.folders = {tmp.file("whole")};
+    ui.progress.clear();
+    shell.acRecover();
+    ASSERT_EQ(ui.summaries.size(), 1u);
+    EXPECT_EQ(ui.summaries[0].outcome, app::RecoveryOutcome::Done);
+    EXPECT_EQ(ui.summaries[0].Destination, tmp.file("whole"));
+    std::vector<std::string> recovering;
+    for (const auto& t : ui.statusTexts) {
+        if (t.starts_with("Recovering ")) recovering.push_back(t);
+    }
+    ASSERT_EQ(recovering.size(), 5u);
+    const std::string total = storage::FormatSize(mediaBytes);
+    EXPECT_THAT(recovering.front(), StartsWith("Recovering 1 of 5: "));
+    EXPECT_THAT(recovering.front(), ::testing::EndsWith("(0  B of " + total + ")"));
+    EXPECT_THAT(recovering.back(), StartsWith("Recovering 5 of 5: "));
+    ASSERT_FALSE(ui.progress.empty());
+    EXPECT_TRUE(std::is_sorted(ui.progress.begin(), ui.progress.end())) << "the bar went back";
+    EXPECT_EQ(ui.progress.back(), 100);
+    EXPECT_THAT(Lines(app::kRecoverEvent), Contains("Recovery finished: Processed Files: 5, Recovered Files: 5, Failed Files: 0"));
+
+    // Stopped while the second file starts: that one is cut short, three are never begun.
+    const auto stopped = tmp.file("stopped");
+    ui.folders = {stopped};
+    int started = 0;
+    ui.onStatus = [&](const std::string& text) {
+        if (text.starts_with("Recovering ") && ++started == 2) shell.acStop();
+    };
+    shell.acRecover();
+    ui.onStatus = nullptr;
+    ASSERT_EQ(ui.summaries.size(), 2u);
+    const auto& s = ui.summaries[1];
+    EXPECT_EQ(s.outcome, app::RecoveryOutcome::Stopped);
+    int written = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(stopped)) written += e.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(written, 1) << "only the file finished before the stop is kept";
+    EXPECT_EQ(Lines(app::kRecoverEvent).back(),
+              "Recovery stopped by the user after 2 of 5 files: 1 recovered, 1 failed, 3 not processed");
+    EXPECT_FALSE(shell.ActionInProgress());
+    EXPECT_FALSE(shell.Commands().Stop);
+}
+
+// The folder picker opens in the home folder the first time and where the last recovery
+// went after that, which the configuration keeps; a folder that cannot be written is named,
+// with the system's reason, before anything is recovered.
+TEST_F(ShellTest, RecoveryDestinationIsRememberedAndCheckedForWriting) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    Scan(Child(disk, "PHOTOS (partition 1)"));
+    int saves = 0;
+    shell.OnConfigChanged = [&] { ++saves; };
+    SelectRow("Documents");
+    const auto first = tmp.file("first");
+    ui.folders = {first};
+    shell.acRecover();
+    ASSERT_EQ(ui.folderInitialDirs.size(), 1u);
+    EXPECT_EQ(ui.folderInitialDirs[0], platform::HomeDirectory());
+    EXPECT_NE(ui.folderInitialDirs[0], std::filesystem::current_path().string());
+    EXPECT_EQ(config.RecoverFolder, first);
+    EXPECT_EQ(saves, 1);
+
+    // Under /proc nothing can be created.
+    const std::string unwritable = "/proc/brenvale-no-such-folder";
+    ui.folders = {unwritable};
+    shell.acRecover();
+    ASSERT_EQ(ui.folderInitialDirs.size(), 2u);
+    EXPECT_EQ(ui.folderInitialDirs[1], first);
+    EXPECT_EQ(ui.summaries.size(), 1u) << "no summary for a recovery that could not begin";
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages.back().first, app::MessageKind::Error);
+    EXPECT_THAT(ui.messages.back().second, HasSubstr(unwritable));
+    EXPECT_THAT(ui.messages.back().second, HasSubstr(std::strerror(ENOENT)));
+    EXPECT_THAT(Lines(app::kRecoverEvent).back(), HasSubstr(unwritable));
+    EXPECT_EQ(config.RecoverFolder, first) << "a folder that took no file is not remembered";
+    EXPECT_EQ(saves, 1);
+}
+
+// A lost-partition search says what it found, and says so when it found nothing.
+TEST_F(ShellTest, PartitionSearchSaysWhatItFound) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    ASSERT_TRUE(shell.SelectNode(disk));
+    shell.SetFocus(app::Focus::Tree);
+    config.PartiCheckpointPath = tmp.file("parti_scan.prc");
+    shell.acPartiScan();
+    // Every volume of the demo disk is listed in its table.
+    EXPECT_EQ(Lines(app::kPartitionScanEvent).back(), "No lost partitions found");
+    EXPECT_EQ(shell.StatusPanels()[1], "No lost partitions found");
+    EXPECT_TRUE(Child(disk, "Lost Partitions")->Children.empty());
+}
+
+// "Load Drive Image" offers every kind of image at once and any file; a file with neither a
+// partition table nor a volume is loaded with a note that says so.
+TEST_F(ShellTest, LoadDriveImageFiltersAndTheNoteForAnEmptyImage) {
+    const auto zeros = tmp.file("zeros.img");
+    { std::ofstream create(zeros); }
+    std::filesystem::resize_file(zeros, 1 << 20);
+    ui.openFiles = {zeros};
+    shell.acLoadImg();
+    ASSERT_EQ(ui.openFilters.size(), 1u);
+    EXPECT_THAT(ui.openFilters[0], StartsWith("Drive images (*.dif *.img *.dd *.raw *.bin)|"));
+    EXPECT_THAT(ui.openFilters[0], ::testing::EndsWith("|All files (*)|*"));
+    TreeNode* image = Child(shell.Tree().Root(), "zeros.img");
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_THAT(Lines(app::kLoadImageEvent), Contains(HasSubstr("\"zeros.img\" holds no partition table and no volume")));
+}
+
+// The paths the window shows use "/": the event log, the "Directory" column and the path bar.
+TEST_F(ShellTest, PathsUseSlashes) {
+    REQUIRE_IMAGE(disk, "demo.img");
+    TreeNode* photos = Child(disk, "PHOTOS (partition 1)");
+    Scan(photos);
+    shell.DoubleClickRow(RowOf("DCIM"));
+    shell.DoubleClickRow(RowOf("100MEDIA"));
+    EXPECT_EQ(app::NodePath(shell.Selected()), "demo.img/PHOTOS (partition 1)/DCIM/100MEDIA");
+    app::PathBarModel bar;
+    bar.SetNodes(shell.PathNodes());
+    EXPECT_EQ(bar.PathText(), "My Computer/demo.img/PHOTOS (partition 1)/DCIM/100MEDIA");
+    // The filter still finds hits by their folder.
+    shell.SelectNode(photos);
+    app::SearchCriteria c;
+    c.Name = "*";
+    ui.search = c;
+    shell.acSearch();
+    shell.SetFilterText("100media");
+    EXPECT_THAT(Captions(), ::testing::UnorderedElementsAre("_MG_0003.JPG", "_MG_0005.JPG"));
 }
 
 // A recovery destination on the disk being read is refused, and the picker opens again
@@ -543,7 +739,7 @@ TEST(ShellDestination, DestinationOnTheSourceIsRefusedUntilAnotherIsPicked) {
     ui.folders = {onSource, onSource, elsewhere};
     shell.acRecover();
 
-    EXPECT_THAT(ui.folderInitialDirs, ElementsAre("", onSource, onSource));
+    EXPECT_THAT(ui.folderInitialDirs, ElementsAre(platform::HomeDirectory(), onSource, onSource));
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_THAT(ui.messages[0].second, StartsWith("The folder you selected is on the drive being recovered."));
     EXPECT_FALSE(std::filesystem::exists(tmp.file("mounted")));

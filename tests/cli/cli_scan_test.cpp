@@ -195,7 +195,7 @@ TEST(FixtureScan, WritesTheStartAndEndLinesToTheEventLog) {
     const auto bytes = ReadWholeFile(log);
     const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     EXPECT_THAT(text, ::testing::HasSubstr("Standard Scan"));
-    EXPECT_THAT(text, ::testing::HasSubstr("Starting scan \"" + image.string() + "\\Partition 2\""));
+    EXPECT_THAT(text, ::testing::HasSubstr("Starting scan \"" + image.string() + "/Partition 2\""));
     EXPECT_THAT(text, ::testing::HasSubstr("Scan progress completed"));
 }
 

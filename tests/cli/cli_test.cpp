@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 
 #include <nlohmann/json.hpp>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "cli/cli_app.h"
@@ -201,6 +203,31 @@ TEST_F(CliTest, SourcesListsDrivesAndVolumes) {
     const auto text = Run({"sources"});
     EXPECT_THAT(text.out, HasSubstr("drive:0  /dev/sdq  Thumb  50 KB     512  yes"));
     EXPECT_THAT(text.out, HasSubstr("volume:1  /dev/sdq1  /media/thumb  FAT16"));
+}
+
+// A disk `sources` cannot open is named with the system's reason; "needs root" is said only
+// to a user who is not root and was refused for want of rights.
+TEST_F(CliTest, SourcesSaysWhyADiskCouldNotBeOpened) {
+    os.whole = {BlockDevice("sda")};
+    struct Case {
+        bool root;
+        int error;
+        std::string line;
+    };
+    const Case cases[] = {
+        {true, EPERM, "brenvale-cli: Cannot open /dev/sda: " + std::string(std::strerror(EPERM)) + "\n"},
+        {false, EACCES,
+         "brenvale-cli: Cannot open /dev/sda: " + std::string(std::strerror(EACCES)) + " (reading disks needs root)\n"},
+        {false, EIO, "brenvale-cli: Cannot open /dev/sda: " + std::string(std::strerror(EIO)) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        os.root = c.root;
+        os.openErrors["/dev/sda"] = c.error;
+        const auto r = Run({"sources"});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.err, c.line);
+    }
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     window.show();
     Settle();
 
-    app::TreeNode* photos = Find(window.shell().Tree().Root(), "PHOTOS ( )");
+    app::TreeNode* photos = Find(window.shell().Tree().Root(), "PHOTOS (partition 1)");
     if (!photos || !window.selectNode(photos)) return 1;
     window.tree()->setFocus();
     Settle();

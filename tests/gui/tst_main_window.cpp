@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -19,6 +20,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 #include <thread>
 
 #include "app/list_filter.h"
@@ -44,6 +47,9 @@ public:
     std::vector<app::RecoverySummary> summaries;
     std::vector<std::pair<app::MessageKind, QString>> messages;
     std::atomic<int> slowPumpMs{0};
+    std::optional<app::SearchCriteria> search;
+    // Runs while the folder picker or the summary is open, as the user would look at the window.
+    std::function<void()> whileDialogOpen;
 
     void Pump() override {
         if (slowPumpMs && QThread::currentThread() != thread()) {
@@ -52,11 +58,18 @@ public:
     }
 
 protected:
-    std::optional<std::string> doChooseFolder(const QString&, const QString&) override { return take(folders); }
+    std::optional<std::string> doChooseFolder(const QString&, const QString&) override {
+        if (whileDialogOpen) whileDialogOpen();
+        return take(folders);
+    }
+    std::optional<app::SearchCriteria> doAskSearch() override { return search; }
     std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&) override {
         return take(saveFiles);
     }
-    void doShowRecoverySummary(const app::RecoverySummary& s) override { summaries.push_back(s); }
+    void doShowRecoverySummary(const app::RecoverySummary& s) override {
+        if (whileDialogOpen) whileDialogOpen();
+        summaries.push_back(s);
+    }
     void doShowMessage(app::MessageKind kind, const QString& text, const QString&) override {
         messages.emplace_back(kind, text);
     }
@@ -184,7 +197,7 @@ private slots:
         QVERIFY(disk);
         QStringList children;
         for (int i = 0; i < disk->childCount(); ++i) children << disk->child(i)->text(0);
-        QCOMPARE(children, QStringList({"Total Disk Space", "PHOTOS ( )", "CAMERA ( )", "Windows ( )", "Lost Partitions"}));
+        QCOMPARE(children, QStringList({"Total Disk Space", "PHOTOS (partition 1)", "CAMERA (partition 2)", "Windows (partition 3)", "Lost Partitions"}));
         clickTreeItem(disk);
         QCOMPARE(captions(), children);
         QCOMPARE(w().listModel()->headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Serial"));
@@ -194,8 +207,8 @@ private slots:
     }
 
     void standardScanBrowseFilterSortAndRecover() {
-        scan("PHOTOS ( )");
-        QTreeWidgetItem* photos = item("PHOTOS ( )");
+        scan("PHOTOS (partition 1)");
+        QTreeWidgetItem* photos = item("PHOTOS (partition 1)");
         QCOMPARE(photos->childCount(), 3);
         QCOMPARE(photos->child(2)->text(0), QString("Old Backups"));
         QVERIFY(photos->isExpanded());
@@ -204,8 +217,10 @@ private slots:
         QVERIFY(w().statusPanel(3)->text().startsWith("Total "));
         QVERIFY(w().filterBox()->isVisible());
         QVERIFY(w().eventLogPage()->list()->topLevelItemCount() >= 2);
-        QCOMPARE(w().eventLogPage()->list()->topLevelItem(0)->text(0), QString("Standard Scan"));
-        QCOMPARE(property("Drive Name"), QString("PHOTOS ( )"));
+        // The image's loading, then the scan.
+        QCOMPARE(w().eventLogPage()->list()->topLevelItem(0)->text(0), QString("Load Image"));
+        QCOMPARE(w().eventLogPage()->list()->topLevelItem(1)->text(0), QString("Standard Scan"));
+        QCOMPARE(property("Drive Name"), QString("PHOTOS (partition 1)"));
         QCOMPARE(property("File System"), QString("FAT32"));
 
         // Browse down with double-clicks; deleted files are marked.
@@ -248,7 +263,7 @@ private slots:
         // Up twice, then the deleted folder with both its files.
         w().actUp->trigger();
         w().actUp->trigger();
-        QCOMPARE(w().tree()->currentItem()->text(0), QString("PHOTOS ( )"));
+        QCOMPARE(w().tree()->currentItem()->text(0), QString("PHOTOS (partition 1)"));
         clickRow(row("Old Backups"));
         const std::string dest2 = (tmp_.path() + "/folder").toStdString();
         ui_->folders = {dest2};
@@ -270,7 +285,7 @@ private slots:
     void longScanKeepsTheWindowResponsiveAndStops() {
         // Each NTFS record takes 20 ms to read, as on a slow disk.
         ui_->slowPumpMs = 20;
-        clickTreeItem(item("Windows ( )"));
+        clickTreeItem(item("Windows (partition 3)"));
         QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
 
         QElapsedTimer clock;
@@ -295,7 +310,7 @@ private slots:
 
         // Clicks on the tree are refused while the scan runs.
         QTreeWidgetItem* before = w().tree()->currentItem();
-        clickTreeItem(item("PHOTOS ( )"));
+        clickTreeItem(item("PHOTOS (partition 1)"));
         QCOMPARE(w().tree()->currentItem(), before);
 
         QElapsedTimer stopClock;
@@ -322,13 +337,145 @@ private slots:
         window_.reset();
         init();
         QCOMPARE(w().tree()->width(), 333);
-        scan("PHOTOS ( )");
+        scan("PHOTOS (partition 1)");
         QCOMPARE(w().list()->header()->sectionSize(0), 250);
         QCOMPARE(w().list()->header()->sectionSize(3), 110);
         w().list()->header()->resizeSection(1, 123);
         QVERIFY(w().close());
         QCOMPARE(config_.Splitter1, 333);
         QCOMPARE(QString::fromStdString(config_.Columns), QString("250,123,70,110,140,60"));
+    }
+
+    // Search for the deleted pictures, select every hit with Ctrl+A and recover them from the
+    // tool bar; then one hit through the list's context menu.
+    void searchHitsAreRecoveredFromTheToolBarAndTheContextMenu() {
+        scan("PHOTOS (partition 1)");
+        app::SearchCriteria c;
+        c.Name = "*.jpg";
+        ui_->search = c;
+        runAndWait(w().actSearch);
+        QCOMPARE(w().tree()->currentItem()->text(0), QString("Search Results"));
+        QCOMPARE(w().listModel()->rowCount(), 3);
+        w().list()->setFocus();
+        QTest::keyClick(w().list(), Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w().list()->selectionModel()->selectedRows().size(), 3);
+        QVERIFY(w().actRecover->isEnabled());
+        QCOMPARE(property("Name"), QString::fromStdString(w().listModel()->rows()[static_cast<std::size_t>(
+                                       w().list()->selectionModel()->selectedRows().front().row())].Caption));
+
+        const std::string dest = (tmp_.path() + "/hits").toStdString();
+        ui_->folders = {dest};
+        runAndWait(w().actRecover);
+        QCOMPARE(ui_->summaries.size(), std::size_t{1});
+        QCOMPARE(ui_->summaries[0].numRecovered, 3);
+        std::map<std::string, std::string> shas;
+        for (const auto& r : test::loadManifest(*test::fixture("demo.p1.manifest.tsv"))) shas[r.path] = r.sha256;
+        QCOMPARE(FileSha(std::filesystem::path(dest) / "_MG_0005.JPG"), shas["/DCIM/100MEDIA/IMG_0005.JPG"]);
+        QCOMPARE(FileSha(std::filesystem::path(dest) / "Profile Picture.jpg"), shas["/Old Backups/Profile Picture.jpg"]);
+
+        // The context menu's "Recover" on one hit.
+        clickRow(row("_MG_0003.JPG"));
+        const std::string dest2 = (tmp_.path() + "/one").toStdString();
+        ui_->folders = {dest2};
+        QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
+        QTimer::singleShot(50, [] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* a : menu->actions()) {
+                if (a->text() == "Recover") menu->setActiveAction(a);
+            }
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        const QModelIndex hit = w().listModel()->index(row("_MG_0003.JPG"), 0);
+        emit w().list()->customContextMenuRequested(w().list()->visualRect(hit).center());
+        QVERIFY(finished.wait(60000));
+        QCOMPARE(ui_->summaries.size(), std::size_t{2});
+        QCOMPARE(ui_->summaries[1].numRecovered, 1);
+        QCOMPARE(FileSha(std::filesystem::path(dest2) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
+    }
+
+    // Keyboard only: Enter offers the scan choice on an unscanned volume and starts the focused
+    // choice, Enter opens a folder of the list, Backspace goes up, and the shortcuts of Scan
+    // and Recover are on their actions.
+    void keyboardAlone() {
+        QVERIFY(!w().actScan->shortcut().isEmpty());
+        QVERIFY(!w().actRecover->shortcut().isEmpty());
+        QApplication::setActiveWindow(window_.get());
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+
+        clickTreeItem(item("PHOTOS (partition 1)"));
+        w().tree()->setFocus();
+        QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
+        bool focusShown = false;
+        test::whenModal<gui::ScanModeDialog>([&focusShown](gui::ScanModeDialog& d) {
+            focusShown = d.focusWidget() == d.choiceButton(0) && d.choiceButton(0)->styleSheet().contains(":focus");
+            QTest::keyClick(&d, Qt::Key_Return);
+        });
+        QTest::keyClick(w().tree(), Qt::Key_Return);
+        QVERIFY(finished.wait(60000));
+        QVERIFY(focusShown);
+        QCOMPARE(captions(), QStringList({"DCIM", "Documents", "Old Backups"}));
+        // After the scan the keyboard is back in the tree, where the command state looks (the
+        // window's focus widget: the offscreen platform may leave no window active after a dialog).
+        QTRY_COMPARE(w().focusWidget(), static_cast<QWidget*>(w().tree()));
+
+        w().list()->setFocus();
+        w().list()->setCurrentIndex(w().listModel()->index(row("DCIM"), 0));
+        QTest::keyClick(w().list(), Qt::Key_Return);
+        QCOMPARE(w().tree()->currentItem()->text(0), QString("DCIM"));
+        QTest::keyClick(w().tree(), Qt::Key_Backspace);
+        QCOMPARE(w().tree()->currentItem()->text(0), QString("PHOTOS (partition 1)"));
+
+        // Ctrl+R recovers the selected rows (shortcuts reach the active window).
+        QApplication::setActiveWindow(window_.get());
+        QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+        w().list()->setFocus();
+        clickRow(row("Documents"));
+        ui_->folders = {(tmp_.path() + "/keys").toStdString()};
+        QSignalSpy recovered(window_.get(), &gui::MainWindow::commandFinished);
+        QTest::keyClick(w().list(), Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(recovered.wait(60000));
+        QCOMPARE(ui_->summaries.size(), std::size_t{1});
+        QVERIFY(ui_->folders.empty());
+    }
+
+    // While the folder picker or the summary is open nothing runs: Stop is not offered.
+    void stopIsOffOnlyWhileSomethingRuns() {
+        scan("PHOTOS (partition 1)");
+        clickRow(row("Documents"));
+        std::vector<bool> stopDuringDialogs;
+        ui_->whileDialogOpen = [&] {
+            // The dialog runs on the window's thread: let the window show its state first.
+            QCoreApplication::processEvents();
+            stopDuringDialogs.push_back(w().actStop->isEnabled());
+        };
+        ui_->folders = {(tmp_.path() + "/stop").toStdString()};
+        runAndWait(w().actRecover);
+        ui_->whileDialogOpen = nullptr;
+        QCOMPARE(stopDuringDialogs, (std::vector<bool>{false, false}));  // the picker, then the summary
+        QVERIFY(!w().actStop->isEnabled());
+    }
+
+    // A lower panel saved at another scale never leaves the list a few rows tall, and columns
+    // shown for the first time are as wide as a larger font needs.
+    void layoutFitsTheWindowAndTheFont() {
+        config_.Splitter2 = 590;  // a height the configuration accepts, saved on a tall screen
+        window_.reset();
+        init();
+        w().resize(900, 600);
+        QTest::qWait(20);
+        QVERIFY2(w().list()->height() >= w().pages()->height() / 2,
+                 qPrintable(QString("list %1 px, pages %2 px").arg(w().list()->height()).arg(w().pages()->height())));
+
+        QFont large = w().list()->font();
+        large.setPointSize(large.pointSize() * 2);
+        w().list()->setFont(large);
+        w().list()->header()->setFont(large);
+        clickTreeItem(item("PHOTOS (partition 1)"));  // a folder list: a column set not shown yet
+        QHeaderView* header = w().list()->header();
+        for (int i = 0; i < w().listModel()->columnCount(); ++i) {
+            QVERIFY2(header->sectionSize(i) >= header->sectionSizeHint(i), qPrintable(QString("column %1").arg(i)));
+        }
     }
 
     void imageThatCannotBeOpenedIsReported() {

@@ -85,6 +85,13 @@ public:
         return *this;
     }
 
+    // A copy of sector `from` at `to`, as file systems keep a backup of their boot sector.
+    DiskBuilder& copySector(std::uint64_t from, std::uint64_t to) {
+        const auto src = sector(from);
+        std::memmove(sector(to).data(), src.data(), s_);
+        return *this;
+    }
+
     // A protective MBR, a GPT header at sector 1 and an entry array at `array`.
     DiskBuilder& gptHeader(std::uint64_t array, std::uint32_t count, std::uint32_t entrySize) {
         entry(0, 0, 0xEE, 1, 0xFFFFFFFF);

@@ -5,9 +5,11 @@
 
 #include "partitions/disk_builder.h"
 #include "partitions/lost_partitions.h"
+#include "partitions/parti_checkpoint.h"
 #include "partitions/physical_drv.h"
 #include "storage/device_test_util.h"
 #include "storage/fs_types.h"
+#include "support/temp_dir.h"
 
 namespace brenvale::test {
 namespace {
@@ -144,6 +146,91 @@ TEST_F(LostSearchTest, RestoredRecordsJoinTheResults) {
     ASSERT_EQ(d.DetectLostParti(&d.Partition, 0, 20480, false), partitions::kSearchDone);
     EXPECT_THAT(Starts(), ::testing::ElementsAre(300, 9000)) << "the one found again is not doubled";
     EXPECT_TRUE(d.ResumeLostParts.empty());
+}
+
+// A volume as the search found it: where it starts, what the image holds of it, what it claims.
+struct FoundVolume {
+    std::int64_t start, size, claimed;
+    friend bool operator==(const FoundVolume&, const FoundVolume&) = default;
+    friend std::ostream& operator<<(std::ostream& os, const FoundVolume& v) {
+        return os << v.start << "+" << v.size << " (claims " << v.claimed << ")";
+    }
+};
+
+// Live FAT32 and NTFS volumes with their backup boot sectors, and lost volumes with theirs: a
+// search stopped at any batch and resumed finds exactly what one uninterrupted search finds,
+// whether it resumes in the same object, from a checkpoint file, or from an older checkpoint
+// that does not hold the fingerprint.
+TEST(LostSearchResume, ResumedSearchFindsWhatAnUninterruptedOneFinds) {
+    constexpr std::uint64_t kSectors = 400000;  // 196 batches of 2048 sectors
+    DiskBuilder b(kSectors);
+    // FAT32 volumes have enough clusters to be FAT32. The live one's backup (6 sectors on) lies
+    // in the next batch.
+    b.entry(0, 0, 0x0B, 4094, 70000).fat32(4094, 70000, 0xF32).copySector(4094, 4100);
+    b.entry(0, 1, 0x07, 80000, 50000).ntfs(80000, 50000, 0x1EAF).copySector(80000, 129999);
+    b.entry(0, 2, 0x83, 130000, static_cast<std::uint32_t>(kSectors - 130000));
+    // Lost: an NTFS volume with its backup, a FAT32 volume whose backup crosses a batch, and an
+    // NTFS volume that claims more than the image holds.
+    b.ntfs(150000, 30000, 0x7).copySector(150000, 179999);
+    b.fat32(200702, 70000, 0x8).copySector(200702, 200708);
+    b.ntfs(380000, 60000, 0x9);
+    const std::vector<std::int64_t> want = {150000, 200702, 380000};
+
+    const auto found = [](const TPhysicalDrv& d) {
+        std::vector<FoundVolume> out;
+        for (const TPartition* p : d.LostPartitionList) out.push_back({PartitionStart(p), PartitionSize(p), p->ClaimedSectCount});
+        return out;
+    };
+    platform::fake::FakePlatform os;
+    os.addDisk("/img/backups.img", b.bytes(), 512, false);
+    const auto open = [&] {
+        auto d = std::make_unique<TPhysicalDrv>(os, "/img/backups.img");
+        d->LostPartitionList.clear();  // only the full search counts
+        return d;
+    };
+    auto whole = open();
+    ASSERT_EQ(whole->DetectLostParti(&whole->Partition, 0, kSectors, false), partitions::kSearchDone);
+    const auto uninterrupted = found(*whole);
+    std::vector<std::int64_t> starts;
+    for (const auto& f : uninterrupted) starts.push_back(f.start);
+    ASSERT_EQ(starts, want);
+    EXPECT_EQ(uninterrupted.back().claimed, 60000) << "the last volume passes the image's end";
+
+    enum class Resume { SameObject, CheckpointFile, OlderCheckpoint };
+    test::TempDir dir;
+    // Batches that hold the FAT32 backups (2, 98), the NTFS backups (63, 87), and others.
+    for (const int stopBatch : {1, 2, 3, 40, 63, 64, 87, 88, 97, 98, 120, 190, 195}) {
+        for (const Resume how : {Resume::SameObject, Resume::CheckpointFile, Resume::OlderCheckpoint}) {
+            SCOPED_TRACE("stopped at batch " + std::to_string(stopBatch) + ", resumed " +
+                         std::to_string(static_cast<int>(how)));
+            auto d = open();
+            int batch = 0;
+            d->FOnPump = [&] {
+                if (batch++ == stopBatch) d->TerminateProgress();
+            };
+            ASSERT_EQ(d->DetectLostParti(&d->Partition, 0, kSectors, false), partitions::kSearchStopped);
+            ASSERT_EQ(d->ResumeCurrLBA, stopBatch * 2048);
+            d->FOnPump = nullptr;
+            if (how != Resume::SameObject) {
+                partitions::TPartiCheckpointData data;
+                data.SourceType = 2;
+                data.Blocks = static_cast<std::int64_t>(kSectors);
+                data.CurrLBA = d->ResumeCurrLBA;
+                data.LastPrint = how == Resume::CheckpointFile ? d->ResumeLastPrint : std::nullopt;
+                for (const TPartition* p : d->LostPartitionList) data.Partitions.push_back(*p);
+                const std::string file = dir.file("parti_scan.prc");
+                ASSERT_TRUE(partitions::SavePartiCheckpoint(file, data));
+                partitions::TPartiCheckpointData loaded;
+                ASSERT_EQ(partitions::LoadPartiCheckpoint(file, loaded), partitions::kPartiCheckpointLoaded);
+                d = open();
+                d->ResumeCurrLBA = loaded.CurrLBA;
+                d->ResumeLastPrint = loaded.LastPrint;
+                d->ResumeLostParts = std::move(loaded.Partitions);
+            }
+            ASSERT_EQ(d->DetectLostParti(&d->Partition, 0, kSectors, false), partitions::kSearchDone);
+            EXPECT_EQ(found(*d), uninterrupted);
+        }
+    }
 }
 
 TEST_F(LostSearchTest, DeviceFailureEndsTheSearch) {

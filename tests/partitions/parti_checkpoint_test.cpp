@@ -137,6 +137,7 @@ void ExpectHeaderEqual(const TPartiCheckpointData& got, const TPartiCheckpointDa
     EXPECT_EQ(got.CurrLBA, want.CurrLBA);
     EXPECT_EQ(got.RefFrame, want.RefFrame);
     EXPECT_EQ(got.RefPartiStart, want.RefPartiStart);
+    EXPECT_EQ(got.LastPrint, want.LastPrint);
 }
 
 // Something other than what any load produces, to show a failed load leaves nothing behind.
@@ -145,6 +146,7 @@ TPartiCheckpointData Stale() {
     d.SourceId = "stale";
     d.CurrLBA = 99;
     d.RefFrame = 1;
+    d.LastPrint = 0xDEAD;
     d.Partitions.push_back(Fat16Record(7));
     return d;
 }
@@ -178,6 +180,7 @@ public:
         u64(static_cast<std::uint64_t>(d.LBA)).u64(static_cast<std::uint64_t>(d.Blocks));
         u64(static_cast<std::uint64_t>(d.CurrLBA));
         if (version >= 2) u8(d.RefFrame).u64(static_cast<std::uint64_t>(d.RefPartiStart));
+        if (version >= 3) u8(d.LastPrint ? 1 : 0).u32(d.LastPrint.value_or(0));
         return u32(count);
     }
 
@@ -272,6 +275,7 @@ TEST(PartiCheckpoint, RoundTrip) {
         TPartiCheckpointData saved = ImageScan();
         saved.SourceId = c.sourceId;
         saved.Partitions = c.partitions;
+        if (!c.partitions.empty()) saved.LastPrint = 0x5EC0'0000u + static_cast<std::uint32_t>(c.partitions.size());
         const std::string file = dir.file("parti_scan.prc");
         ASSERT_TRUE(SavePartiCheckpoint(file, saved));
 
@@ -296,13 +300,14 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
     labelled.VolLabel = "Ab";
     labelled.Children.clear();
     d.Partitions = {labelled, Fat16Record(4096)};
+    d.LastPrint = 0x1A2B3C4D;
     const std::string file = dir.file("c.prc");
     ASSERT_TRUE(SavePartiCheckpoint(file, d));
     const auto bytes = test::ReadWholeFile(file);
     const Bytes b(bytes);
 
     const std::size_t n = d.SourceId.size(), m = labelled.VolLabel.size();
-    const std::size_t r0 = 64 + n, r1 = r0 + 589 + m;
+    const std::size_t r0 = 69 + n, r1 = r0 + 589 + m;
     ASSERT_EQ(bytes.size(), r1 + 589);
 
     const std::string magic(reinterpret_cast<const char*>(bytes.data()), 8);
@@ -318,7 +323,7 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
     const auto u = [](std::int64_t v) { return static_cast<std::uint64_t>(v); };
     const std::uint8_t fat16Code = storage::kFsFat16, ntfsCode = storage::kFsNtfs;
     const Field fields[] = {
-        {"version", 8, 4, 2},
+        {"version", 8, 4, 3},
         {"SourceType", 12, 1, d.SourceType},
         {"n", 13, 4, n},
         {"DeviceNum", 17 + n, 1, d.DeviceNum},
@@ -329,7 +334,9 @@ TEST(PartiCheckpoint, SavedBytesSitAtTheirOffsets) {
         {"CurrLBA", 43 + n, 8, u(d.CurrLBA)},
         {"RefFrame", 51 + n, 1, d.RefFrame},
         {"RefPartiStart", 52 + n, 8, u(d.RefPartiStart)},
-        {"k", 60 + n, 4, 2},
+        {"LastPrint known", 60 + n, 1, 1},
+        {"LastPrint", 61 + n, 4, 0x1A2B3C4D},
+        {"k", 65 + n, 4, 2},
         {"DriveLetter", r0 + 0, 2, u'E'},
         {"m", r0 + 2, 4, m},
         {"Entry.PartiActive", r0 + 6 + m, 1, 0x80},
@@ -379,7 +386,7 @@ TEST(PartiCheckpoint, SaveReplacesAnOlderFileWhole) {
     d.SourceId.clear();
     d.Partitions = {Fat16Record(100)};
     ASSERT_TRUE(SavePartiCheckpoint(file, d));
-    EXPECT_EQ(std::filesystem::file_size(file), 64u + 589u);
+    EXPECT_EQ(std::filesystem::file_size(file), 69u + 589u);
     TPartiCheckpointData loaded;
     EXPECT_EQ(LoadPartiCheckpoint(file, loaded), kPartiCheckpointLoaded);
     EXPECT_EQ(loaded.Partitions.size(), 1u);
@@ -434,6 +441,44 @@ TEST(PartiCheckpoint, VersionOneHasNoReferenceFields) {
     EXPECT_EQ(LoadPartiCheckpoint(file, loaded), kPartiCheckpointInvalid);
 }
 
+// Version 2 has no fingerprint (the search looks it up again); version 3 says whether it has one.
+TEST(PartiCheckpoint, FingerprintByVersion) {
+    test::TempDir dir;
+    TPartiCheckpointData d = ImageScan();
+    d.LastPrint = 0xCAFE0001;
+    const struct {
+        const char* name;
+        std::uint32_t version;
+        std::optional<std::uint32_t> print;
+        int want;
+    } cases[] = {
+        {"version 2", 2, std::nullopt, kPartiCheckpointLoaded},
+        {"version 3 with a fingerprint", 3, 0xCAFE0001, kPartiCheckpointLoaded},
+        {"version 3 without one", 3, std::nullopt, kPartiCheckpointLoaded},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPartiCheckpointData written = d;
+        written.LastPrint = c.print;
+        FileBuilder f;
+        f.header(c.version, written, 1).record(Fat16Record(2048));
+        const std::string file = dir.file("f.prc");
+        test::WriteWholeFile(file, f.data);
+        TPartiCheckpointData loaded = Stale();
+        ASSERT_EQ(LoadPartiCheckpoint(file, loaded), c.want);
+        EXPECT_EQ(loaded.LastPrint, c.print);
+        EXPECT_EQ(loaded.Partitions.size(), 1u);
+    }
+    // The flag byte is 0 or 1; anything else is damage.
+    FileBuilder f;
+    f.header(3, d, 0);
+    f.data[60 + d.SourceId.size()] = std::byte{2};
+    const std::string file = dir.file("bad.prc");
+    test::WriteWholeFile(file, f.data);
+    TPartiCheckpointData loaded;
+    EXPECT_EQ(LoadPartiCheckpoint(file, loaded), kPartiCheckpointInvalid);
+}
+
 TEST(PartiCheckpoint, DamagedFilesAreInvalid) {
     // A valid file: header of 64 + 7 bytes, one record with a 100-byte label (689 bytes).
     TPartiCheckpointData d = ImageScan();
@@ -459,7 +504,7 @@ TEST(PartiCheckpoint, DamagedFilesAreInvalid) {
         {"magic only", cut(8)},
         {"wrong magic", [](std::vector<std::byte>& b) { b[7] = std::byte{'2'}; }},
         {"version 0", set32(8, 0)},
-        {"version 3", set32(8, 3)},
+        {"version 4", set32(8, 4)},
         {"header cut short", cut(40)},
         {"record count cut short", cut(kCount + 2)},
         {"count claims more records than the file holds", set32(kCount, 2)},

@@ -122,6 +122,7 @@ FakeDisk& FakePlatform::addDisk(const std::string& path, std::vector<std::byte> 
 }
 
 OpenResult FakePlatform::openReadOnly(const std::string& path) {
+    if (const auto refused = openErrors.find(path); refused != openErrors.end()) return {nullptr, refused->second};
     auto it = disks_.find(path);
     if (it == disks_.end()) return {nullptr, ENOENT};
     FakeDisk& d = *it->second;

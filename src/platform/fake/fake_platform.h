@@ -54,12 +54,15 @@ public:
     std::vector<BlockDeviceInfo> whole;  // what wholeDisks() reports
     std::vector<BlockDeviceInfo> parts;  // what partitions() reports
     std::map<std::string, std::vector<DiskExtent>> extents;  // pathDiskExtents by path prefix
+    std::map<std::string, int> openErrors;  // paths whose open fails with this errno
+    bool root = false;                       // what runningAsRoot() says
 
     std::vector<BlockDeviceInfo> wholeDisks() override { return whole; }
     std::vector<BlockDeviceInfo> partitions() override { return parts; }
     OpenResult openReadOnly(const std::string& path) override;
     std::vector<DiskExtent> pathDiskExtents(const std::string& path) override;
     std::uint32_t tickCount() override { return now; }
+    bool runningAsRoot() override { return root; }
 
     void advance(std::uint32_t ms) { now += ms; }
     std::uint32_t now = 1000;

@@ -1,5 +1,7 @@
 #include "platform/linux/linux_platform.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -214,6 +216,8 @@ std::vector<DiskExtent> LinuxPlatform::pathDiskExtents(const std::string& path) 
     walk.fromPath(path, 0);
     return walk.take();
 }
+
+bool LinuxPlatform::runningAsRoot() { return ::geteuid() == 0; }
 
 std::unique_ptr<Platform> makeLinuxPlatform() { return std::make_unique<LinuxPlatform>(); }
 

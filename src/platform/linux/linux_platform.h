@@ -27,6 +27,7 @@ public:
     OpenResult openReadOnly(const std::string& path) override;
     std::vector<DiskExtent> pathDiskExtents(const std::string& path) override;
     std::uint32_t tickCount() override;
+    bool runningAsRoot() override;
 
 private:
     class ExtentWalk;

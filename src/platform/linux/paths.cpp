@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,6 +12,12 @@ std::string ExecutableDirectory() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
     return ec ? std::string{} : exe.parent_path().string();
+}
+
+std::string HomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home == '/') return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir == '/') return pw->pw_dir;
+    return {};
 }
 
 std::string DataDirectory() {
