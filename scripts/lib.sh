@@ -10,7 +10,7 @@ export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
 BASE_PACKAGES=(g++ cmake ninja-build ccache pkg-config python3 liburing-dev libfmt-dev nlohmann-json3-dev libcli11-dev
     libpugixml-dev libarchive-dev zlib1g-dev libbz2-dev dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk gdisk util-linux
     gzip bzip2 tar gcab fastjar libarchive-tools python3-docx python3-openpyxl imagemagick libimage-exiftool-perl)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev assimp-utils python3-ezdxf)
 # The desktop program (libgl-dev: Qt's CMake files look for the OpenGL headers) and its
 # screenshots (xvfb).
 GUI_PACKAGES=(qt6-base-dev qt6-image-formats-plugins libgl-dev xvfb xauth)
