@@ -69,7 +69,9 @@ int ParseMdb(ScanContext& ctx, Bytes data, TFoundFile& hit) {
 }
 
 void MdbAtEnd(ScanContext&, TFoundFile& hit) {
-    hit.Size = kUnknownSize;
+    // Every page up to the end of the disk was one: the database ends with the disk. A hit
+    // that has not got past its header page has no length.
+    if (hit.Size <= hit.ExtraData1) hit.Size = kUnknownSize;
     classify(hit);
 }
 

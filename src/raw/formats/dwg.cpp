@@ -93,7 +93,10 @@ std::int64_t measureLocators(Bytes d) {
         if (!storage::fits(d, at, kLocatorSize) || storage::u8(d, at) == 0) break;
         const std::uint32_t start = le32(d, at + 1);
         const std::uint32_t stop = le32(d, at + 5);
-        if (start < kFirstSection || start >= stop || stop > d.size()) break;
+        if (start < kFirstSection || start >= stop) break;
+        // A section that runs past the data: the end is not in view, and the sections before
+        // it would only give a piece of the drawing.
+        if (stop > d.size()) return 0;
         end = std::max<std::int64_t>(end, stop);
     }
     return end;
