@@ -37,6 +37,7 @@ constexpr std::int64_t kPageHeader = 32;
 
 // 2007.
 constexpr std::int64_t kR2007Least = 8192;
+constexpr std::uint64_t kR2007Most = 536870912;  // the most recovery reads of a drawing
 
 // R13 to 2000.
 constexpr std::size_t kLocators = 21;
@@ -76,10 +77,11 @@ std::int64_t measureR2007(Bytes d) {
             const std::uint64_t u = be64(d, a + 8);
             const std::uint64_t w = be64(d, k);
             // Unsigned arithmetic wraps by design: a wrong guess lands out of range.
+            // The first guess a drawing could end at decides; when it lies past the data the
+            // end is not in view (a later guess that happens to fall inside would be noise).
             for (const std::uint64_t guess : {(u ^ w) - v, u ^ (w - v), (v ^ w) - u, v ^ (w - u)}) {
-                if (guess > static_cast<std::uint64_t>(kR2007Least) && guess < static_cast<std::uint64_t>(count)) {
-                    return static_cast<std::int64_t>(guess);
-                }
+                if (guess <= static_cast<std::uint64_t>(kR2007Least) || guess > kR2007Most) continue;
+                return guess < static_cast<std::uint64_t>(count) ? static_cast<std::int64_t>(guess) : 0;
             }
         }
     }
