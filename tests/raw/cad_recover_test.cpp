@@ -105,15 +105,16 @@ TEST_F(CadRecoverTest, UnknownLengthsAreMeasuredFromTheDevice) {
 
 // No end within what the device holds, or a type without a deeper measure: the default size.
 TEST_F(CadRecoverTest, OthersAreWrittenAtTheirDefaultSize) {
+    // After the last file: nothing up to the end of the device closes it.
     ByteVec noEnd = bytes("ISO-10303-21;\nHEADER;\n");
-    place(disk, 0, noEnd);
+    place(disk, 43800, noEnd);
     platform::fake::FakePlatform os2;
     os2.addDisk("cad2.img", disk, kSector, false);
     storage::TDevice device2(os2, "cad2.img");
     scan::TUndelete scan2(device2, record);
     sizes.DefaultSize[SizeIndex(5, 5)] = 9 * 512;
     sizes.DefaultSize[SizeIndex(5, 1)] = 5 * 512;
-    TFoundFile step = MakeHit(5, 5, "stp", 0);
+    TFoundFile step = MakeHit(5, 5, "stp", 43800);
     step.Size = kUnknownSize;
     EXPECT_FALSE(CadRecoverFile(scan2, step, (dest / "x.stp").string()));
     EXPECT_FALSE(std::filesystem::exists(dest / "x.stp"));
