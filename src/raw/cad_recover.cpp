@@ -32,6 +32,11 @@ constexpr std::string_view kStlEnd = "endsolid";
 constexpr std::size_t kDwgHeader = 256;
 constexpr std::size_t kDwgCopy = 92;
 constexpr std::size_t kDxfFirstEof = 4;
+// A binary DXF: its sentinel, and its last group (code 0 as two zero bytes after the previous
+// value's NUL, then "EOF" and its NUL).
+constexpr std::string_view kDxfBinaryStart = "AutoCAD Binary DXF";
+constexpr std::size_t kDxfBinaryHeader = 22;
+constexpr std::string_view kDxfBinaryEnd{"\0\0EOF\0", 6};
 
 enum class Kind { Blender, Dwg, Step, Stl, Dxf };
 
@@ -108,12 +113,25 @@ private:
     }
 
     std::int64_t dxf(formats::Bytes d) {
-        // Only what the last search could not see: the new bytes and the three before them.
-        const std::size_t from = from_ > 3 ? from_ - 3 : 0;
-        from_ = d.size();
-        const std::size_t p = formats::DxfLastEof(d.subspan(from));
-        if (p == 0 || from + p < kDxfFirstEof) return 0;
-        return static_cast<std::int64_t>(from + p + 3);
+        if (formats::AsText(d).starts_with(kDxfBinaryStart)) {
+            // No line "EOF" in it: the text rule would end it at the next text DXF's end.
+            from_ = std::max(from_, kDxfBinaryHeader);
+            const std::int64_t p = firstFrom(d, kDxfBinaryEnd);
+            return p < 0 ? 0 : p + static_cast<std::int64_t>(kDxfBinaryEnd.size());
+        }
+        // The first line "EOF" whose group code line before it is 0: the drawing's own end.
+        // The last one in what was read would be the end of some later drawing within the same
+        // 4 MiB, and a text whose value is "EOF" has another group code.
+        const std::string_view text = formats::AsText(d);
+        for (std::size_t p = text.find("\nEOF", from_); p != std::string_view::npos; p = text.find("\nEOF", p + 1)) {
+            if (p + 1 < kDxfFirstEof) continue;
+            const std::size_t lineStart = text.rfind('\n', p - 1);
+            const std::size_t codeAt = lineStart == std::string_view::npos ? 0 : lineStart + 1;
+            if (formats::Trimmed(text.substr(codeAt, p - codeAt), " \t\r") == "0") return static_cast<std::int64_t>(p + 4);
+        }
+        // "\nEO" at the end may be a marker cut by the end of the reading.
+        from_ = std::max(from_, text.size() >= 3 ? text.size() - 3 : 0);
+        return 0;
     }
 
     struct Walk {

@@ -38,6 +38,17 @@ ByteVec stlEndingAt(std::size_t markerAt) {
     return bytes(s + "endsolid big\n");
 }
 
+// A binary DXF: the sentinel, then groups of a 16-bit code and a NUL-terminated value.
+ByteVec binaryDxf() {
+    ByteVec v = bytes(std::string_view("AutoCAD Binary DXF\r\n\x1A\x00", 22));
+    for (auto [code, value] : {std::pair{0u, "SECTION"}, {2u, "ENTITIES"}, {0u, "LINE"}, {8u, "0"}, {0u, "ENDSEC"}, {0u, "EOF"}}) {
+        put16(v, code);
+        put(v, value);
+        put8(v, 0);
+    }
+    return v;
+}
+
 class CadRecoverTest : public ::testing::Test {
 protected:
     static constexpr std::uint64_t kSectors = 44000;  // some 21 MiB
@@ -59,9 +70,11 @@ protected:
             {100, 5, "stp", stepEndingAt(9 * 1024 * 1024)},
             {20000, 5, "stp", stepEndingAt(kPiece - 5)},   // the marker cut by the first piece's end
             {29000, 6, "stl", stlEndingAt(kPiece - 3)},    // "endsolid" cut likewise
-            {38000, 8, "dxf", bytes(dxfOf(300000))},
+            {38000, 8, "dxf", bytes(dxfOf(300000, "\n", "EOF"))},  // a text "EOF" first, another DXF soon after
             {39000, 9, "dwg", dwg},
             {43500, 0, "blend", blend32},  // 20-byte block headers: the second walk finds the end
+            {42000, 8, "dxf", binaryDxf()},  // ends at its "EOF" group, not at the text DXF after it
+            {42010, 8, "dxf", bytes(dxfOf(1000))},
         };
         for (const auto& f : files) place(disk, f.lba, f.bytes);
         os.addDisk("cad.img", disk, kSector, false);
@@ -95,7 +108,7 @@ TEST_F(CadRecoverTest, UnknownLengthsAreMeasuredFromTheDevice) {
         hit.Size = kUnknownSize;
         const std::string name = "C" + std::to_string(n++) + "." + f.ext;
         std::int64_t expected = static_cast<std::int64_t>(f.bytes.size());
-        if (f.minor == 8) --expected;  // a DXF ends with its "EOF", the line end left out
+        if (f.minor == 8 && f.bytes[0] != std::byte{'A'}) --expected;  // a text DXF ends with its "EOF", the line end left out
         ASSERT_TRUE(CadRecoverFile(*scan, hit, (dest / name).string()));
         const ByteVec got = test::ReadWholeFile(dest / name);
         ASSERT_EQ(static_cast<std::int64_t>(got.size()), expected);
