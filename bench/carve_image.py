@@ -6,7 +6,8 @@
 Writes real archives made by their own tools and libraries (zip through zipfile, also streamed so
 that the entries carry data descriptors; docx and xlsx when python-docx and openpyxl are there;
 jar through fastjar when it is there; tar in ustar and GNU formats; gzip and bzip2 at several
-levels; cab through gcab; RAR 4 with stored entries written here byte by byte) at random sector
+levels; cab through gcab; RAR 4 with stored entries written here byte by byte; CAD models exported
+by assimp and mbox files through mailbox) at random sector
 starts, not overlapping, until about half of the image is covered, and lists them in MANIFEST
 (offset, size, sha256, extension, first member). Everything that decides the layout comes from
 the seed; the bytes between the archives are left as they are.
@@ -274,6 +275,40 @@ def make_photo(g, work):
         return f.read(), kind.split("-")[0], ""
 
 
+def make_model(g, work):
+    # A height field of random size exported by assimp in one of the CAD formats the scan measures.
+    n = g.rng.randint(8, 60)
+    lines = [f"v {x} {y} {g.rng.random():.4f}" for y in range(n + 1) for x in range(n + 1)]
+    for y in range(n):
+        for x in range(n):
+            a = y * (n + 1) + x + 1
+            lines.append(f"f {a} {a + 1} {a + n + 2} {a + n + 1}")
+    obj = os.path.join(work, "model.obj")
+    with open(obj, "w") as f:
+        f.write("\n".join(lines) + "\n")
+    ext, fmt = g.rng.choice([("fbx", "fbx"), ("stl", "stl"), ("stp", "stp"), ("3ds", "3ds")])
+    out = os.path.join(work, "model." + ext)
+    subprocess.run(["assimp", "export", obj, out, "-f" + fmt], check=True, cwd=work, stdout=subprocess.DEVNULL)
+    with open(out, "rb") as f:
+        return f.read(), ext, ""
+
+
+def make_mbox(g, work):
+    import mailbox
+    path = os.path.join(work, "mail.mbox")
+    box = mailbox.mbox(path)
+    for i in range(g.rng.randint(1, 40)):
+        m = mailbox.mboxMessage()
+        m.set_from(f"user{g.rng.randint(1, 999)}@mail.example.org", __import__("time").gmtime(MTIME + i * 60))
+        m["Subject"] = f"Message {i}"
+        m.set_payload(g.text(g.rng.randint(200, 20000)).decode("ascii", "replace"))
+        box.add(m)
+    box.flush()
+    box.close()
+    with open(path, "rb") as f:
+        return f.read(), "mbox", ""
+
+
 def kinds():
     k = [
         (20, lambda g, w: make_zip(g, w, "deflated")),
@@ -292,6 +327,9 @@ def kinds():
         k.append((4, make_xlsx))
     if shutil.which("fastjar"):
         k.append((4, make_jar))
+    if shutil.which("assimp"):
+        k.append((6, make_model))
+    k.append((3, make_mbox))
     if SYSTEM_PICTURES:
         k.append((20, make_system_picture))
         k.append((20, make_photo))

@@ -11,7 +11,7 @@ BASE_PACKAGES=(g++ cmake ninja-build ccache pkg-config python3 liburing-dev libf
     libpugixml-dev libarchive-dev zlib1g-dev libbz2-dev dosfstools mtools exfatprogs exfat-fuse ntfs-3g fdisk gdisk util-linux
     gzip bzip2 tar gcab fastjar libarchive-tools python3-docx python3-openpyxl imagemagick libimage-exiftool-perl
     enscript ghostscript qpdf python3-xlwt python3-olefile wp2latex sleuthkit)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev assimp-utils python3-ezdxf)
 # The desktop program (libgl-dev: Qt's CMake files look for the OpenGL headers) and its
 # screenshots (xvfb).
 GUI_PACKAGES=(qt6-base-dev qt6-image-formats-plugins libgl-dev xvfb xauth)

@@ -75,8 +75,12 @@ bool RawRecoverFile(scan::TUndelete& scan, const SizeTables& sizes, const TFound
     const std::int64_t size = RawRecoverySize(aFile, sizes, device.Sectors() * bps, bps);
 
     const std::string dest = scan::UniqueDestName(ErasedFileName, DestPath);
-    // A picture of unknown length gets a deeper measure before the default size is taken.
+    // A picture or a CAD file of unknown length gets a deeper measure before the default size
+    // is taken.
     if (aFile.Size <= 0 && aFile.MajorType == 2 && RecoverGraphicFile(scan, sizes, aFile, dest)) {
+        return report(scan::kRecoverSuccessful);
+    }
+    if (aFile.Size <= 0 && aFile.MajorType == 5 && CadRecoverFile(scan, aFile, dest)) {
         return report(scan::kRecoverSuccessful);
     }
     // A file that fails is removed again (see DestFile).

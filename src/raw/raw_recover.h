@@ -49,6 +49,12 @@ void RecoverRawHead(scan::TUndelete& scan, const TFoundFile& aFile, std::int64_t
 bool RecoverGraphicFile(scan::TUndelete& scan, const SizeTables& sizes, const TFoundFile& aFile,
                         const std::string& DestFileName);
 
+// A CAD hit of unknown length (Blender, STEP, STL, DXF, DWG) measured on the device: read from
+// its first sector in pieces of 4 MiB, up to 512 MiB, until its end shows, and written to
+// DestFileName exactly to that end. False for the other CAD types, when no end shows, or when
+// the device stops delivering first.
+bool CadRecoverFile(scan::TUndelete& scan, const TFoundFile& aFile, const std::string& DestFileName);
+
 // The embedded preview of a camera file, or a JPEG itself, as bytes a decoder can open. False
 // when the hit has none, it is longer than 65,536 sectors or the device does not deliver it.
 bool RecoverThumbnail(scan::TUndelete& scan, const RawScan& raw, const TFoundFile& aFile, std::vector<std::byte>& Output);

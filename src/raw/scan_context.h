@@ -22,7 +22,11 @@ namespace brenvale::raw {
 // return, cut at the buffer's end) and the facts its classification needs from all of them,
 // so a ZIP of a million members costs no more than one of three.
 struct TArchiveFileInfo {
-    static constexpr std::size_t kNamesBytes = 56;
+    static constexpr std::size_t kNamesBytes = 55;
+    // Which of a Proteus project's two members ("PROJECT.XML", "ROOT.DSN") were met.
+    static constexpr std::uint8_t kProteusXml = 1;
+    static constexpr std::uint8_t kProteusDsn = 2;
+    static constexpr std::uint8_t kProteusBoth = 3;
     std::array<char, kNamesBytes> FileNames{};
     std::uint8_t NamesLength = 0;
     bool AnyName = false;
@@ -31,6 +35,7 @@ struct TArchiveFileInfo {
     bool WordDocument = false;         // "word/document.xml"
     bool ExcelWorkbook = false;        // "xl/workbook.xml"
     bool PowerPointPresentation = false;  // "ppt/presentation.xml"
+    std::uint8_t ProteusProject = 0;
 
     std::string_view Names() const { return {FileNames.data(), NamesLength}; }
     void AddName(std::string_view name);

@@ -13,6 +13,8 @@ void TArchiveFileInfo::AddName(std::string_view name) {
     if (name.find("word/document.xml") != std::string_view::npos) WordDocument = true;
     if (name.find("xl/workbook.xml") != std::string_view::npos) ExcelWorkbook = true;
     if (name.find("ppt/presentation.xml") != std::string_view::npos) PowerPointPresentation = true;
+    if (name == "PROJECT.XML") ProteusProject |= kProteusXml;
+    if (name == "ROOT.DSN") ProteusProject |= kProteusDsn;
     // The names listed stay whole: one that does not fit with its separator is left out.
     if (name.size() + 1 > kNamesBytes - NamesLength) return;
     std::copy(name.begin(), name.end(), FileNames.begin() + NamesLength);

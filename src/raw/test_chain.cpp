@@ -1,5 +1,6 @@
 #include "raw/test_chain.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -9,18 +10,18 @@ namespace {
 
 using namespace formats;
 
-// The rows without a test are the formats still to come; they keep their place so the order
-// of the chain, which decides which format wins a sector, never changes.
+// The order decides which format wins a sector: the CAD formats come first, a Proteus project
+// before the ZIP it is stored as.
 constexpr std::array<ChainRow, 36> kChain = {{
-    {"Blender", nullptr, nullptr, 0},
-    {"FBX", nullptr, nullptr, 0},
-    {"CATIA V5 part", nullptr, nullptr, 0},
-    {"STEP", nullptr, nullptr, 0},
-    {"STL", nullptr, nullptr, 0},
-    {"3D Studio", nullptr, nullptr, 0},
-    {"DXF", nullptr, nullptr, 0},
-    {"DWG", nullptr, nullptr, 0},
-    {"Proteus project", nullptr, nullptr, 0},
+    {"Blender", TestBlender, ParseBlender, 0},
+    {"FBX", TestFbx, ParseFbx, 0},
+    {"CATIA V5 part", TestCatia, ParseCatia, 0},
+    {"STEP", TestStep, ParseStep, 0},
+    {"STL", TestStl, ParseStl, 0},
+    {"3D Studio", Test3ds, Parse3ds, 0},
+    {"DXF", TestDxf, ParseDxf, 0},
+    {"DWG", TestDwg, ParseDwg, 0},
+    {"Proteus project", TestProteus, ParseProteus, 0},
     {"RAR", TestRar, ParseRar, 0},
     {"ZIP", TestZip, ParseZip, 0},
     {"GZIP", TestGzip, ParseCompressedStream, 0},
@@ -41,12 +42,12 @@ constexpr std::array<ChainRow, 36> kChain = {{
     {"Fuji RAF", TestRaf, nullptr, 0},
     {"TIFF and camera raw", TestTiff, ParseTiff, 0},
     {"Canon CR3", TestCr3, nullptr, 0},
-    {"PST", nullptr, nullptr, 0},
-    {"DBX", nullptr, nullptr, 0},
-    {"WAB", nullptr, nullptr, 0},
-    {"MBOX", nullptr, nullptr, 0},
-    {"MDB / ACCDB", nullptr, nullptr, 0},
-    {"Money", nullptr, nullptr, 0},
+    {"PST", TestPst, nullptr, 0},
+    {"DBX", TestDbx, nullptr, 0},
+    {"WAB", TestWab, ParseWab, 0},
+    {"MBOX", TestMbox, nullptr, 0},
+    {"MDB / ACCDB", TestMdb, ParseMdb, 0},
+    {"Money", TestMoney, nullptr, 0},
     {"Photoshop", TestPsd, nullptr, 0},
 }};
 
@@ -56,7 +57,7 @@ struct ContinuationRow {
     Continuation What;
 };
 
-constexpr std::array<ContinuationRow, 12> kContinuations = {{
+constexpr std::array<ContinuationRow, 25> kContinuations = {{
     {0, 0, {ParseRar, nullptr, EndMarker::None, false, false}},
     {0, 1, {ParseZip, ZipAtEnd, EndMarker::None, false, false}},
     {0, 2, {ParseCompressedStream, CompressedStreamAtEnd, EndMarker::None, false, true}},
@@ -69,6 +70,17 @@ constexpr std::array<ContinuationRow, 12> kContinuations = {{
     {2, 5, {ParsePng, nullptr, EndMarker::None, false, false}},
     {2, 6, {ParseTiff, nullptr, EndMarker::None, true, false}},
     {2, 17, {ParseX3f, nullptr, EndMarker::None, false, false}},
+    {3, 3, {ParseWab, nullptr, EndMarker::None, false, false}},
+    {4, 0, {ParseMdb, MdbAtEnd, EndMarker::None, false, false}},
+    {5, 0, {ParseBlender, nullptr, EndMarker::None, false, false}},
+    {5, 1, {ParseFbx, nullptr, EndMarker::None, false, false}},
+    {5, 2, {ParseCatia, nullptr, EndMarker::Catia, false, false}},
+    {5, 5, {ParseStep, nullptr, EndMarker::Step, false, false}},
+    {5, 6, {ParseStl, StlAtEnd, EndMarker::StlText, false, false}},
+    {5, 7, {Parse3ds, nullptr, EndMarker::None, false, false}},
+    {5, 8, {ParseDxf, nullptr, EndMarker::Dxf, false, false}},
+    {5, 9, {ParseDwg, nullptr, EndMarker::None, false, false}},
+    {5, 10, {ParseProteus, ZipAtEnd, EndMarker::None, false, false}},
 }};
 
 constexpr std::array<bool, 256> firstByteSet() {
@@ -119,6 +131,7 @@ bool Admitted(Bytes sector) {
     if (sector.empty()) return false;
     if (kFirstByteSet[std::to_integer<unsigned char>(sector[0])]) return true;
     if (sector.size() >= 262 && std::memcmp(sector.data() + 257, "ustar", 5) == 0) return true;
+    if (DxfHead(sector.first(std::min<std::size_t>(sector.size(), 16)))) return true;
     return LooksLikeV7Tar(sector);
 }
 

@@ -45,8 +45,9 @@ Continuation ContinuationOf(const TFoundFile& hit);
 // The bytes of each end marker.
 std::span<const std::byte> EndMarkerBytes(EndMarker kind);
 
-// Whether a sector is worth the test chain: its first byte starts some format, or it holds a
-// TAR header. Most sectors of a disk stop here.
+// Whether a sector is worth the test chain: its first byte starts some format, it holds a TAR
+// header, or it begins a text DXF (which may begin with spaces). Most sectors of a disk stop
+// here.
 bool Admitted(formats::Bytes sector);
 
 }  // namespace brenvale::raw

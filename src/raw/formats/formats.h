@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <span>
+#include <string_view>
 
 #include "raw/found_file.h"
 #include "raw/scan_context.h"
@@ -91,5 +92,69 @@ bool TestTiff(ScanContext& ctx, Bytes s, TFoundFile& hit);
 // A TIFF whose first directory lies past the batch that began it is walked when the scan
 // reaches that directory; every other TIFF hit is measured by its test.
 int ParseTiff(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// Outlook personal folders and Outlook Express folders (lengths from their headers), Windows
+// address books (a size field at 2,216) and mbox files (mail.cpp). MailAddressValid: the
+// check of an mbox file's sender address.
+bool TestPst(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestDbx(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool TestWab(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseWab(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestMbox(ScanContext& ctx, Bytes s, TFoundFile& hit);
+bool MailAddressValid(std::string_view text);
+
+// Access databases, walked page by page, and Money files (database.cpp).
+bool TestMdb(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseMdb(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void MdbAtEnd(ScanContext& ctx, TFoundFile& hit);
+bool TestMoney(ScanContext& ctx, Bytes s, TFoundFile& hit);
+
+// Blender files, walked block by block (blender.cpp). BlendWalk steps over the blocks of
+// `data` from the header at `from` with headers of `header` bytes: to the end of "ENDB", to a
+// block that cannot be one, or to the first header the data does not hold whole.
+struct BlendStep {
+    enum Code { kEnd, kFailed, kMore } code;
+    std::int64_t at;  // kEnd: the file's end; kMore: the next header; kFailed: the bad block
+};
+BlendStep BlendWalk(Bytes data, std::int64_t from, std::int64_t header, bool bigEndian);
+bool TestBlender(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseBlender(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// FBX: binary files walked over their top-level nodes to the end of the footer; text files
+// have no known length (fbx.cpp).
+bool TestFbx(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseFbx(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// Files that end with a closing text (cad_text.cpp): CATIA V5 parts, STEP, STL (a binary STL
+// whose header begins with "solid" is measured by its triangle count) and DXF. DxfHead: the
+// start of a text DXF, also what lets a sector into the test chain. DxfLastEof: where the
+// last line "EOF" of `data` begins, 0 when there is none.
+bool TestCatia(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseCatia(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestStep(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseStep(ScanContext& ctx, Bytes data, TFoundFile& hit);
+bool TestStl(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseStl(ScanContext& ctx, Bytes data, TFoundFile& hit);
+void StlAtEnd(ScanContext& ctx, TFoundFile& hit);
+bool DxfHead(Bytes head);
+bool TestDxf(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseDxf(ScanContext& ctx, Bytes data, TFoundFile& hit);
+std::size_t DxfLastEof(Bytes data);
+
+// 3D Studio (studio3d.cpp): the main chunk's length.
+bool Test3ds(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int Parse3ds(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// AutoCAD drawings (dwg.cpp). DwgMeasure: where the drawing in `data` ends by the structures
+// of its release, 0 when they do not show it within `data`; the copy of the 2010 header is
+// sought from `copySearchFrom` on (a later call need not search again what an earlier one did).
+bool DwgHeaderValid(Bytes data);
+std::int64_t DwgMeasure(Bytes data, std::size_t copySearchFrom);
+bool TestDwg(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseDwg(ScanContext& ctx, Bytes data, TFoundFile& hit);
+
+// Proteus projects: ZIP archives that hold "PROJECT.XML" and "ROOT.DSN" (zip.cpp).
+bool TestProteus(ScanContext& ctx, Bytes s, TFoundFile& hit);
+int ParseProteus(ScanContext& ctx, Bytes data, TFoundFile& hit);
 
 }  // namespace brenvale::raw::formats

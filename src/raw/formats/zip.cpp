@@ -204,7 +204,12 @@ SearchResult seekDescriptor(Bytes data, std::int64_t from, std::int64_t dataStar
 void classify(ScanContext& ctx, TFoundFile& hit) {
     const TArchiveFileInfo* info = ctx.Side.Archive(hit.Info);
     if (!info) return;
-    if (info->MetaInf) {
+    // A Proteus project is known by its two members, whichever test made the hit.
+    if (info->ProteusProject == TArchiveFileInfo::kProteusBoth) {
+        hit.MajorType = 5;
+        hit.MinorType = 10;
+        hit.SetExt("pdsprj");
+    } else if (info->MetaInf) {
         hit.SetExt("jar");
     } else if (info->FirstIsContentTypes) {
         auto become = [&](std::uint16_t minor, std::string_view ext) {
@@ -286,6 +291,27 @@ int ParseZip(ScanContext& ctx, Bytes data, TFoundFile& hit) {
 void ZipAtEnd(ScanContext& ctx, TFoundFile& hit) {
     hit.Size = kUnknownSize;
     classify(ctx, hit);
+}
+
+bool TestProteus(ScanContext&, Bytes s, TFoundFile& hit) {
+    if (s.size() < 64 || le32(s, 0) != kLocalHeader) return false;
+    // Both names within the first 64 KiB (or what the data holds of it).
+    const std::string_view d = AsText(s.first(std::min<std::size_t>(s.size(), 65535 + 11)));
+    if (d.find("PROJECT.XML") == std::string_view::npos || d.find("ROOT.DSN") == std::string_view::npos) return false;
+    hit = MakeHit(5, 10, "pdsprj");
+    return true;
+}
+
+int ParseProteus(ScanContext& ctx, Bytes data, TFoundFile& hit) {
+    // Walked and sized as the ZIP it is; the member names it holds make it a project again at
+    // the end. Named in the text but not among the members, it is the ZIP the ZIP test would
+    // have found, wherever a batch happened to cut the text the test looked at.
+    if (hit.MajorType == 5) {
+        hit.MajorType = 0;
+        hit.MinorType = 1;
+        hit.SetExt("zip");
+    }
+    return ParseZip(ctx, data, hit);
 }
 
 }  // namespace brenvale::raw::formats
