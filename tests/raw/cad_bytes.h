@@ -5,6 +5,7 @@
 
 #include <array>
 #include <string>
+#include <string_view>
 
 #include "archive_bytes.h"
 #include "picture_bytes.h"
@@ -194,6 +195,29 @@ inline std::string stlSolid(const std::string& name, std::size_t facets) {
 }
 
 // Binary STL whose 80-byte header begins with "solid": the triangle count at 80, 50 bytes each.
+// A DWG header of `version`: the version text, zeros to 12, a maintenance byte and the preview
+// address.
+inline ByteVec dwgHeaderOf(std::string_view version) {
+    ByteVec v = bytes(version);
+    padTo(v, 12);
+    put8(v, 1);
+    put32(v, 0x1C0);
+    return v;
+}
+
+// A DWG of 2010 or later: the 92 bytes at 144 (`copyBase`, `copyBase` + 1, ...) repeated at
+// `copyAt`, where the file ends after them.
+inline ByteVec dwgWithHeaderCopyOf(std::string_view version, unsigned copyBase, std::size_t copyAt) {
+    ByteVec v = dwgHeaderOf(version);
+    padTo(v, 144);
+    ByteVec copy;
+    for (unsigned i = 0; i < 92; ++i) put8(copy, copyBase + i);
+    append(v, copy);
+    padTo(v, copyAt, std::byte{0x25});
+    append(v, copy);
+    return v;
+}
+
 inline ByteVec stlBinaryOf(std::uint32_t triangles) {
     ByteVec v = bytes("solid made by a binary writer");
     padTo(v, 80, std::byte{' '});

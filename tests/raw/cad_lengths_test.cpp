@@ -95,13 +95,7 @@ TEST(CadLengths, StlEndingWithTheDisk) {
 
 // DWG releases, each measured by its own structures within the batch that holds it.
 std::vector<std::pair<const char*, ByteVec>> dwgCases() {
-    auto header = [](std::string_view version) {
-        ByteVec v = bytes(version);
-        padTo(v, 12);
-        put8(v, 1);
-        put32(v, 0x1C0);  // preview address
-        return v;
-    };
+    const auto header = dwgHeaderOf;
     std::vector<std::pair<const char*, ByteVec>> out;
     {  // R2000: section records (number, start, end) from offset 21
         ByteVec v = header("AC1015");
@@ -138,14 +132,7 @@ std::vector<std::pair<const char*, ByteVec>> dwgCases() {
         out.emplace_back("AC1021", v);
     }
     for (const char* version : {"AC1024", "AC1032"}) {  // 2010 and later: the copy at the end
-        ByteVec v = header(version);
-        padTo(v, 144);
-        ByteVec copy;
-        for (int i = 0; i < 92; ++i) put8(copy, static_cast<unsigned>(0x80 + i));
-        append(v, copy);
-        padTo(v, 0x2800, std::byte{0x25});
-        append(v, copy);
-        out.emplace_back(version, v);
+        out.emplace_back(version, dwgWithHeaderCopyOf(version, 0x80, 0x2800));
     }
     return out;
 }

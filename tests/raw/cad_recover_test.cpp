@@ -56,16 +56,7 @@ protected:
         storage::DeviceAborted = false;
         disk = noiseDisk(kSectors);
         ByteVec blend32 = blendOf(false, 40, 3000);
-        ByteVec dwg = bytes("AC1027");
-        padTo(dwg, 12);
-        put8(dwg, 1);
-        put32(dwg, 0x1C0);
-        padTo(dwg, 144);
-        ByteVec copy;
-        for (int i = 0; i < 92; ++i) put8(copy, static_cast<unsigned>(0x40 + i));
-        append(dwg, copy);
-        padTo(dwg, 1500000, std::byte{0x25});
-        append(dwg, copy);
+        ByteVec dwg = dwgWithHeaderCopyOf("AC1027", 0x40, 1500000);
         files = {
             {100, 5, "stp", stepEndingAt(9 * 1024 * 1024)},
             {20000, 5, "stp", stepEndingAt(kPiece - 5)},   // the marker cut by the first piece's end
