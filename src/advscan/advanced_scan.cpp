@@ -133,6 +133,14 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     VolumeStart = AdvSolveNtfsGeometry(Lists, SectorsPerClusNtfs, partitionBps, [this](const std::string& s) { diag(s); },
                                        callbacks.Progress);
     paths_.clear();
+    if (scan_.FileSystem() == 3) {
+        // The silent standard scan left its records unlinked: its folders, orphans and
+        // placeholder folders are made here, once the pass is over.
+        stage(kStageNtfsExtra);
+        scan_.AddAdditionalRecords();
+        stage(kStageNtfsLink);
+        scan_.LinkNtfsParents(nullptr);
+    }
 
     if (result.Outcome == PassOutcome::Stopped || stop) return kAdvStopped;
     Phase = 2;

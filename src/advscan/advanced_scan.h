@@ -31,6 +31,8 @@ inline constexpr int kAdvDeviceLost = 2;
 
 inline constexpr char kStageSortNtfs[] = "Advanced scan: sorting NTFS records...";
 inline constexpr char kStageNtfsGeometry[] = "Advanced scan: solving NTFS geometry...";
+inline constexpr char kStageNtfsExtra[] = "Advanced scan: rebuilding extra NTFS records...";
+inline constexpr char kStageNtfsLink[] = "Advanced scan: linking NTFS records to parents...";
 inline constexpr char kAdvancedExtra[] = "!!! Advanced Extra !!!";
 inline constexpr char kNtfsRoot[] = "NTFS Root";
 

@@ -229,7 +229,7 @@ void RegisterAdvScan(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("adv-scan", "Rebuild lost folders from the records found anywhere on the disk, and carve");
     auto args = std::make_shared<AdvScanArgs>();
     cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
-    AddVolumeSelector(cmd, args->selector);
+    AddVolumeSelector(cmd, args->selector, true);
     cmd->add_option("--from", args->from, "First sector to read (default: the volume's first)");
     cmd->add_option("--count", args->count, "Number of sectors to read");
     cmd->add_flag("--tree", args->tree, "Names indented by depth instead of paths");

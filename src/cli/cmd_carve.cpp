@@ -156,7 +156,7 @@ int runCarve(Context& ctx, CarveArgs a) {
     }
     if (!a.pick.empty() && a.destination.empty()) throw CliError(kExitUsage, "--pick needs --to");
     // Without a selector the whole disk is carved: files are found wherever they lie.
-    if (!a.selector.partition && !a.selector.lost) a.selector.wholeDisk = true;
+    if (!a.selector.any()) a.selector.wholeDisk = true;
     ScannedVolume v = OpenVolume(ctx, a.source, a.selector);
     scan::TUndelete& scan = *v.scan;
     storage::TDevice& device = scan.Device();
@@ -350,7 +350,7 @@ void RegisterCarve(CLI::App& app, Context& ctx) {
     auto* cmd = app.add_subcommand("carve", "Find files by their content, where no file system lists them any more");
     auto args = std::make_shared<CarveArgs>();
     cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
-    AddVolumeSelector(cmd, args->selector);
+    AddVolumeSelector(cmd, args->selector, true);
     cmd->add_option("--from", args->from, "First sector to scan (default: the volume's first)");
     cmd->add_option("--count", args->count, "Number of sectors to scan");
     cmd->add_option("--types", args->types, "Only list these extensions, comma-separated (see 'types')");

@@ -30,6 +30,14 @@ partitions::TPartition* SelectRecord(const partitions::TPhysicalDrv& drv, const 
         }
         return drv.LostPartitionList[*sel.lost - 1];
     }
+    if (sel.free) {
+        std::size_t seen = 0;
+        for (std::size_t i = 1; i < list.size(); ++i) {
+            if (RecordKind(drv, list[i]) == "free" && ++seen == *sel.free) return list[i];
+        }
+        throw CliError(kExitUsage, "--free " + std::to_string(*sel.free) + ": the disk has " + std::to_string(seen) +
+                                       " stretches of free space (see 'brenvale-cli partitions')");
+    }
     partitions::TPartition* only = nullptr;
     for (std::size_t i = 1; i < list.size(); ++i) {
         if (list[i]->BootSector.FileSystemType == storage::kFsUnknown) continue;

@@ -19,11 +19,14 @@ struct OpenedDrive {
 OpenedDrive OpenDrive(Context& ctx, const std::string& sourceArg);
 
 // Which record of a drive a command works on: --partition N (as `partitions` numbers them),
-// --lost N, --whole-disk, or, with none of them, the only volume of the drive.
+// --lost N, --free N (the N-th stretch of free space `partitions` lists), --whole-disk, or,
+// with none of them, the only volume of the drive.
 struct VolumeSelector {
     std::optional<std::size_t> partition;
     std::optional<std::size_t> lost;
+    std::optional<std::size_t> free;
     bool wholeDisk = false;
+    bool any() const { return partition || lost || free || wholeDisk; }
 };
 
 // The selected record; throws CliError(2) with a clear message when there is none.

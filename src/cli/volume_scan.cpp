@@ -49,12 +49,16 @@ void findLostPartitions(Context& ctx, partitions::TPhysicalDrv& drv) {
 
 }  // namespace
 
-void AddVolumeSelector(CLI::App* cmd, VolumeSelector& sel) {
+void AddVolumeSelector(CLI::App* cmd, VolumeSelector& sel, bool freeSpace) {
     auto* partition = cmd->add_option("--partition", sel.partition, "Volume N as 'partitions' numbers it");
     auto* lost = cmd->add_option("--lost", sel.lost, "Lost partition N, as 'find-partitions' numbers it");
     auto* whole = cmd->add_flag("--whole-disk", sel.wholeDisk, "The whole disk as one stretch");
     partition->excludes(lost)->excludes(whole);
     lost->excludes(whole);
+    if (freeSpace) {
+        auto* free = cmd->add_option("--free", sel.free, "Free-space stretch N, as 'partitions' lists them");
+        free->excludes(partition)->excludes(lost)->excludes(whole);
+    }
 }
 
 ScannedVolume OpenVolume(Context& ctx, const std::string& sourceArg, const VolumeSelector& sel) {

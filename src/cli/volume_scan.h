@@ -15,8 +15,9 @@
 
 namespace brenvale::cli {
 
-// Adds --partition N, --lost N and --whole-disk to `cmd`.
-void AddVolumeSelector(CLI::App* cmd, VolumeSelector& sel);
+// Adds --partition N, --lost N and --whole-disk to `cmd`, and --free N for the commands that
+// read sectors whatever holds them.
+void AddVolumeSelector(CLI::App* cmd, VolumeSelector& sel, bool freeSpace = false);
 
 struct ScannedVolume {
     OpenedDrive drive;

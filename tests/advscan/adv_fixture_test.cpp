@@ -9,6 +9,7 @@
 #include <atomic>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "advscan/advanced_scan.h"
 #include "platform/linux/linux_platform.h"
@@ -22,6 +23,29 @@
 namespace brenvale::advscan {
 namespace {
 
+// The image's first sector taken as the boot sector of a record spanning the whole image.
+partitions::TPartition wholeImageRecord(storage::TDevice& device) {
+    std::vector<std::byte> first(512);
+    EXPECT_EQ(device.Read(0, 1, first), 512u);
+    partitions::TPartition record;
+    record.BootSector = storage::MakeBootSector(first);
+    record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
+    return record;
+}
+
+// "Documents/Projects/a.txt" for every entry of a standard scan's tree, from its links.
+std::multiset<std::string> linkedPaths(const scan::TUndelete& scan) {
+    std::multiset<std::string> paths;
+    for (const scan::TScanEntry* e : scan.ScannedFiles) {
+        std::string path = scan::AsNtfs(e)->filename;
+        int depth = 0;
+        for (const scan::TScanEntry* p = scan.EntryParent(e); p && depth < 64; p = scan.EntryParent(p), ++depth)
+            path = scan::AsNtfs(p)->filename + "/" + path;
+        paths.insert(path);
+    }
+    return paths;
+}
+
 TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
     BRENVALE_REQUIRE_FIXTURE(manifestPath, "adv/manifest.json");
     const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
@@ -30,11 +54,7 @@ TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
         SCOPED_TRACE(img["image"].get<std::string>());
         storage::DeviceAborted = false;
         storage::TDevice device(*os, (manifestPath.parent_path() / img["image"].get<std::string>()).string());
-        std::vector<std::byte> first(512);
-        ASSERT_EQ(device.Read(0, 1, first), 512u);
-        partitions::TPartition record;
-        record.BootSector = storage::MakeBootSector(first);
-        record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
+        partitions::TPartition record = wholeImageRecord(device);
         scan::TUndelete scan(device, record);
         const raw::SizeTables sizes;
         raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
@@ -65,6 +85,34 @@ TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
         }
         EXPECT_EQ(missing, 0u);
     }
+}
+
+// On a sound NTFS volume the advanced scan completes the silent standard scan it begins with:
+// the same folders, orphans and links as the interactive scan.
+TEST(AdvFixtures, SoundNtfsVolumeIsLinkedAsTheStandardScanLinksIt) {
+    BRENVALE_REQUIRE_FIXTURE(image, "ntfs.img");
+    auto os = platform::makeLinuxPlatform();
+    storage::DeviceAborted = false;
+    storage::TDevice device(*os, image.string());
+    partitions::TPartition record = wholeImageRecord(device);
+    scan::TUndelete standard(device, record);
+    ASSERT_EQ(standard.NormalScan(1), scan::kScanCompleted);
+    const auto expected = linkedPaths(standard);
+    ASSERT_TRUE(expected.contains("!!! Orphaned Files !!!"));
+    ASSERT_TRUE(expected.contains("Documents/Projects"));
+
+    scan::TUndelete advanced(device, record);
+    const raw::SizeTables sizes;
+    raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
+    AdvancedScan adv(advanced, raw, 0, device.Sectors());
+    std::vector<std::string> stages;
+    AdvCallbacks cb;
+    cb.Stage = [&](const std::string& s) { stages.push_back(s); };
+    std::atomic<bool> stop{false};
+    ASSERT_EQ(adv.AdvScan(stop, cb), kAdvCompleted);
+    EXPECT_EQ(linkedPaths(advanced), expected);
+    EXPECT_EQ(stages, (std::vector<std::string>{kStageSortNtfs, kStageNtfsGeometry, kStageNtfsExtra, kStageNtfsLink}));
+    EXPECT_TRUE(adv.DiagLines.empty());  // the boot sector answered everything
 }
 
 }  // namespace

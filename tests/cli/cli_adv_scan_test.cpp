@@ -1,13 +1,16 @@
 // brenvale-cli adv-scan: a disk whose NTFS volume lost its boot sector gives back its folders
-// and files from the records, with the record length, cluster size and volume start they imply.
+// and files from the records, with the record length, cluster size and volume start they imply;
+// the same pass finds by content what `carve` finds on the same sectors.
 
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <fstream>
 #include <map>
 
 #include "cli/run_cli.h"
 #include "scan/ntfs_builder.h"
+#include "support/fixtures.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::test {
@@ -88,6 +91,75 @@ TEST(AdvScanCli, RefusesARangeOutsideTheVolume) {
     const auto r = RunCli({"adv-scan", image, "--whole-disk", "--from", "999999"});
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--from 999999 is outside the volume"));
+}
+
+// Hits per type of `carve --json`, in the shape of adv-scan's "raw_hits".
+std::map<std::string, int> carvedTypes(const nlohmann::json& carve) {
+    std::map<std::string, int> n;
+    for (const auto& h : carve["hits"]) ++n[h["type"].get<std::string>()];
+    return n;
+}
+
+struct SameSectorsCase {
+    const char* image;
+    std::vector<std::string> range;  // --from/--count, or the whole disk
+};
+
+class AdvScanCarves : public ::testing::TestWithParam<SameSectorsCase> {};
+
+TEST_P(AdvScanCarves, FindsByContentWhatCarveFinds) {
+    BRENVALE_REQUIRE_FIXTURE(image, GetParam().image);
+    std::vector<std::string> carve{"carve", image.string(), "--whole-disk", "--json"};
+    std::vector<std::string> adv{"adv-scan", image.string(), "--whole-disk", "--json"};
+    carve.insert(carve.end(), GetParam().range.begin(), GetParam().range.end());
+    adv.insert(adv.end(), GetParam().range.begin(), GetParam().range.end());
+    const auto c = RunCli(carve);
+    ASSERT_EQ(c.code, 0) << c.err;
+    const auto a = RunCli(adv);
+    ASSERT_EQ(a.code, 0) << a.err;
+    const auto carved = carvedTypes(nlohmann::json::parse(c.out));
+    ASSERT_FALSE(carved.empty());
+    using Counts = std::map<std::string, int>;
+    EXPECT_EQ(nlohmann::json::parse(a.out)["raw_hits"].get<Counts>(), carved);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, AdvScanCarves,
+    ::testing::Values(SameSectorsCase{"carve/carve-main.img", {}}, SameSectorsCase{"carve/documents.img", {}},
+                      SameSectorsCase{"carve/cad-mail.img", {}}, SameSectorsCase{"carve/pictures.img", {}},
+                      SameSectorsCase{"carve/carve-main.img", {"--from", "3001", "--count", "20000"}},
+                      SameSectorsCase{"adv/deleted.img", {}}),
+    [](const auto& p) { return "case" + std::to_string(p.index); });
+
+// sfdisk deleted the volume's partition: the free space it left is scanned on its own.
+TEST(AdvScanCli, FreeSpaceLeftByADeletedPartition) {
+    BRENVALE_REQUIRE_FIXTURE(manifestPath, "adv/manifest.json");
+    const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
+    nlohmann::json deleted;
+    for (const auto& img : manifest["images"]) {
+        if (img["image"] == "deleted.img") deleted = img;
+    }
+    ASSERT_FALSE(deleted.is_null());
+    const std::string image = (manifestPath.parent_path() / "deleted.img").string();
+    const auto r = RunCli({"adv-scan", image, "--free", "1", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    EXPECT_EQ(j["first_sector"], 63);  // the table's own sectors stay out of the stretch
+    EXPECT_EQ(j["geometry"]["volume_start"], deleted["volume_start"]);
+    EXPECT_EQ(j["geometry"]["sectors_per_cluster"], deleted["sectors_per_cluster"]);
+    std::map<std::string, std::uint64_t> sizes;
+    for (const auto& e : j["entries"]) sizes[e["path"].get<std::string>()] = e["size"].get<std::uint64_t>();
+    for (const auto& e : deleted["entries"]) {
+        const std::string path = "/!!! Advanced Extra !!!/" + e["path"].get<std::string>();
+        ASSERT_TRUE(sizes.contains(path)) << path;
+        EXPECT_EQ(sizes[path], e["size"].get<std::uint64_t>()) << path;
+    }
+
+    const auto none = RunCli({"adv-scan", image, "--free", "2"});
+    EXPECT_EQ(none.code, 2);
+    EXPECT_THAT(none.err, HasSubstr("--free 2: the disk has 1 stretches of free space"));
+    const auto both = RunCli({"carve", image, "--free", "1", "--partition", "2"});
+    EXPECT_EQ(both.code, 2);
 }
 
 }  // namespace
