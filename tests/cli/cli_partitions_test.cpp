@@ -131,9 +131,9 @@ TEST_F(CliPartitionsTest, SelectorsPickARecord) {
         std::int64_t start;  // -1: refused
     };
     const Case cases[] = {
-        {{1, {}, false}, 2048},        {{4, {}, false}, 100063},      {{7, {}, false}, -1},
-        {{0, {}, false}, -1},          {{{}, 1, false}, 208192},      {{{}, 2, false}, -1},
-        {{{}, {}, true}, 0},           {{{}, {}, false}, -1} /* two volumes: which one? */,
+        {{.partition = 1}, 2048},  {{.partition = 4}, 100063}, {{.partition = 7}, -1}, {{.partition = 0}, -1},
+        {{.lost = 1}, 208192},     {{.lost = 2}, -1},          {{.free = 1}, 52048},   {{.free = 0}, -1},
+        {{.free = 9}, -1},         {{.wholeDisk = true}, 0},   {{}, -1} /* two volumes: which one? */,
     };
     for (const auto& c : cases) {
         if (c.start < 0) {
@@ -142,7 +142,7 @@ TEST_F(CliPartitionsTest, SelectorsPickARecord) {
             EXPECT_EQ(partitions::PartitionStart(cli::SelectRecord(drv, c.sel)), c.start);
         }
     }
-    EXPECT_EQ(cli::SelectRecord(drv, {{}, {}, true}), &drv.Partition);
+    EXPECT_EQ(cli::SelectRecord(drv, {.wholeDisk = true}), &drv.Partition);
 
     DiskBuilder single(50000);
     single.fat16(0, 40000, 5);
