@@ -60,10 +60,12 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     raw::RawScan raw(ctx.config.Sizes, bps, raw::DeviceSectors(device));
     advscan::AdvancedScan adv(scan, raw, start, sectors);
     adv.DiagLogPath = platform::DataDirectory() + "/ntfs_adv_diag.log";
+    std::uint64_t rangeSectors = sectors;
     if (a.from || a.count) {
         const SectorSpan chosen = ChosenSectors(a.from, a.count, start, sectors);
         adv.AdvRangeStart = static_cast<std::int64_t>(chosen.first);
         adv.AdvRangeEnd = static_cast<std::int64_t>(chosen.first + chosen.count) - 1;
+        rangeSectors = chosen.count;
     }
 
     const auto started = std::chrono::steady_clock::now();
@@ -77,8 +79,12 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         }
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         const double left = percent > 0 ? secs * (100 - percent) / percent : 0;
-        ctx.progress.update(fmt::format("Advanced scan: {}% of {}, {} records, {} files by content, {:.0f} s left", percent,
-                                        storage::FormatSize(static_cast<std::int64_t>(sectors * bps)),
+        const auto total = static_cast<double>(rangeSectors) * bps;
+        const double done = total * percent / 100;
+        ctx.progress.update(fmt::format("Advanced scan: {}% ({} of {}, {}/s), {} records, {} files by content, {:.0f} s left",
+                                        percent, storage::FormatSize(static_cast<std::int64_t>(done)),
+                                        storage::FormatSize(static_cast<std::int64_t>(total)),
+                                        storage::FormatSize(static_cast<std::int64_t>(secs > 0 ? done / secs : 0)),
                                         adv.Lists.NTFSFileList.size(), raw.RawFiles.size(), left));
     };
     gStopAdv = false;

@@ -33,6 +33,11 @@ partitions::TPartition wholeImageRecord(storage::TDevice& device) {
     return record;
 }
 
+// Seconds since 1970 of a file time (100 ns steps since 1601).
+std::int64_t unixTime(std::uint64_t fileTime) {
+    return static_cast<std::int64_t>(fileTime / 10'000'000) - 11'644'473'600;
+}
+
 // "Documents/Projects/a.txt" for every entry of a standard scan's tree, from its links.
 std::multiset<std::string> linkedPaths(const scan::TUndelete& scan) {
     std::multiset<std::string> paths;
@@ -79,6 +84,7 @@ TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
             EXPECT_EQ((r->flag & storage::kFileRecordInUse) != 0, e["status"] == "live") << path;
             if (e["type"] == "file") {
                 EXPECT_EQ(r->realsize, e["size"].get<std::uint64_t>()) << path;
+                EXPECT_EQ(unixTime(r->head.FileAlteredTime), e["mtime"].get<std::int64_t>()) << path;
             } else {
                 EXPECT_NE(r->flag & storage::kFileRecordDirectory, 0) << path;
             }
