@@ -3,6 +3,7 @@
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -113,6 +114,18 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
         return rel >= 0 && device.Read(start_ + static_cast<std::uint64_t>(rel), sectors, into) == into.size();
     });
 
+    std::sort(Lists.ExFatDirs.begin(), Lists.ExFatDirs.end());
+    ExFatGeoDone = true;
+    ExFatInferred = {};
+    if (!Lists.ExFatDirs.empty()) {
+        ExFatInferred = InferExFatGeometry(Lists.FatFileList, Lists.ExFatDirs, sectors_, setup.SectorBytes,
+                                           [&](std::int64_t rel, std::span<std::byte> into) {
+                                               return rel >= 0 && static_cast<std::uint64_t>(rel) < sectors_ &&
+                                                      device.Read(start_ + static_cast<std::uint64_t>(rel), 1, into) >= 512;
+                                           });
+    }
+    ExFatTree = BuildExFatSegments(Lists.ExFatDirs, ExFatInferred.Geometry);
+
     auto stage = [&](const char* text) {
         if (callbacks.Stage) callbacks.Stage(text);
         if (callbacks.Progress) callbacks.Progress(0);
@@ -142,6 +155,10 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
         scan_.LinkNtfsParents(nullptr);
     }
 
+    stage(kStageExFatTree);
+    BuildExFatHierarchy(Lists.FatFileList, ExFatSPC(), ExFatHeap(), ExFatTree, callbacks.Progress);
+    ExFatGeoDone = ExFatInferred.Geometry.SectorsPerClus > 0;
+
     if (result.Outcome == PassOutcome::Stopped || stop) return kAdvStopped;
     Phase = 2;
     return kAdvCompleted;
@@ -150,6 +167,18 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
 std::int64_t AdvancedScan::AdvNtfsVolStart() const {
     if (scan_.FileSystem() == 3) return partitions::PartitionStart(&scan_.Partition());
     return VolumeStart.Solved ? static_cast<std::int64_t>(start_) + VolumeStart.Base : -1;
+}
+
+std::int32_t AdvancedScan::ExFatSPC() const {
+    if (ExFatInferred.Geometry.SectorsPerClus > 0) return ExFatInferred.Geometry.SectorsPerClus;
+    if (ExFatGeoDone || scan_.FileSystem() != 4) return 0;
+    return std::int32_t{1} << (std::to_integer<std::uint8_t>(scan_.Partition().BootSector.Sector[109]) & 31);
+}
+
+std::int64_t AdvancedScan::ExFatHeap() const {
+    if (ExFatInferred.Geometry.HeapOffset >= 0) return ExFatInferred.Geometry.HeapOffset;
+    if (ExFatGeoDone || scan_.FileSystem() != 4) return 0;
+    return storage::le32(scan_.Partition().BootSector.Sector, 88);
 }
 
 std::string AdvancedScan::NtfsPath(const scan::tntfsfilerecord& record) const {

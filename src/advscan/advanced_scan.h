@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "advscan/exfat_stages.h"
 #include "advscan/harvest.h"
 #include "advscan/harvest_pass.h"
 #include "advscan/ntfs_stages.h"
@@ -33,6 +34,7 @@ inline constexpr char kStageSortNtfs[] = "Advanced scan: sorting NTFS records...
 inline constexpr char kStageNtfsGeometry[] = "Advanced scan: solving NTFS geometry...";
 inline constexpr char kStageNtfsExtra[] = "Advanced scan: rebuilding extra NTFS records...";
 inline constexpr char kStageNtfsLink[] = "Advanced scan: linking NTFS records to parents...";
+inline constexpr char kStageExFatTree[] = "Advanced scan: rebuilding exFAT hierarchy...";
 inline constexpr char kAdvancedExtra[] = "!!! Advanced Extra !!!";
 inline constexpr char kNtfsRoot[] = "NTFS Root";
 
@@ -66,6 +68,9 @@ public:
     NtfsFolders Folders;
     NtfsVolumeStart VolumeStart;       // relative to the object's start
     std::uint32_t BootRecordLength = 0;  // 0: the boot sector gave none
+    ExFatInference ExFatInferred;        // the exFAT geometry the entry sets imply
+    ExFatFolders ExFatTree;              // their folders and tree
+    bool ExFatGeoDone = false;           // an inference ran: the boot sector no longer answers
     std::vector<std::string> DiagLines;  // also appended to the diagnostic log
     std::string DiagLogPath;             // "hh:mm:ss.zzz  line" appended here; empty: no file
 
@@ -74,6 +79,10 @@ public:
     // Absolute first sector of the NTFS volume: the object's own when it is an NTFS volume,
     // else the solved start; -1 when unknown.
     std::int64_t AdvNtfsVolStart() const;
+    // exFAT sectors per cluster and relative sector of cluster 2: inferred, else (before any
+    // inference on an exFAT volume) the boot sector's; 0 when unknown.
+    std::int32_t ExFatSPC() const;
+    std::int64_t ExFatHeap() const;
     // "NTFS Root/Users/Documents/report.txt" for a harvested record: its parents' names up to
     // the root folder (record 5); a parent chain that loops or breaks ends at the record.
     std::string NtfsPath(const scan::tntfsfilerecord& record) const;

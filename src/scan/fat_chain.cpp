@@ -6,6 +6,7 @@
 #include <cctype>
 
 #include "scan/fat_table.h"
+#include "scan/file_signatures.h"
 #include "scan/undelete.h"
 #include "scan/volume_reader.h"
 #include "storage/fs_types.h"
@@ -16,39 +17,7 @@ namespace {
 
 bool validFatSectorSize(std::uint32_t bps) { return bps == 512 || bps == 1024 || bps == 2048 || bps == 4096; }
 
-// The signature a file's first sector starts with, by extension. The first row probes for a
-// folder: "@$%" never names a real file.
-struct HiWordSignature {
-    const char* ext;
-    std::uint8_t sig[2];
-    std::uint8_t offset;
-};
-
-constexpr std::array<HiWordSignature, 42> kHiWordSignatures{{
-    {"@$%", {0x2E, 0x20}, 0}, {"exe", {0x4D, 0x5A}, 0},  {"dll", {0x4D, 0x5A}, 0},  {"gif", {0x47, 0x49}, 0},
-    {"zip", {0x50, 0x4B}, 0}, {"pdf", {0x25, 0x50}, 0},  {"bmp", {0x42, 0x4D}, 0},  {"ocx", {0x4D, 0x5A}, 0},
-    {"rm", {0x2E, 0x52}, 0},  {"ani", {0x52, 0x49}, 0},  {"fon", {0x4D, 0x5A}, 0},  {"chm", {0x49, 0x54}, 0},
-    {"wav", {0x52, 0x49}, 0}, {"bpl", {0x4D, 0x5A}, 0},  {"tlb", {0x4D, 0x53}, 0},  {"vxd", {0x4D, 0x5A}, 0},
-    {"rar", {0x52, 0x61}, 0}, {"jpg", {0xFF, 0xD8}, 0},  {"sfx", {0x4D, 0x5A}, 0},  {"scp", {0x3B, 0x0D}, 0},
-    {"toc", {0x3A, 0x42}, 0}, {"hlp", {0x3F, 0x5F}, 0},  {"png", {0x89, 0x50}, 0},  {"dwg", {0x41, 0x43}, 0},
-    {"pas", {0x75, 0x6E}, 0}, {"dpr", {0x70, 0x72}, 0},  {"dfm", {0x6F, 0x62}, 0},  {"avi", {0x52, 0x49}, 0},
-    {"wma", {0x30, 0x26}, 0}, {"icl", {0x4D, 0x5A}, 0},  {"doc", {0xD0, 0xCF}, 0},  {"xls", {0xD0, 0xCF}, 0},
-    {"mdb", {0x00, 0x01}, 0}, {"ppt", {0xD0, 0xCF}, 0},  {"mov", {0x66, 0x74}, 4},  {"mp4", {0x66, 0x74}, 4},
-    {"docx", {0x50, 0x4B}, 0}, {"xlsx", {0x50, 0x4B}, 0}, {"pptx", {0x50, 0x4B}, 0}, {"stp", {0x49, 0x53}, 0},
-    {"step", {0x49, 0x53}, 0}, {"msi", {0xD0, 0xCF}, 0},
-}};
-
-constexpr char kFolderProbeExt[] = "@$%";
-
 using storage::u8;
-
-std::string lowerExtension(const std::string& fileName) {
-    const auto dot = fileName.rfind('.');
-    if (dot == std::string::npos) return {};
-    std::string ext = fileName.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext;
-}
 
 }  // namespace
 
@@ -102,11 +71,10 @@ std::uint32_t TUndelete::maxclusnum() const { return MaxClusNum(FPartition->Boot
 
 std::int64_t TUndelete::FindHiClusNum(const std::string& FileName, std::int64_t HiClusNum, std::uint32_t LoClusNum) {
     try {
-        const std::string ext = lowerExtension(FileName);
+        const std::string ext = LowerExtension(FileName);
         if (ext.empty()) return -1;
-        const auto row = std::find_if(kHiWordSignatures.begin(), kHiWordSignatures.end(),
-                                      [&](const HiWordSignature& r) { return ext == r.ext; });
-        if (row == kHiWordSignatures.end()) return -1;
+        const ExtensionSignature* row = SignatureOfExtension(ext);
+        if (!row) return -1;
         const bool folderProbe = ext == kFolderProbeExt;
         const auto b = FPartition->BootSector.Fat32BootSect().BPB;
         const std::uint32_t bps = FGeo.bytesPerSector;
@@ -129,7 +97,7 @@ std::int64_t TUndelete::FindHiClusNum(const std::string& FileName, std::int64_t 
             const std::uint64_t lba = std::uint64_t{b.NumberofFATs} * b.SectorsPerFAT32 + b.ReservedSectors +
                                       (cluster - 2) * b.SectorsPerCluster;
             if (FReader->Read(lba * bps, sector) < 512) continue;
-            if (u8(sector, row->offset) != row->sig[0] || u8(sector, row->offset + 1u) != row->sig[1]) continue;
+            if (!HasSignature(sector, *row)) continue;
             if (folderProbe && (u8(sector, 32) != 0x2E || u8(sector, 33) != 0x2E)) continue;
             return hi;
         }

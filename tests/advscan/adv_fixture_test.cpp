@@ -117,7 +117,8 @@ TEST(AdvFixtures, SoundNtfsVolumeIsLinkedAsTheStandardScanLinksIt) {
     std::atomic<bool> stop{false};
     ASSERT_EQ(adv.AdvScan(stop, cb), kAdvCompleted);
     EXPECT_EQ(linkedPaths(advanced), expected);
-    EXPECT_EQ(stages, (std::vector<std::string>{kStageSortNtfs, kStageNtfsGeometry, kStageNtfsExtra, kStageNtfsLink}));
+    EXPECT_EQ(stages, (std::vector<std::string>{kStageSortNtfs, kStageNtfsGeometry, kStageNtfsExtra, kStageNtfsLink,
+                                                kStageExFatTree}));
     EXPECT_TRUE(adv.DiagLines.empty());  // the boot sector answered everything
 }
 
