@@ -26,7 +26,18 @@ constexpr int kMaxDepth = 256;
 }  // namespace
 
 AdvancedScan::AdvancedScan(scan::TUndelete& scan, raw::RawScan& raw, std::uint64_t start, std::uint64_t sectors)
-    : scan_(scan), raw_(raw), start_(start), sectors_(sectors) {}
+    : Fat(
+          [&scan, start, sectors](std::int64_t rel, std::uint32_t count, std::span<std::byte> into) -> std::size_t {
+              // Reads stay inside the object, whatever the entries claim.
+              if (rel < 0 || static_cast<std::uint64_t>(rel) >= sectors) return 0;
+              count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, sectors - static_cast<std::uint64_t>(rel)));
+              return scan.Device().Read(start + static_cast<std::uint64_t>(rel), count, into);
+          },
+          scan.Device().BytesPerSector(), sectors),
+      scan_(scan),
+      raw_(raw),
+      start_(start),
+      sectors_(sectors) {}
 
 void AdvancedScan::diag(const std::string& line) {
     // On an NTFS volume the boot sector answers every question: nothing to note.
@@ -155,6 +166,21 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
         scan_.LinkNtfsParents(nullptr);
     }
 
+    const std::uint8_t fs = scan_.FileSystem();
+    Fat.Boot = boot;
+    Fat.FsCode = fs;
+    Fat.FatType = FatTypeFromBootSector(boot, fs);
+    if (Fat.FatType == kFatUnknown) {
+        // No FAT boot sector to go by: FAT32 when a directory held a high cluster word, else
+        // by size as a formatter would choose.
+        Fat.FatType = Lists.Fat32Count >= 1 || sectors_ * setup.SectorBytes > 0x80000000ull ? kFat32 : kFat16;
+    }
+    stage(kStageFatEnum);
+    Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+    stage(kStageFatOrphans);
+    Fat.AdvCollectOrphanFatDirs(Lists.FDTs, Lists.ExFatDirs, callbacks.Progress);
+    stage(kStageFatLink);
+    Fat.AdvLinkFatEntries(callbacks.Progress);
     stage(kStageExFatTree);
     BuildExFatHierarchy(Lists.FatFileList, ExFatSPC(), ExFatHeap(), ExFatTree, callbacks.Progress);
     ExFatGeoDone = ExFatInferred.Geometry.SectorsPerClus > 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "advscan/exfat_stages.h"
+#include "advscan/fat_stages.h"
 #include "advscan/harvest.h"
 #include "advscan/harvest_pass.h"
 #include "advscan/ntfs_stages.h"
@@ -34,6 +35,9 @@ inline constexpr char kStageSortNtfs[] = "Advanced scan: sorting NTFS records...
 inline constexpr char kStageNtfsGeometry[] = "Advanced scan: solving NTFS geometry...";
 inline constexpr char kStageNtfsExtra[] = "Advanced scan: rebuilding extra NTFS records...";
 inline constexpr char kStageNtfsLink[] = "Advanced scan: linking NTFS records to parents...";
+inline constexpr char kStageFatEnum[] = "Advanced scan: enumerating FAT entries...";
+inline constexpr char kStageFatOrphans[] = "Advanced scan: collecting orphan FAT dirs...";
+inline constexpr char kStageFatLink[] = "Advanced scan: linking FAT records to parents...";
 inline constexpr char kStageExFatTree[] = "Advanced scan: rebuilding exFAT hierarchy...";
 inline constexpr char kAdvancedExtra[] = "!!! Advanced Extra !!!";
 inline constexpr char kNtfsRoot[] = "NTFS Root";
@@ -68,6 +72,7 @@ public:
     NtfsFolders Folders;
     NtfsVolumeStart VolumeStart;       // relative to the object's start
     std::uint32_t BootRecordLength = 0;  // 0: the boot sector gave none
+    FatRebuild Fat;                      // the FAT entries, their geometry and tree
     ExFatInference ExFatInferred;        // the exFAT geometry the entry sets imply
     ExFatFolders ExFatTree;              // their folders and tree
     bool ExFatGeoDone = false;           // an inference ran: the boot sector no longer answers

@@ -296,7 +296,7 @@ void SectorHarvester::harvestExFat(std::span<const std::byte> data, std::size_t 
         e.Status = scan::kStatusLive;
         e.NoFatChain = set.noFatChain();
         e.DirClusNum = set.firstCluster;
-        e.DirSectNum = static_cast<std::uint32_t>(rel);
+        e.DirSectNum = rel;
         e.SizeHigh = static_cast<std::uint32_t>(set.dataLength >> 32);
         lists_.FatFileList.push_back(&e);
         ++lists_.ExFatCount;

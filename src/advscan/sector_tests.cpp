@@ -98,14 +98,19 @@ constexpr std::uint8_t kLabel = 0x08;
 constexpr std::uint8_t kLongName = 0x0F;
 constexpr std::uint8_t kDeleted = 0xE5;
 
+// A volume label holds no data: no size and no cluster. mkfs.vfat stamps its creation and
+// access times, so those may be set, as real moments.
+bool plausibleLabel(Bytes slot) {
+    return storage::le32(slot, 28) == 0 && storage::le16(slot, 26) == 0 &&
+           scan::IsValidDosPair(storage::le16(slot, 16), storage::le16(slot, 14)) &&
+           scan::IsValidDosPair(storage::le16(slot, 18), 0);
+}
+
 // The first slot of a directory sector must look right on its own.
 bool firstSlotLooksRight(Bytes s) {
     const Bytes first = s.first(kSlot);
     const std::uint8_t attr = byteAt(first, 11);
-    if (attr == kLabel) {
-        return storage::le32(first, 28) == 0 && storage::le16(first, 20) == 0 && storage::le16(first, 26) == 0 &&
-               storage::le16(first, 14) == 0 && storage::le16(first, 16) == 0 && storage::le16(first, 18) == 0;
-    }
+    if (attr == kLabel) return plausibleLabel(first) && storage::le16(first, 20) == 0;
     if (attr == kLongName) {
         // The checksum repeats in every long-name slot and matches the short entry they name.
         const std::uint8_t sum = byteAt(first, 13);
@@ -174,6 +179,20 @@ bool IsExFatDirSectorByChecksum(Bytes sector) {
     return false;
 }
 
+bool PlausibleFatDates(Bytes slot) {
+    return slot.size() >= kSlot && plausibleDates(slot);
+}
+
+bool RealFatDates(Bytes slot) {
+    return slot.size() >= kSlot && scan::IsRealDosPair(storage::le16(slot, 24), storage::le16(slot, 22)) &&
+           scan::IsRealDosPair(storage::le16(slot, 16), storage::le16(slot, 14)) &&
+           scan::IsRealDosPair(storage::le16(slot, 18), 0);
+}
+
+bool UsableFatShortName(Bytes slot) {
+    return slot.size() >= kSlot && usableShortName(shortName(slot));
+}
+
 bool IsFatDirSector(Bytes sector) {
     if (sector.size() < kFatSlots * kSlot) return false;
     const Bytes s = sector.first(kFatSlots * kSlot);
@@ -184,9 +203,7 @@ bool IsFatDirSector(Bytes sector) {
         const std::uint8_t first = byteAt(slot, 0);
         const std::uint8_t attr = byteAt(slot, 11);
         if (attr == kLabel) {
-            if (storage::le32(slot, 28) != 0 || storage::le16(slot, 26) != 0 || storage::le16(slot, 14) != 0 ||
-                storage::le16(slot, 16) != 0)
-                return false;
+            if (!plausibleLabel(slot)) return false;
             continue;
         }
         if (attr == kLongName) {

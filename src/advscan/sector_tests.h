@@ -27,6 +27,15 @@ bool IsExFatDirSectorByChecksum(Bytes sector);
 // The first 16 slots are FAT directory entries: a "." and ".." pair, or plausible names and
 // dates with nothing that rules the sector out, and a first slot that looks right itself.
 bool IsFatDirSector(Bytes sector);
+// One FAT short slot: its modification, creation and access dates are each unset or a real
+// moment from 1980 to 2050.
+bool PlausibleFatDates(Bytes slot);
+// The same with any year a FAT date holds (to 2107): a directory already recognised goes on
+// past a file stamped far ahead.
+bool RealFatDates(Bytes slot);
+// One FAT short slot: the trimmed name and extension are not both empty and hold none of the
+// characters a short name cannot.
+bool UsableFatShortName(Bytes slot);
 // Some live short entry before the end marker has a high cluster word: only FAT32 writes one.
 bool HasFat32Evidence(Bytes sector);
 

@@ -38,6 +38,10 @@ bool IsValidDosPair(std::uint16_t date, std::uint16_t time) {
     return t.year <= 2050 && real(t);
 }
 
+bool IsRealDosPair(std::uint16_t date, std::uint16_t time) {
+    return (date == 0 && time == 0) || real(split(date, time));
+}
+
 std::string IsoDateTime(const DosDateTime& t) {
     // Written digit by digit: a listing asks for three times per entry, and the format call
     // was a third of a 100,000-entry scan listing. Fields a DOS pair cannot give still go

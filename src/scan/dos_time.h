@@ -19,6 +19,8 @@ std::optional<DosDateTime> DecodeDosDateTime(std::uint16_t date, std::uint16_t t
 // Whether recovery may set a file time from the pair: both words 0 (the zero date-time), or
 // a real date from 1980 to 2050 with a real time of day.
 bool IsValidDosPair(std::uint16_t date, std::uint16_t time);
+// Both words 0, or a real moment of any year the fields hold (to 2107).
+bool IsRealDosPair(std::uint16_t date, std::uint16_t time);
 
 // "YYYY-MM-DDTHH:MM:SS".
 std::string IsoDateTime(const DosDateTime& t);

@@ -191,7 +191,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                     ApplyCaseBits(copy.filename, copy.fileext, slot.caseBits());
                 }
                 entry->ClusNumber = c;
-                entry->DirSectNum = static_cast<std::uint32_t>(dirSector);
+                entry->DirSectNum = static_cast<std::int64_t>(dirSector);
                 entry->Parent = Parent;
                 if (entry->Status != kStatusDamaged) {
                     entry->Status = deleted || (Parent && Parent->Status != kStatusLive) ? kStatusDeleted : kStatusLive;
@@ -284,7 +284,7 @@ void TUndelete::rebuildScannedDirSectors() {
     std::vector<std::uint32_t> dirSectors;
     dirSectors.reserve(ScannedFiles.size());
     for (const TScanEntry* e : ScannedFiles) {
-        dirSectors.push_back(e->Kind() == EntryKind::Fat32 ? AsMid32(e)->DirSectNum : AsMid(e)->DirSectNum);
+        dirSectors.push_back(static_cast<std::uint32_t>(e->Kind() == EntryKind::Fat32 ? AsMid32(e)->DirSectNum : AsMid(e)->DirSectNum));
     }
     std::sort(dirSectors.begin(), dirSectors.end());
     dirSectors.erase(std::unique(dirSectors.begin(), dirSectors.end()), dirSectors.end());

@@ -28,7 +28,9 @@ struct TMidEntry : TScanEntry {
     std::uint32_t ClusNumber = 0;    // first cluster of the containing folder (0: FAT12/16 root)
     std::uint8_t Status = kStatusLive;
     TMidEntry* Parent = nullptr;
-    std::uint32_t DirSectNum = 0;    // partition-relative first sector of the cluster read
+    // First sector of the cluster read, relative to the volume (to the object for harvested
+    // entries: 64-bit, a whole disk may pass 2 TiB).
+    std::int64_t DirSectNum = 0;
     std::uint32_t DirClusNum = 0;    // exFAT: the entry's own first cluster
     bool RegularDir = false;
     bool NoFatChain = false;         // exFAT: contiguous data without a FAT chain
@@ -49,7 +51,7 @@ struct TMidEntry32 : TScanEntry {
     std::uint32_t ClusNumber = 0;
     std::uint8_t Status = kStatusLive;
     TMidEntry32* Parent = nullptr;
-    std::uint32_t DirSectNum = 0;
+    std::int64_t DirSectNum = 0;
     std::uint32_t DirClusNum = 0;
     bool RegularDir = false;
 };

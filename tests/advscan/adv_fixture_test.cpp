@@ -118,7 +118,7 @@ TEST(AdvFixtures, SoundNtfsVolumeIsLinkedAsTheStandardScanLinksIt) {
     ASSERT_EQ(adv.AdvScan(stop, cb), kAdvCompleted);
     EXPECT_EQ(linkedPaths(advanced), expected);
     EXPECT_EQ(stages, (std::vector<std::string>{kStageSortNtfs, kStageNtfsGeometry, kStageNtfsExtra, kStageNtfsLink,
-                                                kStageExFatTree}));
+                                                kStageFatEnum, kStageFatOrphans, kStageFatLink, kStageExFatTree}));
     EXPECT_TRUE(adv.DiagLines.empty());  // the boot sector answered everything
 }
 

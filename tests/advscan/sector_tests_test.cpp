@@ -225,6 +225,18 @@ TEST(AdvSectorTests, FatDirectorySectors) {
              putShort(s, 1, "REPORT  PDF", 0x20, 3);
              putShort(s, 2, "\xE5" "OTES   TXT", 0x20, 9);
          }, true},
+        {"a root as mkfs.vfat writes it: the label stamped with its creation time", [](Sector& s) {
+             putShort(s, 0, "PHOTOS     ", 0x08, 0, 0);
+             putShort(s, 1, "REPORT  PDF", 0x20, 3);
+         }, true},
+        {"a label that holds data", [](Sector& s) {
+             putShort(s, 0, "PHOTOS     ", 0x08, 0, 4096);
+             putShort(s, 1, "REPORT  PDF", 0x20, 3);
+         }, false},
+        {"a label created in 2077", [](Sector& s) {
+             putShort(s, 0, "PHOTOS     ", 0x08, 0, 0, ((2077 - 1980) << 9) | (1 << 5) | 1);
+             putShort(s, 1, "REPORT  PDF", 0x20, 3);
+         }, false},
         {"long names whose checksum matches the short entry", [](Sector& s) {
              const std::uint8_t sum = lfnChecksum("HOLIDA~1JPG");
              putLongName(s, 0, 0x42, "g", sum);

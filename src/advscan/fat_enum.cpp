@@ -1,0 +1,307 @@
+// The harvested FAT directory blocks read into entries: each block from its first sector on,
+// slot by slot, up to the first slot that cannot belong to a directory; then the geometry,
+// the FAT, the directories' further clusters and the segments.
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+
+#include "advscan/fat_entry_access.h"
+#include "advscan/fat_stages.h"
+#include "advscan/sector_tests.h"
+#include "scan/fat_entry.h"
+#include "storage/device_events.h"
+
+namespace brenvale::advscan {
+
+namespace {
+
+constexpr std::uint32_t kDefaultReadLimit = 500;
+constexpr std::uint32_t kReadChunk = 16;  // sectors read at a time: most directories are short
+constexpr std::size_t kSlot = 32;
+constexpr std::int64_t kRootSearchSpan = 4096;
+
+std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+std::string_view nameOf(std::span<const std::byte> slot) { return trimmed({reinterpret_cast<const char*>(slot.data()), 8}); }
+std::string_view extOf(std::span<const std::byte> slot) { return trimmed({reinterpret_cast<const char*>(slot.data()) + 8, 3}); }
+
+bool badNameChar(std::string_view s) {
+    return std::any_of(s.begin(), s.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c == '.' || c < 32 || c == 127;
+    });
+}
+
+// A deleted "." or "..": 0xE5 and blanks, or 0xE5, "." and blanks, with a blank extension.
+bool deletedDot(std::span<const std::byte> slot) {
+    if (std::to_integer<std::uint8_t>(slot[0]) != 0xE5 || !extOf(slot).empty()) return false;
+    const std::string_view rest(reinterpret_cast<const char*>(slot.data()) + 1, 7);
+    return rest == "       " || rest == ".      ";
+}
+
+}  // namespace
+
+scan::TScanEntry* FatRebuild::newEntry(std::int64_t readAt) {
+    scan::TScanEntry* e = nullptr;
+    if (FatType == kFat32) {
+        e = &mid32s_.emplace_back();
+    } else {
+        e = &mids_.emplace_back();
+    }
+    FatFileList.push_back(e);
+    readAt_.emplace_back(e, readAt);
+    return e;
+}
+
+FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t inheritClus, std::int64_t inheritSect,
+                                              std::int64_t forceDirSect, std::uint32_t readLimit) {
+    BlockResult r;
+    if (storage::DeviceAborted) return r;
+    r.ran = true;
+    const std::uint32_t limit = readLimit >= 1 && readLimit <= 499 ? readLimit : kDefaultReadLimit;
+    std::uint32_t loaded = 0;  // sectors
+    bool shortRead = false;
+    block_.clear();
+    // The directory is read as far as the walk goes, not the whole limit at once.
+    auto have = [&](std::size_t slot) {
+        while ((slot + 1) * kSlot > block_.size() && loaded < limit && !shortRead) {
+            const std::uint32_t n = std::min(kReadChunk, limit - loaded);
+            const std::size_t at = block_.size();
+            block_.resize(at + std::size_t{n} * sectorBytes_);
+            const std::size_t got = read_(sector + loaded, n, std::span(block_).subspan(at));
+            const std::size_t whole = got / sectorBytes_ * sectorBytes_;
+            block_.resize(at + std::min(whole, std::size_t{n} * sectorBytes_));
+            shortRead = whole < std::size_t{n} * sectorBytes_;
+            loaded += n;
+        }
+        return (slot + 1) * kSlot <= block_.size();
+    };
+    if (!have(1)) return r;
+    auto slotAt = [&](std::size_t i) { return std::span<const std::byte>(block_).subspan(i * kSlot, kSlot); };
+    const bool regular = nameOf(slotAt(0)) == "." && nameOf(slotAt(1)) == "..";
+    std::uint32_t ownClus = regular ? checkedClus(slotAt(0)) : 2;
+    std::int64_t dirSector = forceDirSect ? forceDirSect : sector;
+    if (regular) {
+        r.ownClus = ownClus;
+    } else if (inheritSect != 0 && inheritClus > 1) {
+        dirSector = inheritSect;
+        ownClus = inheritClus;
+    }
+    scan::FatLongNameJoiner joiner;
+    // A directory's first cluster begins with "." (passed over); any other block's first slot
+    // is an entry like the rest: the first entry of each further cluster of a long directory
+    // lies there (a FAT12/16 root's label is passed over as a label).
+    std::size_t i = regular ? 1 : 0;
+    for (; have(i); ++i) {
+        const auto slot = slotAt(i);
+        const std::uint8_t first = std::to_integer<std::uint8_t>(slot[0]);
+        const std::uint8_t attr = std::to_integer<std::uint8_t>(slot[11]);
+        const auto decoded = scan::DecodeFatEntry(slot);
+        if (attr == 0x0F) {
+            joiner.Feed(*decoded);
+            continue;
+        }
+        const std::string_view name = nameOf(slot);
+        if (name == "." || name == ".." || (FatType == kFat32 && deletedDot(slot))) {
+            if (i >= 3) break;
+            continue;
+        }
+        if (first != 0xE5 && name.empty()) break;
+        // Dates that no FAT writes end the directory; one stamped after 2050 does not (the
+        // sector tests, which must tell directories from any data, stop at 2050).
+        if (!RealFatDates(slot) || attr >= 0x38) break;
+        const std::optional<std::u16string> units = joiner.Feed(*decoded);
+        if (attr & 0x08) continue;
+        std::array<std::byte, kSlot> copy;
+        std::copy(slot.begin(), slot.end(), copy.begin());
+        if (first == 0xE5) copy[0] = std::byte{'_'};
+        if (badNameChar(nameOf(copy)) || badNameChar(extOf(copy)) || !UsableFatShortName(copy)) continue;
+
+        scan::TScanEntry* e = newEntry(sector + static_cast<std::int64_t>(i * kSlot / sectorBytes_));
+        const std::optional<std::string> longName = units ? scan::ListedLongName(*units) : std::nullopt;
+        fatentry::visit(e, [&](auto& m) {
+            auto& rec = fatentry::slotOf(m);
+            std::memcpy(&rec, copy.data(), kSlot);
+            if (longName) {
+                m.LongFileName = *longName;
+            } else {
+                // Lower case stored as upper, as byte 12 says (each part on its own).
+                scan::ApplyCaseBits(rec.filename, rec.fileext, std::to_integer<std::uint8_t>(copy[12]));
+            }
+            m.DirClusNum = ownClus;
+            m.DirSectNum = dirSector;
+            m.RegularDir = regular;
+        });
+        r.added = true;
+    }
+    const std::size_t perSector = sectorBytes_ / kSlot;
+    r.used = static_cast<std::uint32_t>((std::max<std::size_t>(i, 1) - 1 + perSector - 1) / perSector);
+    return r;
+}
+
+void FatRebuild::addSegment(std::int64_t start, std::int64_t end, std::int64_t owner, std::uint32_t clus) {
+    if (!Segments.empty() && Segments.back().Owner == owner && Segments.back().End + 1 == start) {
+        Segments.back().End = end;
+        return;
+    }
+    Segments.push_back({start, end, owner, clus});
+}
+
+void FatRebuild::sortByDirSect() {
+    std::stable_sort(FatFileList.begin(), FatFileList.end(),
+                     [](const scan::TScanEntry* a, const scan::TScanEntry* b) { return fatentry::dirSect(a) < fatentry::dirSect(b); });
+}
+
+void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::function<void(int)>& progress) {
+    FatFileList.clear();
+    readAt_.clear();
+    mids_.clear();
+    mid32s_.clear();
+    RegDirSect.clear();
+    RegDirClus.clear();
+    Segments.clear();
+    UnChainedFDTs.clear();
+    FatOK = false;
+    FatStart = -1;
+    FatMaxClus = 0;
+    fatCache_.clear();
+
+    std::int64_t blockEnd = std::numeric_limits<std::int64_t>::min();
+    std::int64_t lastRegEnd = -1;  // the end of the last registered directory's last block
+    for (std::size_t i = 0; i < fdts.size(); ++i) {
+        if (progress && i % 1024 == 0) progress(static_cast<int>(i * 100 / fdts.size()));
+        if (storage::DeviceAborted) break;
+        const std::int64_t s = fdts[i];
+        if (s < 0 || s < blockEnd) {
+            fdts[i] = -1;
+            continue;
+        }
+        std::uint32_t inheritClus = 0;
+        std::int64_t inheritSect = 0;
+        if (!RegDirClus.empty() && RegDirClus.back() > 1 && s == lastRegEnd) {
+            inheritClus = RegDirClus.back();
+            inheritSect = RegDirSect.back();
+        }
+        const BlockResult r = enumBlock(s, inheritClus, inheritSect, 0, 0);
+        if (!r.ran) break;
+        if (!r.added) fdts[i] = -1;
+        blockEnd = s + r.used;
+        if (r.used > 0) {
+            if (r.ownClus >= 2) {
+                addSegment(s, blockEnd - 1, s, r.ownClus);
+            } else {
+                addSegment(s, blockEnd - 1, inheritSect, inheritClus);
+            }
+        }
+        if (r.ownClus > 1) {
+            RegDirSect.push_back(s);
+            RegDirClus.push_back(r.ownClus);
+            lastRegEnd = blockEnd;
+        } else if (inheritSect != 0) {
+            lastRegEnd = blockEnd;
+        }
+    }
+
+    AdvSolveFatGeometry(nullptr, nullptr);
+    RootDirSectNum = RootSectNum;
+    if (RootSectNum && FatType != kFat32 && !FatFileList.empty()) {
+        // A FAT12/16 root lies in a fixed area before cluster 2: the run of blocks just below
+        // it that hold no "."-".." directory, when it holds more entries than cluster 2 does.
+        struct Kind {
+            bool anyRegular = false, anyOther = false;
+            std::size_t count = 0;
+        };
+        std::unordered_map<std::int64_t, Kind> kinds;
+        for (const scan::TScanEntry* e : FatFileList) {
+            Kind& k = kinds[fatentry::dirSect(e)];
+            (fatentry::regularDir(e) ? k.anyRegular : k.anyOther) = true;
+            ++k.count;
+        }
+        auto plain = [&](std::int64_t s) {
+            const auto it = kinds.find(s);
+            return it != kinds.end() && !it->second.anyRegular;
+        };
+        std::optional<std::int64_t> best;
+        for (const auto& [s, k] : kinds) {
+            if (s < *RootSectNum && !k.anyRegular && (!best || s > *best)) best = s;
+        }
+        if (best) {
+            std::int64_t s = *best;
+            while (plain(s - 1) && s - 1 > *RootSectNum - kRootSearchSpan) --s;
+            const auto atRoot = kinds.find(*RootSectNum);
+            if (kinds[s].count > (atRoot == kinds.end() ? 0 : atRoot->second.count)) RootDirSectNum = s;
+        }
+    }
+    AdvFindFatTable();
+
+    // The directories to follow along their chains: those that began with "." and "..", and
+    // a FAT32 root (which has no such pair) where the found boot sector puts it.
+    std::vector<std::pair<std::int64_t, std::uint32_t>> follow;
+    for (std::size_t k = 0; k < RegDirSect.size(); ++k) follow.emplace_back(RegDirSect[k], RegDirClus[k]);
+    if (FatOK && FatRootClus > 1 && RootDirSectNum && AdvClusSector(FatRootClus) == *RootDirSectNum) {
+        follow.emplace_back(*RootDirSectNum, FatRootClus);
+    }
+    if (FatOK && !follow.empty()) {
+        // By the sector each block was read at: the FAT's chain says which directory a
+        // cluster continues, better than the guess that a block continues the one before it.
+        std::unordered_map<std::int64_t, std::vector<scan::TScanEntry*>> bySector;
+        for (const auto& [e, at] : readAt_) bySector[at].push_back(e);
+        std::vector<std::uint32_t> chain;
+        for (const auto& [d, c] : follow) {
+            if (storage::DeviceAborted) break;
+            AdvDirClusChain(c, chain);
+            for (std::size_t j = 1; j < chain.size(); ++j) {
+                const std::int64_t u = AdvClusSector(chain[j]);
+                if (u < 0 || static_cast<std::uint64_t>(u) + static_cast<std::uint64_t>(SectorsPerClus) > objectSectors_) continue;
+                const auto found = bySector.find(u);
+                if (found != bySector.end() && !found->second.empty()) {
+                    for (scan::TScanEntry* e : found->second) {
+                        fatentry::setDirSect(e, d);
+                        fatentry::setDirClus(e, c);
+                    }
+                    found->second.clear();
+                } else {
+                    enumBlock(u, c, d, d, static_cast<std::uint32_t>(SectorsPerClus));
+                }
+                const auto own = std::find_if(Segments.begin(), Segments.end(), [u](const FatDirSegment& g) { return g.Start == u; });
+                if (own != Segments.end()) {
+                    own->Owner = d;
+                    own->Clus = c;
+                } else {
+                    Segments.push_back({u, u + SectorsPerClus - 1, d, c});
+                }
+            }
+        }
+        std::stable_sort(Segments.begin(), Segments.end(), [](const FatDirSegment& a, const FatDirSegment& b) { return a.Start < b.Start; });
+        sortByDirSect();
+    }
+    AdvMarkBadDirs();
+    resolveSegments();
+    sortByDirSect();
+    if (progress) progress(100);
+}
+
+bool FatRebuild::AdvGetFatBounds(std::int64_t sect, std::int32_t& first, std::int32_t& last) const {
+    return AdvGetFatBoundsRange(sect, sect, first, last);
+}
+
+bool FatRebuild::AdvGetFatBoundsRange(std::int64_t from, std::int64_t to, std::int32_t& first, std::int32_t& last) const {
+    first = last = -1;
+    const auto lo = std::lower_bound(FatFileList.begin(), FatFileList.end(), from,
+                                     [](const scan::TScanEntry* e, std::int64_t s) { return fatentry::dirSect(e) < s; });
+    const auto hi = std::upper_bound(FatFileList.begin(), FatFileList.end(), to,
+                                     [](std::int64_t s, const scan::TScanEntry* e) { return s < fatentry::dirSect(e); });
+    if (lo >= hi) return false;
+    first = static_cast<std::int32_t>(lo - FatFileList.begin());
+    last = static_cast<std::int32_t>(hi - FatFileList.begin() - 1);
+    return true;
+}
+
+}  // namespace brenvale::advscan

@@ -1,0 +1,361 @@
+// The FAT stages after the pass: directory blocks read into entries, the geometry solved from
+// them, a FAT found below the data area, directories followed along their chains, reused
+// folders marked, orphans collected and linked. On volumes made by mkfs.vfat and mtools, scanned
+// as if their boot sector were gone, and on directory sectors laid out by hand.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "advscan/advanced_scan.h"
+#include "advscan/fat_tree.h"
+#include "platform/linux/linux_platform.h"
+#include "raw/signature_scan.h"
+#include "scan/entry_cast.h"
+#include "scan/undelete.h"
+#include "storage/device.h"
+#include "storage/device_events.h"
+#include "storage/fs_detect.h"
+#include "storage/le.h"
+#include "support/fixtures.h"
+
+namespace brenvale::advscan {
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Real volumes
+
+struct RealCase {
+    const char* image;
+    bool fatFound;  // FAT12 tables are not read as 16-bit ones
+};
+
+class AdvFatRealVolume : public ::testing::TestWithParam<RealCase> {};
+
+// "/A/B" and "FAT Root/A/_" agree when a deleted entry lost its first character.
+bool samePath(const std::string& listed, const std::string& want) {
+    if (listed.size() != want.size()) return false;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        if (listed[i] != want[i] && !(listed[i] == '_' && (i == 0 || want[i - 1] == '/'))) return false;
+    }
+    return true;
+}
+
+std::uint32_t entrySize(const scan::TScanEntry* e) {
+    return scan::VisitEntry(e, [](const auto& m) -> std::uint32_t {
+        if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry32>) {
+            return m.FDT32Entry.filesize;
+        } else if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry>) {
+            return m.FDTEntry.filesize;
+        } else {
+            return 0;
+        }
+    });
+}
+
+TEST_P(AdvFatRealVolume, TreeAndGeometryWithoutTheBootSector) {
+    const std::string name = GetParam().image;
+    BRENVALE_REQUIRE_FIXTURE(image, name + ".img");
+    BRENVALE_REQUIRE_FIXTURE(manifestPath, name + ".manifest.tsv");
+    const auto rows = test::loadManifest(manifestPath);
+    auto os = platform::makeLinuxPlatform();
+    storage::DeviceAborted = false;
+    storage::TDevice device(*os, image.string());
+    std::vector<std::byte> boot(512);
+    ASSERT_EQ(device.Read(0, 1, boot), 512u);
+    // The layout mkfs.vfat wrote.
+    const std::int64_t reserved = storage::le16(boot, 14), fats = std::to_integer<std::uint8_t>(boot[16]);
+    const std::int64_t fatSize = storage::le16(boot, 22) ? storage::le16(boot, 22) : storage::le32(boot, 36);
+    const std::int64_t rootDirSectors = (std::int64_t{storage::le16(boot, 17)} * 32 + 511) / 512;
+    const std::int64_t fatsEnd = reserved + fats * fatSize;
+
+    partitions::TPartition record;
+    record.BootSector = storage::MakeBootSector(std::vector<std::byte>(512));  // gone
+    record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
+    scan::TUndelete scan(device, record);
+    const raw::SizeTables sizes;
+    raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
+    AdvancedScan adv(scan, raw, 0, device.Sectors());
+    std::atomic<bool> stop{false};
+    ASSERT_EQ(adv.AdvScan(stop), kAdvCompleted);
+
+    const FatRebuild& fat = adv.Fat;
+    EXPECT_EQ(fat.SectorsPerClus, std::to_integer<std::uint8_t>(boot[13]));
+    ASSERT_TRUE(fat.RootSectNum);
+    EXPECT_EQ(*fat.RootSectNum, fatsEnd + rootDirSectors);
+    ASSERT_TRUE(fat.RootDirSectNum);
+    EXPECT_EQ(*fat.RootDirSectNum, fatsEnd);
+    EXPECT_EQ(fat.FatOK, GetParam().fatFound);
+    if (GetParam().fatFound) {
+        EXPECT_EQ(fat.FatStart, reserved);
+    }
+
+    std::map<std::string, const scan::TScanEntry*> byPath;
+    WalkFatTree(fat, [&](const scan::TScanEntry* e, const std::string& path, int) {
+        if (e) byPath.emplace(path, e);
+    });
+    std::size_t checked = 0;
+    std::set<std::string> shortNamed;
+    for (const auto& row : rows) {
+        // Entries of deleted folders may have lost their folder's sectors to other files.
+        const bool inLiveFolder = std::none_of(rows.begin(), rows.end(), [&](const auto& r) {
+            return r.type == "dir" && r.status == "deleted" && row.path.rfind(r.path + "/", 0) == 0;
+        });
+        if (!inLiveFolder) continue;
+        SCOPED_TRACE(row.path);
+        const std::string want = std::string(kFatRoot) + row.path;
+        auto found = byPath.find(want);
+        if (found == byPath.end() && row.status == "deleted") {
+            found = std::find_if(byPath.begin(), byPath.end(), [&](const auto& kv) { return samePath(kv.first, want); });
+        }
+        if (found == byPath.end()) {
+            // A long name whose first parts lie at the end of the directory's previous cluster
+            // is not joined across clusters: the entry shows its short name, in its folder.
+            const std::string folder = want.substr(0, want.rfind('/') + 1);
+            found = std::find_if(byPath.begin(), byPath.end(), [&](const auto& kv) {
+                return kv.first.rfind(folder, 0) == 0 && kv.first.find('/', folder.size()) == std::string::npos &&
+                       kv.first.find('~', folder.size()) != std::string::npos && !shortNamed.contains(kv.first) &&
+                       entrySize(kv.second) == row.size;
+            });
+            ASSERT_NE(found, byPath.end()) << "not in the rebuilt tree";
+            shortNamed.insert(found->first);
+        }
+        const scan::TScanEntry* e = found->second;
+        if (row.type == "file") {
+            EXPECT_EQ(entrySize(e), row.size);
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 20u);
+    EXPECT_LE(shortNamed.size(), 2u) << ::testing::PrintToString(shortNamed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, AdvFatRealVolume,
+                         ::testing::Values(RealCase{"fat12", false}, RealCase{"fat16", true}, RealCase{"fat32", true}),
+                         [](const auto& p) { return std::string(p.param.image); });
+
+// ---------------------------------------------------------------------------------------
+// Directory sectors laid out by hand
+
+constexpr std::uint32_t kBps = 512;
+
+void put16(std::span<std::byte> b, std::size_t at, std::uint16_t v) { ASSERT_TRUE(storage::putLe16(b, at, v)); }
+void put32(std::span<std::byte> b, std::size_t at, std::uint32_t v) { ASSERT_TRUE(storage::putLe32(b, at, v)); }
+
+struct Disk {
+    std::vector<std::byte> bytes;
+    explicit Disk(std::size_t sectors) : bytes(sectors * kBps) {}
+
+    // A short entry at `slot` of `sector`.
+    void entry(std::int64_t sector, std::size_t slot, const char* name11, std::uint8_t attr, std::uint32_t cluster,
+               std::uint32_t size = 0) {
+        std::byte* p = bytes.data() + sector * kBps + slot * 32;
+        std::memcpy(p, name11, 11);
+        p[11] = std::byte{attr};
+        put16(std::span(p, 32), 14, 0x6000);            // 12:00
+        put16(std::span(p, 32), 16, 0x5A21);            // 2025-01-01
+        put16(std::span(p, 32), 18, 0x5A21);
+        put16(std::span(p, 32), 20, static_cast<std::uint16_t>(cluster >> 16));
+        put16(std::span(p, 32), 22, 0x6000);
+        put16(std::span(p, 32), 24, 0x5A21);
+        put16(std::span(p, 32), 26, static_cast<std::uint16_t>(cluster));
+        put32(std::span(p, 32), 28, size);
+    }
+    // The "." and ".." pair a directory's first cluster starts with.
+    void dots(std::int64_t sector, std::uint32_t own, std::uint32_t parent) {
+        entry(sector, 0, ".          ", 0x10, own);
+        entry(sector, 1, "..         ", 0x10, parent);
+    }
+    void fatEntry(std::int64_t fatStart, std::uint32_t cluster, std::uint32_t value) {
+        put32(std::span(bytes).subspan(static_cast<std::size_t>(fatStart) * kBps), cluster * 4, value);
+    }
+
+    FatRebuild rebuild(std::uint8_t fatType) {
+        FatRebuild r([this](std::int64_t rel, std::uint32_t count, std::span<std::byte> into) -> std::size_t {
+            const std::size_t at = static_cast<std::size_t>(rel) * kBps;
+            if (rel < 0 || at >= bytes.size()) return 0;
+            const std::size_t n = std::min({std::size_t{count} * kBps, into.size(), bytes.size() - at});
+            std::memcpy(into.data(), bytes.data() + at, n);
+            return n;
+        }, kBps, bytes.size() / kBps);
+        r.FatType = fatType;
+        return r;
+    }
+};
+
+// Data area at sector 100, 8 sectors per cluster: cluster c starts at 100 + (c - 2) * 8.
+constexpr std::int64_t kData = 100;
+constexpr std::int64_t sectorOf(std::uint32_t c) { return kData + (std::int64_t{c} - 2) * 8; }
+
+TEST(AdvFatStages, BlocksGeometryAndUsedSectors) {
+    Disk d(600);
+    // Two directories 64 sectors apart whose "." clusters differ by 8, a third elsewhere.
+    d.dots(sectorOf(10), 10, 0);
+    d.entry(sectorOf(10), 2, "A       TXT", 0x20, 50, 10);
+    d.entry(sectorOf(10), 3, "SUB        ", 0x10, 18);
+    d.dots(sectorOf(18), 18, 10);
+    d.entry(sectorOf(18), 2, "B       TXT", 0x20, 51, 10);
+    for (std::size_t s = 2; s < 40; ++s) d.entry(sectorOf(30), s, "MANY    BIN", 0x20, 60, 1);  // 40 slots: 3 sectors
+    d.dots(sectorOf(30), 30, 10);
+    std::vector<std::int64_t> fdts{sectorOf(10), sectorOf(18), sectorOf(30), sectorOf(30) + 1, sectorOf(30) + 2, sectorOf(30) + 3};
+    FatRebuild r = d.rebuild(kFat16);
+    r.EnumFATFiles(fdts);
+    EXPECT_EQ(r.SectorsPerClus, 8);
+    EXPECT_EQ(r.RootSectNum, kData);
+    // The 3-sector directory consumed the next two harvested sectors; the fourth is its own block.
+    EXPECT_EQ(fdts, (std::vector<std::int64_t>{sectorOf(10), sectorOf(18), sectorOf(30), -1, -1, -1}));
+    EXPECT_EQ(r.RegDirSect, (std::vector<std::int64_t>{sectorOf(10), sectorOf(18), sectorOf(30)}));
+    std::int32_t first = -1, last = -1;
+    ASSERT_TRUE(r.AdvGetFatBounds(sectorOf(30), first, last));
+    EXPECT_EQ(last - first + 1, 38);
+    // Whole clusters once resolved.
+    const std::int64_t owner = r.FatDirOwnerOfSect(sectorOf(30) + 7);
+    EXPECT_EQ(owner, sectorOf(30));
+    // A block that does not begin with "." and ".." (a directory's further cluster) yields
+    // its first slot too: it is the first entry of that cluster.
+    Disk plain(300);
+    plain.entry(150, 0, "FIRST   TXT", 0x20, 70, 5);
+    plain.entry(150, 1, "SECOND  TXT", 0x20, 71, 5);
+    std::vector<std::int64_t> one{150};
+    FatRebuild p = plain.rebuild(kFat16);
+    p.EnumFATFiles(one);
+    ASSERT_EQ(p.FatFileList.size(), 2u);
+    EXPECT_EQ(FatDisplayName(p.FatFileList[0]), "FIRST.TXT");
+    EXPECT_EQ(FatDisplayName(p.FatFileList[1]), "SECOND.TXT");
+    EXPECT_FALSE(p.RootSectNum);  // no directory with "." and "..": no data area
+}
+
+TEST(AdvFatStages, ReusedFoldersAreDamaged) {
+    Disk d(600);
+    d.dots(sectorOf(10), 10, 0);
+    d.entry(sectorOf(10), 2, "LIVE       ", 0x10, 20);
+    d.entry(sectorOf(10), 3, "\xE5" "OLD       ", 0x10, 20);   // deleted, its cluster reused by LIVE
+    d.entry(sectorOf(10), 4, "\xE5" "ROOTY     ", 0x10, 2);    // deleted, points at the data start
+    d.entry(sectorOf(10), 5, "OTHER      ", 0x10, 30);
+    d.dots(sectorOf(20), 20, 10);
+    d.dots(sectorOf(30), 30, 10);
+    std::vector<std::int64_t> fdts{sectorOf(10), sectorOf(20), sectorOf(30)};
+    FatRebuild r = d.rebuild(kFat16);
+    r.EnumFATFiles(fdts);
+    ASSERT_EQ(r.SectorsPerClus, 8);
+    std::map<std::string, std::uint8_t> status;
+    for (const scan::TScanEntry* e : r.FatFileList) status[FatDisplayName(e)] = scan::AsMid(e)->Status;
+    EXPECT_EQ(status["LIVE"], scan::kStatusLive);
+    EXPECT_EQ(status["_OLD"], scan::kStatusDamaged);
+    EXPECT_EQ(status["_ROOTY"], scan::kStatusDamaged);
+    EXPECT_EQ(status["OTHER"], scan::kStatusLive);
+}
+
+// A FAT32 layout: boot sector at 0 (and its backup at 6), the FAT at 32, data at 100.
+Disk fat32Disk() {
+    Disk d(800);
+    for (std::int64_t at : {0, 6}) {
+        std::span<std::byte> s(d.bytes.data() + at * kBps, kBps);
+        put16(s, 11, 512);
+        s[13] = std::byte{8};
+        put16(s, 14, 32);
+        s[16] = std::byte{2};
+        put32(s, 32, 800);
+        put32(s, 36, 34);  // 32 + 2 x 34 = 100
+        put32(s, 44, 2);
+        put16(s, 510, 0xAA55);
+    }
+    return d;
+}
+
+TEST(AdvFatStages, FatFoundAndChainsFollowed) {
+    Disk d = fat32Disk();
+    d.dots(sectorOf(10), 10, 0);
+    d.entry(sectorOf(10), 2, "DIR        ", 0x10, 11);
+    d.dots(sectorOf(11), 11, 10);
+    d.entry(sectorOf(11), 2, "IN1     TXT", 0x20, 40, 3);
+    d.entry(sectorOf(12), 0, "IN2     TXT", 0x20, 41, 3);  // the folder's second cluster (chained)
+    d.entry(sectorOf(12), 1, "IN3     TXT", 0x20, 42, 3);
+    d.fatEntry(32, 10, 0x0FFFFFFF);
+    d.fatEntry(32, 11, 12);
+    d.fatEntry(32, 12, 0x0FFFFFFF);
+    std::vector<std::int64_t> fdts{sectorOf(10), sectorOf(11), sectorOf(12)};
+    FatRebuild r = d.rebuild(kFat32);
+    r.EnumFATFiles(fdts);
+    ASSERT_TRUE(r.FatOK);  // the backup at 6 is met first and its data start is off by 6
+    EXPECT_EQ(r.FatStart, 32);
+    EXPECT_EQ(r.FatEntryBytes, 4);
+    std::vector<std::uint32_t> chain;
+    EXPECT_EQ(r.AdvDirClusChain(11, chain), 2u);
+    EXPECT_EQ(chain, (std::vector<std::uint32_t>{11, 12}));
+    // The second cluster's entries belong to the folder: its first sector and cluster.
+    std::map<std::string, std::int64_t> dirOf;
+    for (const scan::TScanEntry* e : r.FatFileList) dirOf[FatDisplayName(e)] = scan::AsMid32(e)->DirSectNum;
+    EXPECT_EQ(dirOf["IN2.TXT"], sectorOf(11));
+    EXPECT_EQ(dirOf["IN3.TXT"], sectorOf(11));
+    std::set<std::string> paths;
+    r.AdvCollectOrphanFatDirs(fdts, {});
+    r.AdvLinkFatEntries();
+    WalkFatTree(r, [&](const scan::TScanEntry*, const std::string& path, int) { paths.insert(path); });
+    EXPECT_TRUE(paths.contains("FAT Root/Folder000000A4/DIR/IN3.TXT")) << ::testing::PrintToString(paths);
+
+    {
+        SCOPED_TRACE("a chain that comes back");
+        d.fatEntry(32, 12, 11);
+        FatRebuild loop = d.rebuild(kFat32);
+        std::vector<std::int64_t> again{sectorOf(10), sectorOf(11), sectorOf(12)};
+        loop.EnumFATFiles(again);
+        ASSERT_TRUE(loop.FatOK);
+        EXPECT_EQ(loop.AdvDirClusChain(11, chain), 0u);
+    }
+    {
+        SCOPED_TRACE("a chain into an empty cluster stops before it");
+        d.fatEntry(32, 12, 13);
+        d.fatEntry(32, 13, 0x0FFFFFFF);
+        FatRebuild empty = d.rebuild(kFat32);
+        std::vector<std::int64_t> again{sectorOf(10), sectorOf(11), sectorOf(12)};
+        empty.EnumFATFiles(again);
+        EXPECT_EQ(empty.AdvDirClusChain(11, chain), 2u);
+    }
+}
+
+// Directory sectors whose folders point at each other in a ring, and many folders that all
+// claim one directory: the linking and the tree end, each directory listed once.
+TEST(AdvFatStages, FoldersPointingAtEachOtherEnd) {
+    Disk d(3000);
+    constexpr int kRing = 200;
+    std::vector<std::int64_t> fdts;
+    for (int i = 0; i < kRing; ++i) {
+        const auto own = static_cast<std::uint32_t>(10 + i), next = static_cast<std::uint32_t>(10 + (i + 1) % kRing);
+        d.dots(sectorOf(own), own, static_cast<std::uint32_t>(10 + (i + kRing - 1) % kRing));
+        d.entry(sectorOf(own), 2, "NEXT       ", 0x10, next);
+        for (std::size_t k = 3; k < 16; ++k) d.entry(sectorOf(own), k, "SAME       ", 0x10, 10);
+        fdts.push_back(sectorOf(own));
+    }
+    FatRebuild r = d.rebuild(kFat16);
+    r.EnumFATFiles(fdts);
+    ASSERT_EQ(r.SectorsPerClus, 8);
+    r.AdvCollectOrphanFatDirs(fdts, {});
+    r.AdvLinkFatEntries();
+    std::size_t visits = 0;
+    WalkFatTree(r, [&](const scan::TScanEntry*, const std::string&, int) { ++visits; });
+    EXPECT_LE(visits, r.FatFileList.size() + r.UnChainedFDTs.size());
+    // Every entry got a parent or stands in an orphan directory; no parent chain loops forever.
+    for (const scan::TScanEntry* e : r.FatFileList) {
+        int steps = 0;
+        for (const scan::TMidEntry* p = scan::AsMid(e)->Parent; p && steps <= kRing * 16; p = p->Parent) ++steps;
+        EXPECT_LE(steps, kRing * 16);
+    }
+}
+
+TEST(AdvFatStages, FatTypeFromBootSector) {
+    Disk d = fat32Disk();
+    const storage::TBootSector boot = storage::MakeBootSector(std::span(d.bytes).first(512));
+    EXPECT_EQ(FatTypeFromBootSector(boot, kFat32), kFat12);  // 700 sectors of data: few clusters
+    EXPECT_EQ(FatTypeFromBootSector(boot, 3), kFatUnknown);
+    EXPECT_EQ(FatTypeFromBootSector(storage::MakeBootSector(std::vector<std::byte>(512)), kFat32), kFatUnknown);
+    std::vector<std::byte> lies(d.bytes.begin(), d.bytes.begin() + 512);
+    put32(lies, 32, 90);  // fewer sectors than the tables take
+    EXPECT_EQ(FatTypeFromBootSector(storage::MakeBootSector(lies), kFat32), kFatUnknown);
+}
+
+}  // namespace
+}  // namespace brenvale::advscan
