@@ -193,18 +193,27 @@ void FatRebuild::AdvFindFatTable(const std::function<void(int)>& progress) {
             const std::uint32_t fatSize = fat32Layout ? le32(s, 36) : le16(s, 22);
             if (total == 0 || fatSize == 0 || (fat32Layout && le32(s, 44) <= 1)) continue;
             const std::int64_t rootSectors = fat32Layout ? 0 : (std::int64_t{le16(s, 17)} * 32 + sbps - 1) / sbps;
-            const std::int64_t fatsEnd = p + reserved + std::int64_t{fats} * fatSize;
-            const std::int64_t dataStart = fatsEnd + rootSectors;
+            std::int64_t base = p;  // where the volume begins, by this sector
+            std::int64_t dataStart = base + reserved + std::int64_t{fats} * fatSize + rootSectors;
+            // A FAT32 volume keeps a copy of its boot sector a few sectors in (the sector its
+            // field at byte 50 gives): when the first is gone, the copy tells where it was.
+            const std::uint32_t backupAt = le16(s, 50);
+            if (fat32Layout && dataStart != root && backupAt > 0 && backupAt < reserved && p >= backupAt &&
+                dataStart - backupAt == root) {
+                base = p - backupAt;
+                dataStart = root;
+            }
+            const std::int64_t fatsEnd = base + reserved + std::int64_t{fats} * fatSize;
             if (dataStart != root || static_cast<std::int32_t>(spc) != SectorsPerClus) continue;
             if (!fat32Layout && RootDirSectNum && fatsEnd != *RootDirSectNum) break;  // the rest of this read is passed over
             // A boot sector may claim fewer sectors than its data area needs.
-            if (std::int64_t{total} <= dataStart - p) continue;
-            const std::uint64_t clusters = (std::uint64_t{total} - static_cast<std::uint64_t>(dataStart - p)) / spc;
+            if (std::int64_t{total} <= dataStart - base) continue;
+            const std::uint64_t clusters = (std::uint64_t{total} - static_cast<std::uint64_t>(dataStart - base)) / spc;
             if (clusters == 0) continue;
             // A FAT12 table packs entries in 12 bits: read as 16-bit entries it would chain
             // directories through garbage. Better no chains than wrong ones.
             if (!fat32Layout && clusters < 4085) continue;
-            FatStart = p + reserved;
+            FatStart = base + reserved;
             FatEntryBytes = fat32Layout ? 4 : 2;
             FatMaxClus = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters + 1, 0x0FFFFFF0));
             FatRootClus = fat32Layout ? le32(s, 44) : 0;

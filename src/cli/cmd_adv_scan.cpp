@@ -15,6 +15,8 @@
 #include <unordered_set>
 
 #include "advscan/advanced_scan.h"
+#include "advscan/exfat_tree.h"
+#include "advscan/fat_tree.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/context.h"
@@ -26,6 +28,7 @@
 #include "raw/file_types.h"
 #include "raw/signature_scan.h"
 #include "scan/dos_time.h"
+#include "scan/entry_cast.h"
 #include "storage/format_size.h"
 
 namespace brenvale::cli {
@@ -107,6 +110,14 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
                           : result == advscan::kAdvStopped ? "stopped"
                                                            : "device lost";
     const std::string top = std::string("/") + advscan::kAdvancedExtra + "/";
+    // Sectors of the object as absolute ones.
+    auto jsonSector = [&](const std::optional<std::int64_t>& rel) {
+        return rel ? std::to_string(static_cast<std::int64_t>(start) + *rel) : std::string("null");
+    };
+    auto sectorText = [&](const std::optional<std::int64_t>& rel) {
+        return rel ? fmt::format("sector {}", static_cast<std::int64_t>(start) + *rel) : std::string("unknown");
+    };
+    auto fatTypeName = [](std::uint8_t t) { return t == advscan::kFat12 ? "FAT12" : t == advscan::kFat32 ? "FAT32" : "FAT16"; };
     std::size_t listed = 0;
     // Written as they come: a disk can hold millions of records.
     std::string buf;
@@ -114,42 +125,109 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         ctx.out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
         buf.clear();
     };
-    auto emit = [&](const scan::tntfsfilerecord& r, const std::string& path, int depth) {
-        const bool folder = (r.flag & storage::kFileRecordDirectory) != 0;
-        const bool live = (r.flag & storage::kFileRecordInUse) != 0;
-        if (a.deletedOnly && live && !folder) return;
+    // One listed entry, whichever file system it came from.
+    struct Row {
+        std::string name;
+        bool folder = false;
+        const char* status = "deleted";
+        std::uint64_t size = 0;
+        std::string modified = "null", created = "null", accessed = "null";  // JSON values
+        std::string where;  // JSON fields saying where it was found
+    };
+    auto emitRow = [&](const Row& r, const std::string& path, int depth) {
+        if (a.deletedOnly && std::string_view(r.status) == "live" && !r.folder) return;
         ++listed;
         if (ctx.json) {
             auto text = [](const std::string& t) { return nlohmann::json(t).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); };
-            auto time = [](std::uint64_t t) {
-                const auto iso = scan::FileTimeIso(t);
-                return iso ? "\"" + *iso + "\"" : std::string("null");
-            };
             fmt::format_to(std::back_inserter(buf),
                            "{}{{\"path\":{},\"name\":{},\"type\":\"{}\",\"status\":\"{}\",\"size\":{},\"modified\":{},"
-                           "\"created\":{},\"accessed\":{},\"record\":{},\"found_at_sector\":{}}}",
-                           listed > 1 ? "," : "", text(path), text(r.filename), folder ? "dir" : "file", live ? "live" : "deleted",
-                           folder ? 0 : r.realsize, time(r.head.FileAlteredTime), time(r.head.FileCreateTime),
-                           time(r.head.FileReadTime), r.recordnumber, static_cast<std::int64_t>(start) + r.sectornumber);
+                           "\"created\":{},\"accessed\":{},{}}}",
+                           listed > 1 ? "," : "", text(path), text(r.name), r.folder ? "dir" : "file", r.status,
+                           r.folder ? 0 : r.size, r.modified, r.created, r.accessed, r.where);
         } else {
-            const std::string size = folder ? "<dir>" : std::to_string(r.realsize);
-            const char* state = live ? "" : "  (deleted)";
+            const std::string size = r.folder ? "<dir>" : std::to_string(r.size);
+            const std::string state = std::string_view(r.status) == "live" ? "" : fmt::format("  ({})", r.status);
             if (a.tree) {
                 fmt::format_to(std::back_inserter(buf), "{:>14}  {}{}{}\n", size, std::string(static_cast<std::size_t>(2 * depth), ' '),
-                               Printable(r.filename), state);
+                               Printable(r.name), state);
             } else {
                 fmt::format_to(std::back_inserter(buf), "{:>14}  {}{}\n", size, Printable(path), state);
             }
         }
         if (buf.size() > 65536) flush();
     };
+    auto quoted = [](const std::optional<std::string>& iso) { return iso ? "\"" + *iso + "\"" : std::string("null"); };
+    auto emit = [&](const scan::tntfsfilerecord& r, const std::string& path, int depth) {
+        Row row;
+        row.name = r.filename;
+        row.folder = (r.flag & storage::kFileRecordDirectory) != 0;
+        row.status = (r.flag & storage::kFileRecordInUse) != 0 ? "live" : "deleted";
+        row.size = r.realsize;
+        row.modified = quoted(scan::FileTimeIso(r.head.FileAlteredTime));
+        row.created = quoted(scan::FileTimeIso(r.head.FileCreateTime));
+        row.accessed = quoted(scan::FileTimeIso(r.head.FileReadTime));
+        row.where = fmt::format("\"record\":{},\"found_at_sector\":{}", r.recordnumber, static_cast<std::int64_t>(start) + r.sectornumber);
+        emitRow(row, path, depth);
+    };
+    auto dosTime = [&](std::uint16_t date, std::uint16_t time) {
+        const auto t = scan::DecodeDosDateTime(date, time);
+        return quoted(t ? std::optional<std::string>(scan::IsoDateTime(*t)) : std::nullopt);
+    };
+    auto emitFat = [&](const scan::TScanEntry* e, const std::string& path, int depth) {
+        Row row;
+        row.name = advscan::FatDisplayName(e);
+        scan::VisitEntry(e, [&](const auto& m) {
+            if constexpr (!std::is_same_v<std::decay_t<decltype(m)>, scan::tntfsfilerecord>) {
+                const auto& d = [&]() -> const auto& {
+                    if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry32>) return m.FDT32Entry; else return m.FDTEntry;
+                }();
+                row.folder = (d.attribute & 0x10) != 0;
+                // A deleted entry's lost first byte reads "_".
+                row.status = m.Status == scan::kStatusDamaged ? "damaged" : d.filename[0] == '_' ? "deleted" : "live";
+                row.size = d.filesize;
+                row.modified = dosTime(d.updatedate, d.updatetime);
+                row.created = dosTime(d.createdate, d.createtime);
+                row.accessed = dosTime(d.accessdate, 0);
+                row.where = fmt::format("\"first_cluster\":{},\"found_at_sector\":{}", adv.Fat.WidthClusOf(e),
+                                        static_cast<std::int64_t>(start) + m.DirSectNum);
+            }
+        });
+        emitRow(row, path, depth);
+    };
+    auto emitExFat = [&](const scan::TMidEntry& e, const std::string& path, int depth) {
+        Row row;
+        row.name = e.LongFileName;
+        row.folder = (e.FDTEntry.attribute & 0x10) != 0;
+        row.size = scan::EntrySize(e);
+        row.modified = dosTime(e.FDTEntry.updatedate, e.FDTEntry.updatetime);
+        row.created = dosTime(e.FDTEntry.createdate, e.FDTEntry.createtime);
+        row.accessed = dosTime(e.FDTEntry.accessdate, 0);
+        row.where = fmt::format("\"first_cluster\":{},\"found_at_sector\":{}", e.DirClusNum,
+                                static_cast<std::int64_t>(start) + e.DirSectNum);
+        emitRow(row, path, depth);
+    };
+    auto emitFolder = [&](const std::string& path, int depth, std::int64_t sector) {
+        Row row;
+        row.name = path.substr(path.rfind('/') + 1);
+        row.folder = true;
+        row.where = fmt::format("\"found_at_sector\":{}", static_cast<std::int64_t>(start) + sector);
+        emitRow(row, path, depth);
+    };
     if (ctx.json) {
         buf += fmt::format("{{\"source\":{},\"first_sector\":{},\"sectors\":{},\"outcome\":\"{}\",\"next_sector\":{},",
                            nlohmann::json(a.source).dump(), start, sectors, outcome, adv.StopLba);
         buf += fmt::format("\"geometry\":{{\"record_length\":{},\"record_length_from\":\"{}\",\"sectors_per_cluster\":{},"
-                           "\"volume_start\":{},\"volume_start_solved\":{}}},\"entries\":[",
+                           "\"volume_start\":{},\"volume_start_solved\":{}}},",
                            recordLength, adv.BootRecordLength ? "boot sector" : recordLength ? "records" : "unknown",
                            adv.SectorsPerClusNtfs, volStart >= 0 ? std::to_string(volStart) : "null", volStart >= 0);
+        buf += fmt::format("\"fat_geometry\":{{\"fat_type\":\"{}\",\"sectors_per_cluster\":{},\"data_start\":{},"
+                           "\"root_dir_sector\":{},\"table_found\":{},\"table_sector\":{}}},",
+                           fatTypeName(adv.Fat.FatType), adv.Fat.SectorsPerClus, jsonSector(adv.Fat.RootSectNum),
+                           jsonSector(adv.Fat.RootDirSectNum), adv.Fat.FatOK,
+                           adv.Fat.FatOK ? std::to_string(static_cast<std::int64_t>(start) + adv.Fat.FatStart) : "null");
+        buf += fmt::format("\"exfat_geometry\":{{\"sectors_per_cluster\":{},\"heap\":{},\"inferred\":{}}},\"entries\":[",
+                           adv.ExFatSPC(), adv.ExFatSPC() > 0 ? std::to_string(static_cast<std::int64_t>(start) + adv.ExFatHeap()) : "null",
+                           adv.ExFatInferred.Geometry.Usable());
     }
     // The rebuilt tree, each folder before what it holds (the list is sorted by parent, then
     // name); records that no chain from the root reaches (parents in a loop) follow at the end.
@@ -196,6 +274,24 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (!shown[i]) emit(*list[i], top + adv.NtfsPath(*list[i]), 1);
     }
+    const std::size_t ntfsListed = listed;
+    advscan::WalkFatTree(adv.Fat, [&](const scan::TScanEntry* e, const std::string& path, int depth) {
+        if (e) {
+            emitFat(e, top + path, depth + 1);
+        } else {
+            emitFolder(top + path, depth + 1, std::stoll(path.substr(path.rfind("Folder") + 6), nullptr, 16));
+        }
+    });
+    const std::size_t fatListed = listed - ntfsListed;
+    advscan::WalkExFatTree(adv.Lists.FatFileList, adv.ExFatTree, adv.ExFatSPC(), adv.ExFatHeap(),
+                           [&](const scan::TMidEntry* e, std::int32_t segment, const std::string& path, int depth) {
+                               if (e) {
+                                   emitExFat(*e, top + path, depth + 1);
+                               } else {
+                                   emitFolder(top + path, depth + 1, adv.ExFatTree.SegStart[static_cast<std::size_t>(segment)]);
+                               }
+                           });
+    const std::size_t exFatListed = listed - ntfsListed - fatListed;
     if (ctx.json) {
         buf += "],\"raw_hits\":{";
         bool firstHit = true;
@@ -208,14 +304,22 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     } else {
         flush();
         ctx.out << '\n'
-                << fmt::format("NTFS records: {} ({} placeholder folders)\n", listed, adv.Folders.TopDirs.size())
+                << fmt::format("NTFS records: {} ({} placeholder folders)\n", ntfsListed, adv.Folders.TopDirs.size())
                 << fmt::format("Record length: {}\n", recordLength ? fmt::format("{} bytes (from the {})", recordLength,
                                                                                  adv.BootRecordLength ? "boot sector" : "records")
                                                                    : std::string("unknown"))
                 << fmt::format("Sectors per cluster: {}\n", adv.SectorsPerClusNtfs)
                 << fmt::format("Volume start: {}\n", volStart >= 0 ? fmt::format("sector {} ({})", volStart,
                                                                                  scan.FileSystem() == 3 ? "boot sector" : "solved")
-                                                                   : std::string("unknown"));
+                                                                   : std::string("unknown"))
+                << fmt::format("FAT entries: {} ({}, {} sectors per cluster, cluster 2 at {}, {})\n", fatListed,
+                               fatTypeName(adv.Fat.FatType), adv.Fat.SectorsPerClus, sectorText(adv.Fat.RootSectNum),
+                               adv.Fat.FatOK ? fmt::format("table at sector {}", static_cast<std::int64_t>(start) + adv.Fat.FatStart)
+                                             : std::string("no table found"))
+                << fmt::format("exFAT entries: {} ({})\n", exFatListed,
+                               adv.ExFatSPC() > 0 ? fmt::format("{} sectors per cluster, heap at {}", adv.ExFatSPC(),
+                                                                static_cast<std::int64_t>(start) + adv.ExFatHeap())
+                                                  : std::string("geometry unknown"));
         for (const auto& [caption, n] : hitCounts) ctx.out << fmt::format("{:>7}  {}\n", n, caption);
     }
     if (result == advscan::kAdvStopped) {

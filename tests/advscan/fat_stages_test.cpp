@@ -280,9 +280,25 @@ TEST(AdvFatStages, FatFoundAndChainsFollowed) {
     std::vector<std::int64_t> fdts{sectorOf(10), sectorOf(11), sectorOf(12)};
     FatRebuild r = d.rebuild(kFat32);
     r.EnumFATFiles(fdts);
-    ASSERT_TRUE(r.FatOK);  // the backup at 6 is met first and its data start is off by 6
+    ASSERT_TRUE(r.FatOK);  // the copy at 6 is met first: it says the volume begins 6 sectors before it
     EXPECT_EQ(r.FatStart, 32);
     EXPECT_EQ(r.FatEntryBytes, 4);
+    {
+        SCOPED_TRACE("only the copy is left");
+        Disk copyOnly = d;
+        std::fill_n(copyOnly.bytes.begin(), kBps, std::byte{0});
+        for (std::int64_t at : {6}) put16(std::span(copyOnly.bytes).subspan(at * kBps), 50, 6);
+        FatRebuild c = copyOnly.rebuild(kFat32);
+        std::vector<std::int64_t> again = fdts;
+        c.EnumFATFiles(again);
+        ASSERT_TRUE(c.FatOK);
+        EXPECT_EQ(c.FatStart, 32);
+        put16(std::span(copyOnly.bytes).subspan(6 * kBps), 50, 0);  // a copy that does not say where it lies
+        FatRebuild none = copyOnly.rebuild(kFat32);
+        again = fdts;
+        none.EnumFATFiles(again);
+        EXPECT_FALSE(none.FatOK);
+    }
     std::vector<std::uint32_t> chain;
     EXPECT_EQ(r.AdvDirClusChain(11, chain), 2u);
     EXPECT_EQ(chain, (std::vector<std::uint32_t>{11, 12}));

@@ -5,11 +5,13 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <ctime>
 #include <fstream>
 #include <map>
 
 #include "cli/run_cli.h"
 #include "scan/ntfs_builder.h"
+#include "storage/le.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -92,6 +94,80 @@ TEST(AdvScanCli, RefusesARangeOutsideTheVolume) {
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--from 999999 is outside the volume"));
 }
+
+std::string isoUtc(std::int64_t t) {
+    const std::time_t tt = static_cast<std::time_t>(t);
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+    return text;
+}
+
+struct LostBootCase {
+    const char* image;
+    std::uint32_t bootSectors;  // zeroed at the start of a copy
+    const char* root;           // where the tree is rebuilt
+    const char* geometry;       // the JSON object with the solved geometry
+};
+
+class AdvScanLostBoot : public ::testing::TestWithParam<LostBootCase> {};
+
+// A FAT or exFAT volume made by the real tools, its boot sectors zeroed (a FAT32 volume keeps
+// its copy): every live file of a live folder is listed at its path under the rebuilt root,
+// with its size and time, and the geometry solved is the one mkfs wrote.
+TEST_P(AdvScanLostBoot, ListsTheTreeAtItsPaths) {
+    const LostBootCase& c = GetParam();
+    BRENVALE_REQUIRE_FIXTURE(original, std::string(c.image) + ".img");
+    BRENVALE_REQUIRE_FIXTURE(manifestPath, std::string(c.image) + ".manifest.tsv");
+    auto bytes = ReadWholeFile(original.string());
+    const std::vector<std::byte> boot(bytes.begin(), bytes.begin() + 512);
+    std::fill(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(c.bootSectors * 512), std::byte{0});
+    TempDir dir;
+    const std::string image = dir.file("lost-boot.img");
+    WriteWholeFile(image, bytes);
+    const auto r = RunCli({"adv-scan", image, "--whole-disk", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    const auto& g = j[c.geometry];
+    if (std::string(c.root) == "exFAT Root") {
+        EXPECT_EQ(g["sectors_per_cluster"], 1 << (std::to_integer<int>(boot[109]) & 31));
+        EXPECT_EQ(g["heap"], storage::le32(boot, 88));
+    } else {
+        EXPECT_EQ(g["sectors_per_cluster"], std::to_integer<int>(boot[13]));
+        const std::int64_t fatSize = storage::le16(boot, 22) ? storage::le16(boot, 22) : storage::le32(boot, 36);
+        EXPECT_EQ(g["data_start"], storage::le16(boot, 14) + std::to_integer<int>(boot[16]) * fatSize +
+                                       (storage::le16(boot, 17) * 32 + 511) / 512);
+    }
+    std::map<std::string, nlohmann::json> byPath;
+    for (const auto& e : j["entries"]) byPath[e["path"].get<std::string>()] = e;
+    const auto rows = loadManifest(manifestPath);
+    std::size_t checked = 0;
+    for (const auto& row : rows) {
+        const bool inLiveFolder = std::none_of(rows.begin(), rows.end(), [&](const auto& d) {
+            return d.type == "dir" && d.status == "deleted" && row.path.rfind(d.path + "/", 0) == 0;
+        });
+        // An empty exFAT file has no cluster: there is nothing to find it by.
+        const bool clusterless = std::string(c.root) == "exFAT Root" && row.type == "file" && row.size == 0;
+        if (row.status != "live" || !inLiveFolder || clusterless) continue;
+        const std::string path = std::string("/!!! Advanced Extra !!!/") + c.root + row.path;
+        const auto e = byPath.find(path);
+        ASSERT_NE(e, byPath.end()) << path;
+        EXPECT_EQ(e->second["type"], row.type) << path;
+        if (row.type == "file") {
+            EXPECT_EQ(e->second["size"], row.size) << path;
+            EXPECT_EQ(e->second["modified"], isoUtc(row.mtime)) << path;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 20u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, AdvScanLostBoot,
+                         ::testing::Values(LostBootCase{"fat16", 1, "FAT Root", "fat_geometry"},
+                                           LostBootCase{"fat32", 1, "FAT Root", "fat_geometry"},
+                                           LostBootCase{"exfat", 24, "exFAT Root", "exfat_geometry"}),
+                         [](const auto& p) { return std::string(p.param.image); });
 
 // Hits per type of `carve --json`, in the shape of adv-scan's "raw_hits".
 std::map<std::string, int> carvedTypes(const nlohmann::json& carve) {
