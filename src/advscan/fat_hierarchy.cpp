@@ -163,3 +163,29 @@ void FatRebuild::AdvLinkFatEntries(const std::function<void(int)>& progress) {
 }
 
 }  // namespace brenvale::advscan
+
+namespace brenvale::advscan {
+
+AdjustResult FatRebuild::DoAdjust(const scan::TScanEntry* file1, const scan::TScanEntry* file2,
+                                  const std::vector<std::int64_t>& fdts, std::span<const std::int64_t> exFatDirs) {
+    if (!file1 || !file2 || fatentry::dirClus(file1) == 0 || fatentry::dirClus(file2) == 0) return AdjustResult::NoCluster;
+    if (fatentry::dirClus(file1) == fatentry::dirClus(file2)) return AdjustResult::SameDirectory;
+    const std::int64_t ds = fatentry::dirSect(file1) - fatentry::dirSect(file2);
+    const std::int64_t dc = std::int64_t{fatentry::dirClus(file1)} - fatentry::dirClus(file2);
+    if ((ds > 0) != (dc > 0) || ds == 0) return AdjustResult::NotSameFileSystem;
+    if (!AdvSolveFatGeometry(file1, file2)) return AdjustResult::NotSameFileSystem;
+    sortByDirSect();
+    resolveSegments();
+    AdvCollectOrphanFatDirs(fdts, exFatDirs);
+    AdvLinkFatEntries();
+    return AdjustResult::Done;
+}
+
+void FatRebuild::DoChangeFS(std::vector<std::int64_t>& fdts, std::span<const std::int64_t> exFatDirs) {
+    FatType = FatType > kFat16 ? kFat16 : kFat32;
+    EnumFATFiles(fdts);
+    AdvCollectOrphanFatDirs(fdts, exFatDirs);
+    AdvLinkFatEntries();
+}
+
+}  // namespace brenvale::advscan

@@ -44,6 +44,22 @@ struct FatDirSegment {
 // Reads `count` sectors at relative sector `rel` into `into`; returns the bytes read.
 using ReadRelSectors = std::function<std::size_t(std::int64_t rel, std::uint32_t count, std::span<std::byte> into)>;
 
+// Corrections the user makes when the files copied out of the FAT tree come out unreadable.
+enum class AdjustResult {
+    Done,
+    NoCluster,         // a file whose folder's own cluster is not known
+    SameDirectory,     // both files lie in one folder
+    NotSameFileSystem  // their positions contradict each other
+};
+inline constexpr char kAdjustNoCluster[] = "This file cannot be used by \"Adjustment\".";
+inline constexpr char kAdjustSameDirectory[] = "\"File 1\" and \"File 2\" mustn't in the same directory.";
+inline constexpr char kAdjustNotSameFileSystem[] =
+    "\"File 1\" and \"File 2\" don't belong to same file system. Please\rselect other files to try again.";
+inline constexpr char kAdjustCompleted[] =
+    "Adjustment completed. \"!!! Advanced Extra !!!\\FAT Root\" has been\rre-organised.\r\rtip 1. it is better to choose 2 "
+    "files which you want to recover;\rtip 2. if the result isn't approving, choose files from different\rdirectory to try again.";
+inline constexpr char kChangeFsCompleted[] = "Operation completed. \"!!! Advanced Extra !!!\\FAT Root\" has been re-organised.";
+
 class FatRebuild {
 public:
     FatRebuild(ReadRelSectors read, std::uint32_t sectorBytes, std::uint64_t objectSectors);
@@ -79,6 +95,12 @@ public:
                                  const std::function<void(int)>& progress = {});
     // Links every entry below the orphan directories.
     void AdvLinkFatEntries(const std::function<void(int)>& progress = {});
+
+    // The geometry from two files the user knows, from two folders, and the tree again.
+    AdjustResult DoAdjust(const scan::TScanEntry* file1, const scan::TScanEntry* file2, const std::vector<std::int64_t>& fdts,
+                          std::span<const std::int64_t> exFatDirs);
+    // The other width (FAT32 becomes FAT16, anything else FAT32) and every stage again.
+    void DoChangeFS(std::vector<std::int64_t>& fdts, std::span<const std::int64_t> exFatDirs);
 
     // The geometry from two entries the user picked (false: they do not agree, nothing
     // changes), or (both null) from the harvested entries.

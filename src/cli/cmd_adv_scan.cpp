@@ -42,7 +42,55 @@ struct AdvScanArgs {
     std::optional<std::int64_t> count;
     bool tree = false;
     bool deletedOnly = false;
+    std::optional<std::string> fatType;  // "fat16" or "fat32": the width to read FAT entries with
+    std::vector<std::string> fatFiles;   // two files of the FAT tree whose places give the geometry
 };
+
+// The system's messages use "\r" for a new line.
+std::string lines(std::string_view text) {
+    std::string out(text);
+    std::replace(out.begin(), out.end(), '\r', '\n');
+    return out;
+}
+
+// The FAT entry listed at `path` ("/!!! Advanced Extra !!!/FAT Root/..." or "FAT Root/..."), or null.
+const scan::TScanEntry* fatEntryAt(const advscan::FatRebuild& fat, std::string path) {
+    const std::string extra = std::string("/") + advscan::kAdvancedExtra + "/";
+    if (path.rfind(extra, 0) == 0) path.erase(0, extra.size());
+    if (!path.empty() && path.front() == '/') path.erase(0, 1);
+    const scan::TScanEntry* found = nullptr;
+    advscan::WalkFatTree(fat, [&](const scan::TScanEntry* e, const std::string& p, int) {
+        if (e && !found && p == path) found = e;
+    });
+    return found;
+}
+
+// Applies --fat-type and --fat-files to the finished scan; throws CliError(2) when refused.
+void adjustFat(Context& ctx, advscan::AdvancedScan& adv, const AdvScanArgs& a) {
+    advscan::FatRebuild& fat = adv.Fat;
+    if (a.fatType && (*a.fatType == "fat32") != (fat.FatType == advscan::kFat32)) {
+        fat.DoChangeFS(adv.Lists.FDTs, adv.Lists.ExFatDirs);
+        ctx.err << lines(advscan::kChangeFsCompleted) << '\n';
+    }
+    if (a.fatFiles.empty()) return;
+    const scan::TScanEntry* files[2] = {};
+    for (std::size_t i = 0; i < 2; ++i) {
+        files[i] = fatEntryAt(fat, a.fatFiles[i]);
+        if (!files[i]) throw CliError(kExitUsage, "--fat-files: " + a.fatFiles[i] + " is not in the rebuilt FAT tree");
+        const bool regular = scan::VisitEntry(files[i], [](const auto& m) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::tntfsfilerecord>) return false; else return m.RegularDir;
+        });
+        if (!regular) {
+            throw CliError(kExitUsage, "--fat-files: " + a.fatFiles[i] + " lies in no folder that begins with \".\" and \"..\"");
+        }
+    }
+    switch (fat.DoAdjust(files[0], files[1], adv.Lists.FDTs, adv.Lists.ExFatDirs)) {
+        case advscan::AdjustResult::Done: ctx.err << lines(advscan::kAdjustCompleted) << '\n'; return;
+        case advscan::AdjustResult::NoCluster: throw CliError(kExitUsage, lines(advscan::kAdjustNoCluster));
+        case advscan::AdjustResult::SameDirectory: throw CliError(kExitUsage, lines(advscan::kAdjustSameDirectory));
+        case advscan::AdjustResult::NotSameFileSystem: throw CliError(kExitUsage, lines(advscan::kAdjustNotSameFileSystem));
+    }
+}
 
 std::atomic<bool> gStopAdv{false};
 
@@ -98,6 +146,7 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     }
     ctx.progress.finish();
     if (result == advscan::kAdvCompleted) raw.FinishPending();
+    if (result != advscan::kAdvDeviceLost) adjustFat(ctx, adv, a);
 
     const std::int64_t volStart = adv.AdvNtfsVolStart();
     const std::uint32_t recordLength = adv.BootRecordLength ? adv.BootRecordLength : adv.Lists.RecordLength;
@@ -344,6 +393,11 @@ void RegisterAdvScan(CLI::App& app, Context& ctx) {
     cmd->add_option("--count", args->count, "Number of sectors to read");
     cmd->add_flag("--tree", args->tree, "Names indented by depth instead of paths");
     cmd->add_flag("--deleted-only", args->deletedOnly, "Only deleted files (and the folders)");
+    cmd->add_option("--fat-type", args->fatType, "Read the FAT entries as this width when the guess was wrong")
+        ->check(CLI::IsMember({"fat16", "fat32"}));
+    cmd->add_option("--fat-files", args->fatFiles,
+                    "Two files of the FAT tree, from two folders, whose places give the cluster size and data start")
+        ->expected(2);
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runAdvScan(ctx, *args); }); });
 }
 

@@ -362,6 +362,54 @@ TEST(AdvFatStages, FoldersPointingAtEachOtherEnd) {
     }
 }
 
+// Three directories whose pairs disagree (one is a stale copy from another layout): no
+// geometry wins the vote, and the default is wrong; two files the user knows set it right.
+TEST(AdvFatStages, AdjustmentFromTwoFilesAndWidthChange) {
+    Disk d(1200);
+    auto at4 = [](std::uint32_t c) { return kData + (std::int64_t{c} - 2) * 4; };  // the real layout: 4 sectors per cluster
+    d.dots(at4(10), 10, 0);
+    d.entry(at4(10), 2, "ONE     TXT", 0x20, 40, 5);
+    d.dots(at4(30), 30, 0);
+    d.entry(at4(30), 2, "TWO     TXT", 0x20, 41, 5);
+    d.dots(252, 70, 0);  // stale: with each of the others it gives another cluster size
+    d.entry(252, 2, "OLD     TXT", 0x20, 42, 5);
+    std::vector<std::int64_t> fdts{at4(10), at4(30), 252};
+    FatRebuild r = d.rebuild(kFat16);
+    r.EnumFATFiles(fdts);
+    EXPECT_NE(r.SectorsPerClus, 4);
+    auto byName = [&](const char* name) {
+        const auto it = std::find_if(r.FatFileList.begin(), r.FatFileList.end(),
+                                     [&](const scan::TScanEntry* e) { return FatDisplayName(e) == name; });
+        return it == r.FatFileList.end() ? nullptr : *it;
+    };
+    const scan::TScanEntry* one = byName("ONE.TXT");
+    const scan::TScanEntry* two = byName("TWO.TXT");
+    ASSERT_TRUE(one && two);
+
+    EXPECT_EQ(r.DoAdjust(one, one, fdts, {}), AdjustResult::SameDirectory);
+    scan::TMidEntry noCluster;
+    EXPECT_EQ(r.DoAdjust(one, &noCluster, fdts, {}), AdjustResult::NoCluster);
+    // Positions that contradict each other are refused before any geometry is computed.
+    scan::TMidEntry far, near;
+    far.DirSectNum = 1000, far.DirClusNum = 10;
+    near.DirSectNum = 2000, near.DirClusNum = 5;
+    const std::int32_t before = r.SectorsPerClus;
+    EXPECT_EQ(r.DoAdjust(&far, &near, fdts, {}), AdjustResult::NotSameFileSystem);
+    EXPECT_EQ(r.SectorsPerClus, before);
+
+    ASSERT_EQ(r.DoAdjust(one, two, fdts, {}), AdjustResult::Done);
+    EXPECT_EQ(r.SectorsPerClus, 4);
+    EXPECT_EQ(r.RootSectNum, kData);
+    // The width toggles and every stage runs again; twice is where it began.
+    const std::size_t entries = r.FatFileList.size();
+    r.DoChangeFS(fdts, {});
+    EXPECT_EQ(r.FatType, kFat32);
+    EXPECT_EQ(r.FatFileList.front()->Kind(), scan::EntryKind::Fat32);
+    r.DoChangeFS(fdts, {});
+    EXPECT_EQ(r.FatType, kFat16);
+    EXPECT_EQ(r.FatFileList.size(), entries);
+}
+
 TEST(AdvFatStages, FatTypeFromBootSector) {
     Disk d = fat32Disk();
     const storage::TBootSector boot = storage::MakeBootSector(std::span(d.bytes).first(512));

@@ -169,6 +169,38 @@ INSTANTIATE_TEST_SUITE_P(Volumes, AdvScanLostBoot,
                                            LostBootCase{"exfat", 24, "exFAT Root", "exfat_geometry"}),
                          [](const auto& p) { return std::string(p.param.image); });
 
+// The width and the geometry corrected by hand: the width toggles, two files from one folder
+// or paths not in the tree are refused with the reason.
+TEST(AdvScanCli, FatCorrections) {
+    BRENVALE_REQUIRE_FIXTURE(original, "fat16.img");
+    auto bytes = ReadWholeFile(original.string());
+    std::fill(bytes.begin(), bytes.begin() + 512, std::byte{0});
+    TempDir dir;
+    const std::string image = dir.file("lost-boot.img");
+    WriteWholeFile(image, bytes);
+    const auto wide = RunCli({"adv-scan", image, "--whole-disk", "--json", "--fat-type", "fat32"});
+    ASSERT_EQ(wide.code, 0) << wide.err;
+    EXPECT_EQ(nlohmann::json::parse(wide.out)["fat_geometry"]["fat_type"], "FAT32");
+    EXPECT_THAT(wide.err, HasSubstr("Operation completed. \"!!! Advanced Extra !!!\\FAT Root\" has been re-organised."));
+    const auto same = RunCli({"adv-scan", image, "--whole-disk", "--fat-type", "fat16"});
+    ASSERT_EQ(same.code, 0) << same.err;
+    EXPECT_THAT(same.err, ::testing::Not(HasSubstr("re-organised")));  // already that width
+
+    const std::string folder = "/!!! Advanced Extra !!!/FAT Root/Documents/";
+    const auto oneFolder = RunCli({"adv-scan", image, "--whole-disk", "--fat-files", folder + "Meeting Notes.txt",
+                                   folder + "Empty Document.txt"});
+    EXPECT_EQ(oneFolder.code, 2);
+    EXPECT_THAT(oneFolder.err, HasSubstr("\"File 1\" and \"File 2\" mustn't in the same directory."));
+    const auto twoFolders = RunCli({"adv-scan", image, "--whole-disk", "--json", "--fat-files", folder + "Meeting Notes.txt",
+                                    folder + "Projects/Alpha Project/PLAN.DOC"});
+    ASSERT_EQ(twoFolders.code, 0) << twoFolders.err;
+    EXPECT_THAT(twoFolders.err, HasSubstr("Adjustment completed."));
+    EXPECT_EQ(nlohmann::json::parse(twoFolders.out)["fat_geometry"]["sectors_per_cluster"], std::to_integer<int>(ReadWholeFile(original.string())[13]));
+    const auto missing = RunCli({"adv-scan", image, "--whole-disk", "--fat-files", folder + "nothing.txt", folder + "x"});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_THAT(missing.err, HasSubstr("is not in the rebuilt FAT tree"));
+}
+
 // Hits per type of `carve --json`, in the shape of adv-scan's "raw_hits".
 std::map<std::string, int> carvedTypes(const nlohmann::json& carve) {
     std::map<std::string, int> n;
