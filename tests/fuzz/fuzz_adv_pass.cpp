@@ -1,7 +1,8 @@
-// Arbitrary bytes as a stretch of disk for the advanced scan's harvest and its NTFS stages. The
-// first byte chooses the record length (none, 1, 2 or 4 KiB) and the batch size; the harvest
-// must not depend on where batches end, every harvested place must lie in the disk, and no
-// stage may read outside what it is given (ASan) or overflow (UBSan).
+// Arbitrary bytes as a stretch of disk for the advanced scan's harvest and its NTFS, FAT and
+// exFAT stages. The first byte chooses the record length (none, 1, 2 or 4 KiB), the batch size
+// and the FAT width; the harvest must not depend on where batches end, every harvested place
+// must lie in the disk, the rebuilt trees list each entry at most once, and no stage may read
+// outside what it is given (ASan) or overflow (UBSan).
 
 #include <algorithm>
 #include <cstddef>
@@ -14,6 +15,10 @@
 #include <tuple>
 #include <vector>
 
+#include "advscan/exfat_stages.h"
+#include "advscan/exfat_tree.h"
+#include "advscan/fat_stages.h"
+#include "advscan/fat_tree.h"
 #include "advscan/harvest.h"
 #include "advscan/ntfs_stages.h"
 #include "advscan/sector_tests.h"
@@ -56,7 +61,7 @@ std::set<Key> keysOf(const Harvest& h, std::size_t sectors) {
         out.emplace(r->recordnumber, r->sectornumber, r->filename, r->realsize);
     }
     for (const auto* e : h.lists.FatFileList) {
-        if (e->DirSectNum >= sectors) std::abort();
+        if (e->DirSectNum < 0 || static_cast<std::size_t>(e->DirSectNum) >= sectors) std::abort();
         out.emplace(-1, e->DirSectNum, e->LongFileName, e->DirClusNum);
     }
     for (std::int64_t s : h.lists.FDTs) {
@@ -94,5 +99,40 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     AdvFixLegacyNtfsRecNumbers(parts.lists, kSector, {}, {});
     const auto start = AdvSolveNtfsGeometry(parts.lists, spc, kSector, {}, {});
     if (start.Solved && start.Base < 0) std::abort();
+
+    auto readSectors = [&](std::int64_t rel, std::uint32_t count, std::span<std::byte> into) -> std::size_t {
+        const auto at = static_cast<std::size_t>(rel) * kSector;
+        if (rel < 0 || at >= disk.size()) return 0;
+        const std::size_t n = std::min({std::size_t{count} * kSector, into.size(), disk.size() - at});
+        std::memcpy(into.data(), disk.data() + at, n);
+        return n;
+    };
+    FatRebuild fat(readSectors, kSector, sectors);
+    fat.FatType = (mode & 0x40) ? kFat32 : kFat16;
+    fat.EnumFATFiles(parts.lists.FDTs);
+    fat.AdvCollectOrphanFatDirs(parts.lists.FDTs, parts.lists.ExFatDirs);
+    fat.AdvLinkFatEntries();
+    std::size_t listed = 0;
+    WalkFatTree(fat, [&](const brenvale::scan::TScanEntry*, const std::string&, int) { ++listed; });
+    if (listed > fat.FatFileList.size() + fat.UnChainedFDTs.size()) std::abort();
+    if (fat.FatFileList.size() >= 2) {
+        fat.DoAdjust(fat.FatFileList.front(), fat.FatFileList.back(), parts.lists.FDTs, parts.lists.ExFatDirs);
+    }
+    fat.DoChangeFS(parts.lists.FDTs, parts.lists.ExFatDirs);
+
+    std::sort(parts.lists.ExFatDirs.begin(), parts.lists.ExFatDirs.end());
+    const ExFatInference inferred = InferExFatGeometry(parts.lists.FatFileList, parts.lists.ExFatDirs, sectors, kSector,
+                                                       [&](std::int64_t rel, std::span<std::byte> into) {
+                                                           return readSectors(rel, 1, into) == into.size();
+                                                       });
+    ExFatFolders folders = BuildExFatSegments(parts.lists.ExFatDirs, inferred.Geometry);
+    // Without an inferred geometry, a made-up one: the tree must still be sound.
+    const std::int32_t exSpc = inferred.Geometry.Usable() ? inferred.Geometry.SectorsPerClus : 1 + (mode >> 6);
+    const std::int64_t heap = inferred.Geometry.Usable() ? inferred.Geometry.HeapOffset : 24;
+    BuildExFatHierarchy(parts.lists.FatFileList, exSpc, heap, folders);
+    listed = 0;
+    WalkExFatTree(parts.lists.FatFileList, folders, exSpc, heap,
+                  [&](const brenvale::scan::TMidEntry*, std::int32_t, const std::string&, int) { ++listed; });
+    if (listed > parts.lists.FatFileList.size() + folders.SegStart.size()) std::abort();
     return 0;
 }
