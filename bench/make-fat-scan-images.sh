@@ -7,6 +7,8 @@
 # Needs root: the exFAT image is filled through a loop device and a FUSE mount.
 #   usage: bench/make-fat-scan-images.sh [OUTDIR]
 set -euo pipefail
+# shellcheck source-path=SCRIPTDIR source=lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 OUT=${1:-/tmp/brenvale-fat-scan}
 FAT="$OUT/fat32.img"
 EXFAT="$OUT/exfat.img"

@@ -122,7 +122,12 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     const auto started = std::chrono::steady_clock::now();
     std::string stage;
     advscan::AdvCallbacks cb;
-    cb.Stage = [&](const std::string& s) { stage = s; };
+    // When the pass ended and the stages began, for the timings the JSON listing reports.
+    std::optional<std::chrono::steady_clock::time_point> stagesBegan;
+    cb.Stage = [&](const std::string& s) {
+        stage = s;
+        if (!stagesBegan) stagesBegan = std::chrono::steady_clock::now();
+    };
     cb.Progress = [&](int percent) {
         if (!stage.empty()) {
             ctx.progress.update(fmt::format("{} {}%", stage, percent));
@@ -145,6 +150,10 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         result = adv.AdvScan(gStopAdv, cb);
     }
     ctx.progress.finish();
+    const auto ended = std::chrono::steady_clock::now();
+    auto seconds = [](auto from, auto to) { return std::chrono::duration<double>(to - from).count(); };
+    const double passSeconds = seconds(started, stagesBegan.value_or(ended));
+    const double stageSeconds = stagesBegan ? seconds(*stagesBegan, ended) : 0.0;
     if (result == advscan::kAdvCompleted) raw.FinishPending();
     if (result != advscan::kAdvDeviceLost) adjustFat(ctx, adv, a);
 
@@ -342,7 +351,7 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
                            });
     const std::size_t exFatListed = listed - ntfsListed - fatListed;
     if (ctx.json) {
-        buf += "],\"raw_hits\":{";
+        buf += fmt::format("],\"seconds\":{{\"pass\":{:.3f},\"stages\":{:.3f}}},\"raw_hits\":{{", passSeconds, stageSeconds);
         bool firstHit = true;
         for (const auto& [caption, n] : hitCounts) {
             buf += fmt::format("{}{}:{}", firstHit ? "" : ",", nlohmann::json(caption).dump(), n);
