@@ -73,6 +73,19 @@ SectorHarvester::SectorHarvester(HarvestLists& lists, KnownSets& known, const Ha
 void SectorHarvester::Batch(std::span<const std::byte> data, std::int64_t relLba) {
     const std::size_t bps = setup_.SectorBytes;
     const std::size_t sectors = data.size() / bps;
+    if (carryRel_ >= 0 && carryRel_ + static_cast<std::int64_t>(carrySectors_) == relLba && data.size() < kLongestStructure) {
+        // A batch shorter than the longest structure joins the held-back sectors; those with a
+        // whole structure's length after them are classified, the rest wait for more.
+        carry_.resize(carrySectors_ * bps);
+        carry_.insert(carry_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(sectors * bps));
+        const std::size_t total = carrySectors_ + sectors;
+        const std::size_t ready = total > holdBack_ ? total - holdBack_ : 0;
+        classify(carry_, carryRel_, 0, ready);
+        carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(ready * bps));
+        carryRel_ += static_cast<std::int64_t>(ready);
+        carrySectors_ = total - ready;
+        return;
+    }
     if (carryRel_ >= 0) {
         if (carryRel_ + static_cast<std::int64_t>(carrySectors_) == relLba) {
             // The held-back sectors, with the start of this batch after them.

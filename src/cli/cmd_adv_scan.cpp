@@ -283,9 +283,11 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
                            fatTypeName(adv.Fat.FatType), adv.Fat.SectorsPerClus, jsonSector(adv.Fat.RootSectNum),
                            jsonSector(adv.Fat.RootDirSectNum), adv.Fat.FatOK,
                            adv.Fat.FatOK ? std::to_string(static_cast<std::int64_t>(start) + adv.Fat.FatStart) : "null");
-        buf += fmt::format("\"exfat_geometry\":{{\"sectors_per_cluster\":{},\"heap\":{},\"inferred\":{}}},\"entries\":[",
+        const advscan::ExFatInference& inferred = adv.ExFatInferred;
+        buf += fmt::format("\"exfat_geometry\":{{\"sectors_per_cluster\":{},\"heap\":{},\"inferred\":{},\"votes\":{},"
+                           "\"runner_up_votes\":{},\"files_confirming\":{},\"sampled\":{}}},\"entries\":[",
                            adv.ExFatSPC(), adv.ExFatSPC() > 0 ? std::to_string(static_cast<std::int64_t>(start) + adv.ExFatHeap()) : "null",
-                           adv.ExFatInferred.Geometry.Usable());
+                           inferred.Geometry.Usable(), inferred.Votes, inferred.RunnerUp, inferred.Confirmed, inferred.Sampled);
     }
     // The rebuilt tree, each folder before what it holds (the list is sorted by parent, then
     // name); records that no chain from the root reaches (parents in a loop) follow at the end.
