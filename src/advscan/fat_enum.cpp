@@ -48,6 +48,27 @@ bool deletedDot(std::span<const std::byte> slot) {
 
 }  // namespace
 
+std::size_t FatRebuild::readWindowed(std::int64_t rel, std::uint32_t count, std::span<std::byte> into) {
+    constexpr std::uint32_t kWindowSectors = 256;
+    const std::size_t want = std::min<std::size_t>(std::size_t{count} * sectorBytes_, into.size());
+    auto inside = [&] {
+        return windowStart_ >= 0 && rel >= windowStart_ &&
+               static_cast<std::size_t>(rel - windowStart_) * sectorBytes_ + want <= windowSectors_ * sectorBytes_;
+    };
+    if (!inside()) {
+        if (count > kWindowSectors || rel < 0) return read_(rel, count, into);
+        window_.resize(std::size_t{kWindowSectors} * sectorBytes_);
+        windowStart_ = rel;
+        windowSectors_ = read_(rel, kWindowSectors, window_) / sectorBytes_;
+    }
+    // Short only where the object (or what could be read) ends.
+    const std::size_t from = static_cast<std::size_t>(rel - windowStart_) * sectorBytes_;
+    const std::size_t have = windowSectors_ * sectorBytes_;
+    const std::size_t n = from < have ? std::min(want, have - from) : 0;
+    std::memcpy(into.data(), window_.data() + from, n);
+    return n;
+}
+
 scan::TScanEntry* FatRebuild::newEntry(std::int64_t readAt) {
     scan::TScanEntry* e = nullptr;
     if (FatType == kFat32) {
@@ -75,7 +96,7 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
             const std::uint32_t n = std::min(kReadChunk, limit - loaded);
             const std::size_t at = block_.size();
             block_.resize(at + std::size_t{n} * sectorBytes_);
-            const std::size_t got = read_(sector + loaded, n, std::span(block_).subspan(at));
+            const std::size_t got = readWindowed(sector + loaded, n, std::span(block_).subspan(at));
             const std::size_t whole = got / sectorBytes_ * sectorBytes_;
             block_.resize(at + std::min(whole, std::size_t{n} * sectorBytes_));
             shortRead = whole < std::size_t{n} * sectorBytes_;
@@ -162,6 +183,8 @@ void FatRebuild::sortByDirSect() {
 void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::function<void(int)>& progress) {
     FatFileList.clear();
     readAt_.clear();
+    windowStart_ = -1;
+    windowSectors_ = 0;
     mids_.clear();
     mid32s_.clear();
     RegDirSect.clear();

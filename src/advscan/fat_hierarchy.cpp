@@ -49,8 +49,11 @@ void FatRebuild::resolveSegments() {
         out.push_back(g);
         i = j;
     }
-    // Segments of no known directory take the owner of one that encloses them.
+    // Segments of no known directory take the owner of one that encloses them, and their
+    // entries that directory's sector; the list is sorted once, after every move.
     sortByDirSect();
+    std::vector<std::pair<std::int32_t, std::int32_t>> moved;  // entry ranges
+    std::vector<std::int64_t> movedTo;
     for (std::size_t k = 0; k < out.size(); ++k) {
         if (out[k].Owner != 0) continue;
         for (std::size_t m = k; m-- > 0 && out[m].Start == out[k].Start;) {
@@ -60,13 +63,18 @@ void FatRebuild::resolveSegments() {
                 break;
             }
         }
-        if (out[k].Owner == 0) continue;
         std::int32_t first = -1, last = -1;
-        if (AdvGetFatBoundsRange(out[k].Start, out[k].End, first, last)) {
-            for (std::int32_t e = first; e <= last; ++e) fatentry::setDirSect(FatFileList[static_cast<std::size_t>(e)], out[k].Owner);
-            sortByDirSect();
+        if (out[k].Owner != 0 && AdvGetFatBoundsRange(out[k].Start, out[k].End, first, last)) {
+            moved.emplace_back(first, last);
+            movedTo.push_back(out[k].Owner);
         }
     }
+    for (std::size_t i = 0; i < moved.size(); ++i) {
+        for (std::int32_t e = moved[i].first; e <= moved[i].second; ++e) {
+            fatentry::setDirSect(FatFileList[static_cast<std::size_t>(e)], movedTo[i]);
+        }
+    }
+    if (!moved.empty()) sortByDirSect();
     Segments = std::move(out);
 }
 

@@ -152,6 +152,12 @@ private:
     std::uint64_t objectSectors_;
     scan::EntryStore<scan::TMidEntry> mids_;
     scan::EntryStore<scan::TMidEntry32> mid32s_;
+    // Directory blocks lie in ascending order and close together: they are read through a
+    // window of sectors, one device read for many blocks.
+    std::size_t readWindowed(std::int64_t rel, std::uint32_t count, std::span<std::byte> into);
+    std::vector<std::byte> window_;
+    std::int64_t windowStart_ = -1;
+    std::size_t windowSectors_ = 0;
     std::vector<std::byte> block_;
     // Each entry and the sector it was read from (its directory sector may be another: a
     // directory's block runs on into the sectors after it, and a block right after a
