@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -287,19 +288,24 @@ TEST_P(ManifestFixture, HoldsWhatTheTestsNeed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Built, ManifestFixture,
-    ::testing::Values(FixtureSet{"fat12.manifest.tsv", "fat12.img", 0, true, true, true},
-                      FixtureSet{"fat16.manifest.tsv", "fat16.img", 0, true, true, true},
-                      FixtureSet{"fat32.manifest.tsv", "fat32.img", 0, true, true, true},
-                      FixtureSet{"exfat.manifest.tsv", "exfat.img", 0, false, true, true},
-                      FixtureSet{"ntfs.manifest.tsv", "ntfs.img", 0, false, true, true},
-                      FixtureSet{"gpt.p1.manifest.tsv", "gpt.img", 1, true, false, false},
-                      FixtureSet{"demo.p1.manifest.tsv", "demo.img", 1, true, false, true},
-                      FixtureSet{"demo.p2.manifest.tsv", "demo.img", 2, false, false, true},
-                      FixtureSet{"demo.p3.manifest.tsv", "demo.img", 3, false, false, true}),
+    ::testing::Values(
+        FixtureSet{"fat12.manifest.tsv", "fat12.img", 0, true, true, true},
+        FixtureSet{"fat16.manifest.tsv", "fat16.img", 0, true, true, true},
+        FixtureSet{"fat32.manifest.tsv", "fat32.img", 0, true, true, true},
+        FixtureSet{"exfat.manifest.tsv", "exfat.img", 0, false, true, true},
+        FixtureSet{"ntfs.manifest.tsv", "ntfs.img", 0, false, true, true},
+        FixtureSet{"gpt.p1.manifest.tsv", "gpt.img", 1, true, false, false},
+        FixtureSet{"demo.p1.manifest.tsv", "demo.img", 1, true, false, true},
+        FixtureSet{"demo.p2.manifest.tsv", "demo.img", 2, false, false, true},
+        FixtureSet{"demo.p3.manifest.tsv", "demo.img", 3, false, false, true},
+        // The camera card before it was formatted again (sdcard.img is the card after).
+        FixtureSet{"adv-fat/sdcard.manifest.tsv", "adv-fat/sdcard.img", 0, false, false, false}),
     [](const auto& tc) {
         std::string name = tc.param.manifest;
         name = name.substr(0, name.find(".manifest"));
-        std::replace(name.begin(), name.end(), '.', '_');
+        std::replace_if(
+            name.begin(), name.end(),
+            [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
         return name;
     });
 
