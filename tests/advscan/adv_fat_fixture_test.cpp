@@ -16,6 +16,7 @@
 #include "advscan/advanced_scan.h"
 #include "advscan/exfat_tree.h"
 #include "advscan/fat_tree.h"
+#include "advscan/image_scan.h"
 #include "platform/linux/linux_platform.h"
 #include "raw/signature_scan.h"
 #include "scan/undelete.h"
@@ -32,22 +33,11 @@ class AdvFatFixtures : public ::testing::TestWithParam<const char*> {};
 TEST_P(AdvFatFixtures, DamagedVolumeGivesBackItsTree) {
     BRENVALE_REQUIRE_FIXTURE(manifestPath, "adv-fat/manifest.json");
     const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
-    auto os = platform::makeLinuxPlatform();
     for (const auto& img : manifest["images"]) {
         if (img["image"] != GetParam()) continue;
-        storage::DeviceAborted = false;
-        storage::TDevice device(*os, (manifestPath.parent_path() / img["image"].get<std::string>()).string());
-        std::vector<std::byte> first(512);
-        ASSERT_EQ(device.Read(0, 1, first), 512u);
-        partitions::TPartition record;
-        record.BootSector = storage::MakeBootSector(first);
-        record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
-        scan::TUndelete scan(device, record);
-        const raw::SizeTables sizes;
-        raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
-        AdvancedScan adv(scan, raw, 0, device.Sectors());
-        std::atomic<bool> stop{false};
-        ASSERT_EQ(adv.AdvScan(stop), kAdvCompleted);
+        ImageScan image(manifestPath.parent_path() / img["image"].get<std::string>(), BootSector::FirstSector);
+        ASSERT_EQ(image.Run(), kAdvCompleted);
+        const AdvancedScan& adv = image.adv;
 
         const bool exfat = img["fs"] == "exFAT";
         const std::int64_t volumeStart = img["volume_start"].get<std::int64_t>();

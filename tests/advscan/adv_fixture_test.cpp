@@ -12,6 +12,7 @@
 #include <set>
 
 #include "advscan/advanced_scan.h"
+#include "advscan/image_scan.h"
 #include "platform/linux/linux_platform.h"
 #include "raw/signature_scan.h"
 #include "scan/undelete.h"
@@ -22,16 +23,6 @@
 
 namespace brenvale::advscan {
 namespace {
-
-// The image's first sector taken as the boot sector of a record spanning the whole image.
-partitions::TPartition wholeImageRecord(storage::TDevice& device) {
-    std::vector<std::byte> first(512);
-    EXPECT_EQ(device.Read(0, 1, first), 512u);
-    partitions::TPartition record;
-    record.BootSector = storage::MakeBootSector(first);
-    record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
-    return record;
-}
 
 // Seconds since 1970 of a file time (100 ns steps since 1601).
 std::int64_t unixTime(std::uint64_t fileTime) {
@@ -54,18 +45,11 @@ std::multiset<std::string> linkedPaths(const scan::TUndelete& scan) {
 TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
     BRENVALE_REQUIRE_FIXTURE(manifestPath, "adv/manifest.json");
     const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
-    auto os = platform::makeLinuxPlatform();
     for (const auto& img : manifest["images"]) {
         SCOPED_TRACE(img["image"].get<std::string>());
-        storage::DeviceAborted = false;
-        storage::TDevice device(*os, (manifestPath.parent_path() / img["image"].get<std::string>()).string());
-        partitions::TPartition record = wholeImageRecord(device);
-        scan::TUndelete scan(device, record);
-        const raw::SizeTables sizes;
-        raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
-        AdvancedScan adv(scan, raw, 0, device.Sectors());
-        std::atomic<bool> stop{false};
-        ASSERT_EQ(adv.AdvScan(stop), kAdvCompleted);
+        ImageScan image(manifestPath.parent_path() / img["image"].get<std::string>(), BootSector::FirstSector);
+        ASSERT_EQ(image.Run(), kAdvCompleted);
+        const AdvancedScan& adv = image.adv;
 
         EXPECT_EQ(adv.SectorsPerClusNtfs, img["sectors_per_cluster"].get<int>());
         EXPECT_EQ(adv.AdvNtfsVolStart(), img["volume_start"].get<std::int64_t>());
@@ -96,27 +80,20 @@ TEST(AdvFixtures, DamagedNtfsVolumesGiveBackTheirTrees) {
 // On a sound NTFS volume the advanced scan completes the silent standard scan it begins with:
 // the same folders, orphans and links as the interactive scan.
 TEST(AdvFixtures, SoundNtfsVolumeIsLinkedAsTheStandardScanLinksIt) {
-    BRENVALE_REQUIRE_FIXTURE(image, "ntfs.img");
-    auto os = platform::makeLinuxPlatform();
-    storage::DeviceAborted = false;
-    storage::TDevice device(*os, image.string());
-    partitions::TPartition record = wholeImageRecord(device);
-    scan::TUndelete standard(device, record);
+    BRENVALE_REQUIRE_FIXTURE(volume, "ntfs.img");
+    ImageScan image(volume, BootSector::FirstSector);
+    scan::TUndelete standard(image.device, image.record);
     ASSERT_EQ(standard.NormalScan(1), scan::kScanCompleted);
     const auto expected = linkedPaths(standard);
     ASSERT_TRUE(expected.contains("!!! Orphaned Files !!!"));
     ASSERT_TRUE(expected.contains("Documents/Projects"));
 
-    scan::TUndelete advanced(device, record);
-    const raw::SizeTables sizes;
-    raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
-    AdvancedScan adv(advanced, raw, 0, device.Sectors());
     std::vector<std::string> stages;
     AdvCallbacks cb;
     cb.Stage = [&](const std::string& s) { stages.push_back(s); };
-    std::atomic<bool> stop{false};
-    ASSERT_EQ(adv.AdvScan(stop, cb), kAdvCompleted);
-    EXPECT_EQ(linkedPaths(advanced), expected);
+    ASSERT_EQ(image.Run(cb), kAdvCompleted);
+    const AdvancedScan& adv = image.adv;
+    EXPECT_EQ(linkedPaths(image.scan), expected);
     EXPECT_EQ(stages, (std::vector<std::string>{kStageSortNtfs, kStageNtfsGeometry, kStageNtfsExtra, kStageNtfsLink,
                                                 kStageFatEnum, kStageFatOrphans, kStageFatLink, kStageExFatTree}));
     EXPECT_TRUE(adv.DiagLines.empty());  // the boot sector answered everything

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "advscan/advanced_scan.h"
+#include "advscan/image_scan.h"
 #include "platform/linux/linux_platform.h"
 #include "raw/signature_scan.h"
 #include "scan/undelete.h"
@@ -226,26 +227,17 @@ TEST(AdvExFatStages, ParentCyclesBrokenAsFolderByFolder) {
 // and the cluster size and heap it implies are the boot sector's own.
 TEST(AdvExFatStages, RealVolumeWithoutItsBootSector) {
     BRENVALE_REQUIRE_FIXTURE(image, "exfat.img");
-    auto os = platform::makeLinuxPlatform();
-    storage::DeviceAborted = false;
-    storage::TDevice device(*os, image.string());
+    ImageScan run(image, BootSector::Gone);
     std::vector<std::byte> boot(512);
-    ASSERT_EQ(device.Read(0, 1, boot), 512u);
+    ASSERT_EQ(run.device.Read(0, 1, boot), 512u);
     const std::int32_t spc = std::int32_t{1} << (std::to_integer<std::uint8_t>(boot[109]) & 31);
     const std::int64_t heap = storage::le32(boot, 88);
 
-    partitions::TPartition record;
-    record.BootSector = storage::MakeBootSector(std::vector<std::byte>(512));  // gone
-    record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
-    scan::TUndelete scan(device, record);
-    const raw::SizeTables sizes;
-    raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
-    AdvancedScan adv(scan, raw, 0, device.Sectors());
     std::vector<std::string> stages;
     AdvCallbacks cb;
     cb.Stage = [&](const std::string& s) { stages.push_back(s); };
-    std::atomic<bool> stop{false};
-    ASSERT_EQ(adv.AdvScan(stop, cb), kAdvCompleted);
+    ASSERT_EQ(run.Run(cb), kAdvCompleted);
+    const AdvancedScan& adv = run.adv;
     EXPECT_EQ(stages.back(), kStageExFatTree);
     EXPECT_EQ(adv.ExFatSPC(), spc);
     EXPECT_EQ(adv.ExFatHeap(), heap);

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "advscan/advanced_scan.h"
+#include "advscan/image_scan.h"
 #include "advscan/fat_tree.h"
 #include "platform/linux/linux_platform.h"
 #include "raw/signature_scan.h"
@@ -61,28 +62,17 @@ TEST_P(AdvFatRealVolume, TreeAndGeometryWithoutTheBootSector) {
     BRENVALE_REQUIRE_FIXTURE(image, name + ".img");
     BRENVALE_REQUIRE_FIXTURE(manifestPath, name + ".manifest.tsv");
     const auto rows = test::loadManifest(manifestPath);
-    auto os = platform::makeLinuxPlatform();
-    storage::DeviceAborted = false;
-    storage::TDevice device(*os, image.string());
+    ImageScan run(image, BootSector::Gone);
     std::vector<std::byte> boot(512);
-    ASSERT_EQ(device.Read(0, 1, boot), 512u);
+    ASSERT_EQ(run.device.Read(0, 1, boot), 512u);
     // The layout mkfs.vfat wrote.
     const std::int64_t reserved = storage::le16(boot, 14), fats = std::to_integer<std::uint8_t>(boot[16]);
     const std::int64_t fatSize = storage::le16(boot, 22) ? storage::le16(boot, 22) : storage::le32(boot, 36);
     const std::int64_t rootDirSectors = (std::int64_t{storage::le16(boot, 17)} * 32 + 511) / 512;
     const std::int64_t fatsEnd = reserved + fats * fatSize;
 
-    partitions::TPartition record;
-    record.BootSector = storage::MakeBootSector(std::vector<std::byte>(512));  // gone
-    record.SectCount64 = static_cast<std::int64_t>(device.Sectors());
-    scan::TUndelete scan(device, record);
-    const raw::SizeTables sizes;
-    raw::RawScan raw(sizes, 512, raw::DeviceSectors(device));
-    AdvancedScan adv(scan, raw, 0, device.Sectors());
-    std::atomic<bool> stop{false};
-    ASSERT_EQ(adv.AdvScan(stop), kAdvCompleted);
-
-    const FatRebuild& fat = adv.Fat;
+    ASSERT_EQ(run.Run(), kAdvCompleted);
+    const FatRebuild& fat = run.adv.Fat;
     EXPECT_EQ(fat.SectorsPerClus, std::to_integer<std::uint8_t>(boot[13]));
     ASSERT_TRUE(fat.RootSectNum);
     EXPECT_EQ(*fat.RootSectNum, fatsEnd + rootDirSectors);

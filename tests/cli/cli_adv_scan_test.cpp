@@ -13,6 +13,7 @@
 #include "scan/ntfs_builder.h"
 #include "storage/le.h"
 #include "support/fixtures.h"
+#include "support/iso_time.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::test {
@@ -93,15 +94,6 @@ TEST(AdvScanCli, RefusesARangeOutsideTheVolume) {
     const auto r = RunCli({"adv-scan", image, "--whole-disk", "--from", "999999"});
     EXPECT_EQ(r.code, 2);
     EXPECT_THAT(r.err, HasSubstr("--from 999999 is outside the volume"));
-}
-
-std::string isoUtc(std::int64_t t) {
-    const std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
-    return text;
 }
 
 struct LostBootCase {

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run_cli.h"
+#include "support/iso_time.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -15,15 +16,6 @@ namespace brenvale::test {
 namespace {
 
 using nlohmann::json;
-
-std::string isoUtc(std::int64_t t) {
-    const std::time_t tt = static_cast<std::time_t>(t);
-    std::tm tm{};
-    gmtime_r(&tt, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &tm);
-    return buf;
-}
 
 std::vector<std::string> components(const std::string& path) {
     std::vector<std::string> out;
