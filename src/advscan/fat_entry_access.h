@@ -32,9 +32,6 @@ inline std::span<const std::byte, 32> bytes(const scan::TScanEntry* e) {
     return visit(e, [](const auto& m) { return std::span<const std::byte, 32>(reinterpret_cast<const std::byte*>(&slotOf(m)), 32); });
 }
 inline std::uint8_t byteAt(const scan::TScanEntry* e, std::size_t i) { return std::to_integer<std::uint8_t>(bytes(e)[i]); }
-inline std::uint16_t wordAt(const scan::TScanEntry* e, std::size_t i) {
-    return static_cast<std::uint16_t>(byteAt(e, i) | (byteAt(e, i + 1) << 8));
-}
 inline bool isFolder(const scan::TScanEntry* e) { return (byteAt(e, 11) & 0x10) != 0; }
 inline bool isDeleted(const scan::TScanEntry* e) { return byteAt(e, 0) == '_' || byteAt(e, 0) == 0xE5; }
 inline std::int64_t dirSect(const scan::TScanEntry* e) { return visit(e, [](const auto& m) { return m.DirSectNum; }); }

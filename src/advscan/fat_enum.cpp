@@ -23,15 +23,6 @@ constexpr std::uint32_t kReadChunk = 16;  // sectors read at a time: most direct
 constexpr std::size_t kSlot = 32;
 constexpr std::int64_t kRootSearchSpan = 4096;
 
-std::string_view trimmed(std::string_view s) {
-    const auto first = s.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return s.substr(first, s.find_last_not_of(' ') - first + 1);
-}
-
-std::string_view nameOf(std::span<const std::byte> slot) { return trimmed({reinterpret_cast<const char*>(slot.data()), 8}); }
-std::string_view extOf(std::span<const std::byte> slot) { return trimmed({reinterpret_cast<const char*>(slot.data()) + 8, 3}); }
-
 bool badNameChar(std::string_view s) {
     return std::any_of(s.begin(), s.end(), [](char ch) {
         const auto c = static_cast<unsigned char>(ch);
@@ -41,7 +32,7 @@ bool badNameChar(std::string_view s) {
 
 // A deleted "." or "..": 0xE5 and blanks, or 0xE5, "." and blanks, with a blank extension.
 bool deletedDot(std::span<const std::byte> slot) {
-    if (std::to_integer<std::uint8_t>(slot[0]) != 0xE5 || !extOf(slot).empty()) return false;
+    if (std::to_integer<std::uint8_t>(slot[0]) != 0xE5 || !ShortNameOf(slot).ext.empty()) return false;
     const std::string_view rest(reinterpret_cast<const char*>(slot.data()) + 1, 7);
     return rest == "       " || rest == ".      ";
 }
@@ -106,7 +97,7 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
     };
     if (!have(1)) return r;
     auto slotAt = [&](std::size_t i) { return std::span<const std::byte>(block_).subspan(i * kSlot, kSlot); };
-    const bool regular = nameOf(slotAt(0)) == "." && nameOf(slotAt(1)) == "..";
+    const bool regular = ShortNameOf(slotAt(0)).name == "." && ShortNameOf(slotAt(1)).name == "..";
     std::uint32_t ownClus = regular ? checkedClus(slotAt(0)) : 2;
     std::int64_t dirSector = forceDirSect ? forceDirSect : sector;
     if (regular) {
@@ -129,7 +120,7 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
             joiner.Feed(*decoded);
             continue;
         }
-        const std::string_view name = nameOf(slot);
+        const std::string_view name = ShortNameOf(slot).name;
         if (name == "." || name == ".." || (FatType == kFat32 && deletedDot(slot))) {
             if (i >= 3) break;
             continue;
@@ -143,7 +134,8 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
         std::array<std::byte, kSlot> copy;
         std::copy(slot.begin(), slot.end(), copy.begin());
         if (first == 0xE5) copy[0] = std::byte{'_'};
-        if (badNameChar(nameOf(copy)) || badNameChar(extOf(copy)) || !UsableFatShortName(copy)) continue;
+        const FatShortName copied = ShortNameOf(copy);
+        if (badNameChar(copied.name) || badNameChar(copied.ext) || !UsableFatShortName(copy)) continue;
 
         scan::TScanEntry* e = newEntry(sector + static_cast<std::int64_t>(i * kSlot / sectorBytes_));
         const std::optional<std::string> longName = units ? scan::ListedLongName(*units) : std::nullopt;

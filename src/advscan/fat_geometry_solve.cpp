@@ -22,6 +22,9 @@ constexpr int kTrials = 1001;
 constexpr int kDrawsPerEntry = 21;
 constexpr std::uint32_t kFatSearchSectors = 65536;
 constexpr std::uint32_t kFatSearchRead = 128;
+// Cluster counts at which a layout's FAT widens from 12 to 16 and from 16 to 32 bits.
+constexpr std::uint64_t kFat16Clusters = 4085;
+constexpr std::uint64_t kFat32Clusters = 65525;
 
 bool isPow2UpTo(std::uint32_t v, std::uint32_t max) { return v >= 1 && v <= max && (v & (v - 1)) == 0; }
 
@@ -83,7 +86,7 @@ std::uint8_t FatTypeFromBootSector(const storage::TBootSector& boot, std::uint8_
     const std::uint64_t meta = reserved + std::uint64_t{fats} * fatSize + rootSectors;
     if (total <= meta) return kFatUnknown;
     const std::uint64_t clusters = (total - meta) / spc;
-    return clusters < 4085 ? kFat12 : clusters < 65525 ? kFat16 : kFat32;
+    return clusters < kFat16Clusters ? kFat12 : clusters < kFat32Clusters ? kFat16 : kFat32;
 }
 
 bool FatRebuild::AdvSolveFatGeometry(const scan::TScanEntry* file1, const scan::TScanEntry* file2) {
@@ -212,7 +215,7 @@ void FatRebuild::AdvFindFatTable(const std::function<void(int)>& progress) {
             if (clusters == 0) continue;
             // A FAT12 table packs entries in 12 bits: read as 16-bit entries it would chain
             // directories through garbage. Better no chains than wrong ones.
-            if (!fat32Layout && clusters < 4085) continue;
+            if (!fat32Layout && clusters < kFat16Clusters) continue;
             FatStart = base + reserved;
             FatEntryBytes = fat32Layout ? 4 : 2;
             FatMaxClus = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters + 1, 0x0FFFFFF0));

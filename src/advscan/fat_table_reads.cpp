@@ -31,8 +31,8 @@ std::int64_t FatRebuild::AdvClusSector(std::uint32_t clus) const {
 }
 
 std::uint32_t FatRebuild::WidthClusOf(const scan::TScanEntry* e) const {
-    const std::uint32_t lo = fatentry::wordAt(e, 26);
-    return FatType == kFat32 ? (std::uint32_t{fatentry::wordAt(e, 20)} << 16) | lo : lo;
+    const std::uint32_t lo = storage::le16(fatentry::bytes(e), 26);
+    return FatType == kFat32 ? (std::uint32_t{storage::le16(fatentry::bytes(e), 20)} << 16) | lo : lo;
 }
 
 std::uint32_t FatRebuild::FatClusOf(const scan::TScanEntry* e) const {

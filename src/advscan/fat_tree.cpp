@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "advscan/fat_entry_access.h"
-#include "scan/fat_entry.h"
+#include "scan/mid_entry.h"
 
 namespace brenvale::advscan {
 
@@ -17,11 +17,7 @@ constexpr int kMaxDepth = 512;
 }  // namespace
 
 std::string FatDisplayName(const scan::TScanEntry* e) {
-    const std::string& longName = fatentry::visit(e, [](const auto& m) -> const std::string& { return m.LongFileName; });
-    if (!longName.empty()) return longName;
-    const auto slot = scan::DecodeFatEntry(fatentry::bytes(e));
-    const std::string ext = slot ? slot->ext() : std::string();
-    return (slot ? slot->name() : std::string()) + (ext.empty() ? "" : "." + ext);
+    return fatentry::visit(e, [](const auto& m) { return scan::EntryDisplayName(m); });
 }
 
 void WalkFatTree(const FatRebuild& fat,

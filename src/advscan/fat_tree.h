@@ -13,7 +13,8 @@ namespace brenvale::advscan {
 
 inline constexpr char kFatRoot[] = "FAT Root";
 
-// The long name, else the 8.3 name ("NAME.EXT"; a deleted entry starts with "_").
+// The name the lists show: the long name, else the 8.3 name ("NAME.EXT"; a deleted entry
+// starts with "_").
 std::string FatDisplayName(const scan::TScanEntry* e);
 
 // Every entry in tree order, each folder before what it holds, with its path from "FAT Root"

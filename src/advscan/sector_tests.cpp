@@ -39,12 +39,9 @@ std::uint16_t exFatSetChecksum(Bytes set) {
     return sum;
 }
 
-// FAT short entries. The name's 11 bytes, blanks trimmed from both parts.
-struct ShortName {
-    std::string_view name;
-    std::string_view ext;
-};
-ShortName shortName(Bytes slot) {
+}  // namespace
+
+FatShortName ShortNameOf(Bytes slot) {
     auto trimmed = [](std::string_view s) {
         const auto first = s.find_first_not_of(' ');
         if (first == std::string_view::npos) return std::string_view{};
@@ -54,7 +51,9 @@ ShortName shortName(Bytes slot) {
     return {trimmed(raw.substr(0, 8)), trimmed(raw.substr(8, 3))};
 }
 
-bool usableShortName(const ShortName& n) {
+namespace {
+
+bool usableShortName(const FatShortName& n) {
     if (n.name.empty() && n.ext.empty()) return false;
     constexpr std::string_view kBad = "\"'+/;<=>[\\]|";
     return n.name.find_first_of(kBad) == std::string_view::npos && n.ext.find_first_of(kBad) == std::string_view::npos;
@@ -124,7 +123,7 @@ bool firstSlotLooksRight(Bytes s) {
         }
         return false;
     }
-    const ShortName n = shortName(first);
+    const FatShortName n = ShortNameOf(first);
     return plausibleDates(first) && !n.name.empty() && usableShortName(n) && storage::le16(first, 26) != 0 &&
            storage::le16(first, 20) < 0x7F && byteAt(first, 0) > 0x20 && byteAt(first, 2) >= 0x20 &&
            byteAt(first, 4) >= 0x20 && byteAt(first, 6) >= 0x20 && byteAt(first, 8) >= 0x20 && byteAt(first, 8) <= 0xB0 &&
@@ -190,7 +189,7 @@ bool RealFatDates(Bytes slot) {
 }
 
 bool UsableFatShortName(Bytes slot) {
-    return slot.size() >= kSlot && usableShortName(shortName(slot));
+    return slot.size() >= kSlot && usableShortName(ShortNameOf(slot));
 }
 
 bool IsFatDirSector(Bytes sector) {
@@ -215,7 +214,7 @@ bool IsFatDirSector(Bytes sector) {
         const std::uint8_t caseBits = byteAt(slot, 12);
         if ((caseBits != 0 && caseBits != 8 && caseBits != 16 && caseBits != 24) || attr > 0x3F) return false;
         if (first == 0) break;
-        const ShortName n = shortName(slot);
+        const FatShortName n = ShortNameOf(slot);
         if (first != kDeleted && n.name.empty() && n.ext.empty()) continue;
         if (!controlInName(slot) && usableShortName(n) && plausibleDates(slot)) ++plausible;
     }

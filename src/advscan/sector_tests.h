@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 
 namespace brenvale::advscan {
 
@@ -27,6 +28,12 @@ bool IsExFatDirSectorByChecksum(Bytes sector);
 // The first 16 slots are FAT directory entries: a "." and ".." pair, or plausible names and
 // dates with nothing that rules the sector out, and a first slot that looks right itself.
 bool IsFatDirSector(Bytes sector);
+// A FAT short slot's 8-byte name and 3-byte extension as stored, blanks trimmed from both.
+struct FatShortName {
+    std::string_view name;
+    std::string_view ext;
+};
+FatShortName ShortNameOf(Bytes slot);  // the slot must hold 11 bytes
 // One FAT short slot: its modification, creation and access dates are each unset or a real
 // moment from 1980 to 2050.
 bool PlausibleFatDates(Bytes slot);

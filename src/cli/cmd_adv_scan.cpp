@@ -16,6 +16,7 @@
 
 #include "advscan/advanced_scan.h"
 #include "advscan/exfat_tree.h"
+#include "advscan/fat_entry_access.h"
 #include "advscan/fat_tree.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
@@ -77,10 +78,7 @@ void adjustFat(Context& ctx, advscan::AdvancedScan& adv, const AdvScanArgs& a) {
     for (std::size_t i = 0; i < 2; ++i) {
         files[i] = fatEntryAt(fat, a.fatFiles[i]);
         if (!files[i]) throw CliError(kExitUsage, "--fat-files: " + a.fatFiles[i] + " is not in the rebuilt FAT tree");
-        const bool regular = scan::VisitEntry(files[i], [](const auto& m) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::tntfsfilerecord>) return false; else return m.RegularDir;
-        });
-        if (!regular) {
+        if (!advscan::fatentry::regularDir(files[i])) {
             throw CliError(kExitUsage, "--fat-files: " + a.fatFiles[i] + " lies in no folder that begins with \".\" and \"..\"");
         }
     }
@@ -234,21 +232,17 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     auto emitFat = [&](const scan::TScanEntry* e, const std::string& path, int depth) {
         Row row;
         row.name = advscan::FatDisplayName(e);
-        scan::VisitEntry(e, [&](const auto& m) {
-            if constexpr (!std::is_same_v<std::decay_t<decltype(m)>, scan::tntfsfilerecord>) {
-                const auto& d = [&]() -> const auto& {
-                    if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry32>) return m.FDT32Entry; else return m.FDTEntry;
-                }();
-                row.folder = (d.attribute & 0x10) != 0;
-                // A deleted entry's lost first byte reads "_".
-                row.status = m.Status == scan::kStatusDamaged ? "damaged" : d.filename[0] == '_' ? "deleted" : "live";
-                row.size = d.filesize;
-                row.modified = dosTime(d.updatedate, d.updatetime);
-                row.created = dosTime(d.createdate, d.createtime);
-                row.accessed = dosTime(d.accessdate, 0);
-                row.where = fmt::format("\"first_cluster\":{},\"found_at_sector\":{}", adv.Fat.WidthClusOf(e),
-                                        static_cast<std::int64_t>(start) + m.DirSectNum);
-            }
+        advscan::fatentry::visit(e, [&](const auto& m) {
+            const auto& d = advscan::fatentry::slotOf(m);
+            row.folder = (d.attribute & 0x10) != 0;
+            // A deleted entry's lost first byte reads "_".
+            row.status = m.Status == scan::kStatusDamaged ? "damaged" : d.filename[0] == '_' ? "deleted" : "live";
+            row.size = d.filesize;
+            row.modified = dosTime(d.updatedate, d.updatetime);
+            row.created = dosTime(d.createdate, d.createtime);
+            row.accessed = dosTime(d.accessdate, 0);
+            row.where = fmt::format("\"first_cluster\":{},\"found_at_sector\":{}", adv.Fat.WidthClusOf(e),
+                                    static_cast<std::int64_t>(start) + m.DirSectNum);
         });
         emitRow(row, path, depth);
     };
@@ -335,11 +329,12 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         if (!shown[i]) emit(*list[i], top + adv.NtfsPath(*list[i]), 1);
     }
     const std::size_t ntfsListed = listed;
+    std::size_t orphan = 0;  // the orphan folders come in their list's order
     advscan::WalkFatTree(adv.Fat, [&](const scan::TScanEntry* e, const std::string& path, int depth) {
         if (e) {
             emitFat(e, top + path, depth + 1);
         } else {
-            emitFolder(top + path, depth + 1, std::stoll(path.substr(path.rfind("Folder") + 6), nullptr, 16));
+            emitFolder(top + path, depth + 1, adv.Fat.UnChainedFDTs[orphan++]);
         }
     });
     const std::size_t fatListed = listed - ntfsListed;

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "advscan/advanced_scan.h"
+#include "advscan/fat_entry_access.h"
 #include "advscan/image_scan.h"
 #include "advscan/fat_tree.h"
 #include "platform/linux/linux_platform.h"
@@ -46,15 +47,7 @@ bool samePath(const std::string& listed, const std::string& want) {
 }
 
 std::uint32_t entrySize(const scan::TScanEntry* e) {
-    return scan::VisitEntry(e, [](const auto& m) -> std::uint32_t {
-        if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry32>) {
-            return m.FDT32Entry.filesize;
-        } else if constexpr (std::is_same_v<std::decay_t<decltype(m)>, scan::TMidEntry>) {
-            return m.FDTEntry.filesize;
-        } else {
-            return 0;
-        }
-    });
+    return fatentry::visit(e, [](const auto& m) { return fatentry::slotOf(m).filesize; });
 }
 
 TEST_P(AdvFatRealVolume, TreeAndGeometryWithoutTheBootSector) {
