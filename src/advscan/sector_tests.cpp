@@ -87,12 +87,6 @@ bool longNamePartEmpty(Bytes slot) {
     return !any;
 }
 
-std::uint8_t shortNameChecksum(Bytes slot) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + byteAt(slot, i));
-    return sum;
-}
-
 constexpr std::uint8_t kLabel = 0x08;
 constexpr std::uint8_t kLongName = 0x0F;
 constexpr std::uint8_t kDeleted = 0xE5;
@@ -119,7 +113,7 @@ bool firstSlotLooksRight(Bytes s) {
                 if (byteAt(slot, 13) != sum) return false;
                 continue;
             }
-            return shortNameChecksum(slot) == sum;
+            return FatShortNameChecksum(slot) == sum;
         }
         return false;
     }
@@ -219,6 +213,12 @@ bool IsFatDirSector(Bytes sector) {
         if (!controlInName(slot) && usableShortName(n) && plausibleDates(slot)) ++plausible;
     }
     return plausible > 0 && firstSlotLooksRight(s);
+}
+
+std::uint8_t FatShortNameChecksum(Bytes slot) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + byteAt(slot, i));
+    return sum;
 }
 
 bool HasFat32Evidence(Bytes sector) {
