@@ -64,9 +64,7 @@ std::optional<std::string> joinedName(std::span<const Slot> parts, const Slot& s
         const std::uint8_t number = at(p, 0) & 0x1F;
         if (number != parts.size() - k || ((at(p, 0) & 0x40) != 0) != (k == 0)) return std::nullopt;
     }
-    bool matches = false;
-    forEachShortChecksum(shortSlot, [&](std::uint8_t s) { matches = matches || s == sum; });
-    if (!matches) return std::nullopt;
+    if (!FatShortNameMayHaveChecksum(shortSlot, sum)) return std::nullopt;
     std::u16string units;
     for (auto p = parts.rbegin(); p != parts.rend(); ++p) units += scan::DecodeFatEntry(*p)->longNameUnits();
     return scan::ListedLongName(units);
@@ -226,6 +224,13 @@ void FatRebuild::settleContinuations() {
     // on from; -1 when none or more than one.
     auto continuedFrom = [&](const Lead& lead) -> std::int64_t {
         if (!lead.entry) return -1;
+        // The cluster just before it on disk first: a directory written in one go lies in
+        // clusters one after the other, and names repeat from folder to folder.
+        const std::int64_t here = lead.split ? lead.split->boundary : -1;
+        if (const auto it = endingAt.find(here); here >= 0 && it != endingAt.end() &&
+                                                  joinedName(partsOf(static_cast<std::int64_t>(it->second), lead.split), lead.shortSlot)) {
+            return here;
+        }
         std::int64_t found = -1;
         int count = 0;
         auto tryEnding = [&](std::size_t k) {
@@ -287,6 +292,8 @@ void FatRebuild::settleContinuations() {
         } else if (p.predEnd >= 0 && p.predEnd != p.start) {
             p.link = pieceAt(p.predEnd - 1);
             if (p.link == static_cast<std::int64_t>(k)) p.link = -1;
+        } else if (p.readOn && k > 0) {
+            p.link = static_cast<std::int64_t>(k) - 1;  // goes where the cluster it was read on from goes
         }
     }
     // Pieces that continue another take its directory, along chains of such links (a loop
@@ -323,7 +330,7 @@ void FatRebuild::settleContinuations() {
     }
     // The name cut at each cluster's start, joined to the parts the cluster it continues ends
     // in. Without such parts it keeps only what is its own: the walk may have joined parts of
-    // whatever lay before it on disk, or begun with a name's last parts alone.
+    // whatever lay before it on disk (another directory's), or begun with a name's last parts.
     for (const Piece& p : pieces) {
         if (!aligned(p.start) || p.predEnd == p.start) continue;
         const Lead lead = leadOf(p);
@@ -332,6 +339,8 @@ void FatRebuild::settleContinuations() {
         std::optional<std::string> name;
         if (ending != endingAt.end()) name = joinedName(partsOf(static_cast<std::int64_t>(ending->second), lead.split), lead.shortSlot);
         if (!name && lead.split) name = joinedName(partsOf(-1, lead.split), lead.shortSlot);
+        // (Parts the walk joined across from the cluster before it on disk are not its own:
+        // they would have been found first.)
         if (name || lead.split) setName(lead.entry, name);
     }
     if (given.empty()) return;
