@@ -48,9 +48,12 @@ std::size_t FatRebuild::readWindowed(std::int64_t rel, std::uint32_t count, std:
     };
     if (!inside()) {
         if (count > kWindowSectors || rel < 0) return read_(rel, count, into);
-        window_.resize(std::size_t{kWindowSectors} * sectorBytes_);
+        // As far as the harvested blocks ahead reach, not always the whole window: blocks far
+        // apart would read most of it for nothing.
+        const auto sectors = std::clamp<std::uint32_t>(std::max(count, windowAhead_), 1, kWindowSectors);
+        window_.resize(std::size_t{sectors} * sectorBytes_);
         windowStart_ = rel;
-        windowSectors_ = read_(rel, kWindowSectors, window_) / sectorBytes_;
+        windowSectors_ = read_(rel, sectors, window_) / sectorBytes_;
     }
     // Short only where the object (or what could be read) ends.
     const std::size_t from = static_cast<std::size_t>(rel - windowStart_) * sectorBytes_;
@@ -246,6 +249,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
 
     std::int64_t blockEnd = std::numeric_limits<std::int64_t>::min();
     std::int64_t lastRegEnd = -1;  // the end of the last registered directory's last block
+    std::size_t ahead = 0;
     for (std::size_t i = 0; i < fdts.size(); ++i) {
         if (progress && i % 1024 == 0) progress(static_cast<int>(i * 100 / fdts.size()));
         if (storage::DeviceAborted) break;
@@ -254,6 +258,11 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
             fdts[i] = -1;
             continue;
         }
+        // The window reaches the blocks harvested just after this one, and a little past them.
+        constexpr std::int64_t kReach = 224, kPast = 32;
+        ahead = std::max(ahead, i);
+        while (ahead + 1 < fdts.size() && fdts[ahead + 1] <= s + kReach) ++ahead;
+        windowAhead_ = static_cast<std::uint32_t>(std::max(fdts[ahead], s) - s + kPast);
         std::uint32_t inheritClus = 0;
         std::int64_t inheritSect = 0;
         if (!RegDirClus.empty() && RegDirClus.back() > 1 && s == lastRegEnd) {
@@ -278,6 +287,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
         }
     }
 
+    windowAhead_ = 0;
     AdvSolveFatGeometry(nullptr, nullptr);
     RootDirSectNum = RootSectNum;
     if (RootSectNum && FatType != kFat32 && !FatFileList.empty()) {

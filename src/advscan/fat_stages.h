@@ -167,6 +167,7 @@ private:
     std::vector<std::byte> window_;
     std::int64_t windowStart_ = -1;
     std::size_t windowSectors_ = 0;
+    std::uint32_t windowAhead_ = 0;  // sectors the next window read should cover
     std::vector<std::byte> block_;
     // Each entry and the sector and slot it was read from (its directory sector may be
     // another: a directory's block runs on into the sectors after it, and a block right after a
