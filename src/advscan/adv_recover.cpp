@@ -50,13 +50,6 @@ std::uint8_t AdvRecovery::FsTypeOf(const AdvNode& node) const {
     }
 }
 
-std::uint64_t AdvRecovery::SizeOf(const AdvNode& node) const {
-    if (!node.entry || node.folder) return 0;
-    if (scan::IsNtfsEntry(node.entry)) return scan::AsNtfs(node.entry)->realsize;
-    if (node.entry->Kind() == scan::EntryKind::ExFat) return scan::EntrySize(*scan::AsMid(node.entry));
-    return fatentry::visit(node.entry, [](const auto& m) { return std::uint64_t{fatentry::slotOf(m).filesize}; });
-}
-
 bool AdvRecovery::readAbs(std::uint64_t abs, std::span<std::byte> into) {
     constexpr std::uint64_t kMostSectors = 32768;  // per device read
     const std::uint64_t count = into.size() / bps_;
@@ -287,9 +280,7 @@ bool AdvRecovery::AdvRecoverFile(const scan::TScanEntry* e, std::uint8_t fsType,
     try {
         std::error_code ec;
         std::filesystem::create_directories(path, ec);
-        AdvNode asNode;
-        asNode.entry = e;
-        scan_.FRecoveringSize = SizeOf(asNode);
+        scan_.FRecoveringSize = AdvEntrySize(e);
         if (scan_.FOnRecover) scan_.FOnRecover(name, scan::kRecoverStarting);
         scan::DestFile out(scan::UniqueDestName(name, path));
         if (!out.IsOpen()) return report(scan::kRecoverCreateError);
@@ -362,7 +353,7 @@ scan::TUndelete::RecoveryTotals AdvRecovery::CountNode(const AdvTree& tree, std:
     for (std::size_t i = node, end = tree.SubtreeEnd(node); i < end; ++i) {
         if (nodes[i].folder) continue;
         ++totals.Files;
-        totals.Bytes += SizeOf(nodes[i]);
+        totals.Bytes += AdvEntrySize(nodes[i].entry);
     }
     return totals;
 }

@@ -42,8 +42,6 @@ public:
     bool RecoverNode(const AdvTree& tree, std::size_t node, const std::string& dest);
     // The files and bytes RecoverNode would write.
     scan::TUndelete::RecoveryTotals CountNode(const AdvTree& tree, std::size_t node) const;
-    // The bytes of an entry's file as listed (64-bit for exFAT).
-    std::uint64_t SizeOf(const AdvNode& node) const;
 
     // Why NTFS records could not be located or read, one line each.
     std::vector<std::string> Diag;

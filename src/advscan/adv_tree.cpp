@@ -7,6 +7,7 @@
 #include "advscan/exfat_tree.h"
 #include "advscan/fat_entry_access.h"
 #include "advscan/fat_tree.h"
+#include "scan/entry_cast.h"
 #include "scan/ntfs_entry.h"
 
 namespace brenvale::advscan {
@@ -69,6 +70,14 @@ void WalkNtfsTree(const AdvancedScan& adv,
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (!shown[i]) visit(*list[i], adv.NtfsPath(*list[i]), 0);
     }
+}
+
+std::uint64_t AdvEntrySize(const scan::TScanEntry* e) {
+    if (!e) return 0;
+    if (scan::IsNtfsEntry(e)) return scan::IsFolder(*scan::AsNtfs(e)) ? 0 : scan::AsNtfs(e)->realsize;
+    if (fatentry::isFolder(e)) return 0;
+    if (e->Kind() == scan::EntryKind::ExFat) return scan::EntrySize(*scan::AsMid(e));
+    return fatentry::visit(e, [](const auto& m) { return std::uint64_t{fatentry::slotOf(m).filesize}; });
 }
 
 AdvTree::AdvTree(const AdvancedScan& adv) {

@@ -45,6 +45,9 @@ struct AdvNode {
     std::string name;
 };
 
+// The bytes of an entry's file as listed (64-bit for exFAT); 0 for none or a folder.
+std::uint64_t AdvEntrySize(const scan::TScanEntry* e);
+
 class AdvTree {
 public:
     explicit AdvTree(const AdvancedScan& adv);

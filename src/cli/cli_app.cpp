@@ -72,6 +72,7 @@ int Run(int argc, const char* const* argv, platform::Platform& os, std::ostream&
     RegisterHealth(app, ctx);
     RegisterCarve(app, ctx);
     RegisterAdvScan(app, ctx);
+    RegisterStats(app, ctx);
     app.parse_complete_callback([&] {
         ctx.progress.enable(!ctx.quiet && platform::stderrIsTerminal());
         loadConfiguration(ctx);

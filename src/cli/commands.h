@@ -19,6 +19,7 @@ void RegisterSearch(CLI::App& app, Context& ctx);
 void RegisterHealth(CLI::App& app, Context& ctx);
 void RegisterCarve(CLI::App& app, Context& ctx);
 void RegisterAdvScan(CLI::App& app, Context& ctx);
+void RegisterStats(CLI::App& app, Context& ctx);
 
 // Runs `body`, turning a CliError into the exit code and a message on stderr.
 void RunCommand(Context& ctx, const std::function<int()>& body);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "advscan/adv_recover.h"
 #include "advscan/adv_tree.h"
 #include "advscan/image_scan.h"
+#include "app/statistics.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -109,7 +111,7 @@ TEST_P(AdvRecoverImages, FilesWhoseDataSurvivedComeBackWhole) {
         std::vector<std::byte> bytes;
         const AdvNode& node = tree.Nodes()[n->second];
         ASSERT_TRUE(recovery.AdvRecoverFileToBuf(node.entry, recovery.FsTypeOf(node), bytes,
-                                                 static_cast<std::int64_t>(recovery.SizeOf(node))))
+                                                 static_cast<std::int64_t>(AdvEntrySize(node.entry))))
             << w.listed;
         EXPECT_EQ(test::sha256Hex(bytes), w.sha256) << w.listed;
     }
@@ -150,6 +152,125 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AdvRecoverImages,
                              for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              return name;
                          });
+
+// A FAT16 layout without boot sector or FAT: data at sector 100, 8 sectors per cluster, two
+// folders to give the geometry, and files whose clusters hold their own numbers.
+class AdvRecoverHandBuilt : public ::testing::Test {
+protected:
+    static constexpr std::int64_t kData = 100;
+    static std::int64_t sectorOf(std::uint32_t c) { return kData + (std::int64_t{c} - 2) * 8; }
+
+    void SetUp() override {
+        bytes_.assign(600 * 512, std::byte{0});
+        dots(10, 0);
+        entry(sectorOf(10), 2, "SUB        ", 0x10, 11, 0);
+        entry(sectorOf(10), 3, "THREE   BIN", 0x20, 40, 3 * 4096);
+        entry(sectorOf(10), 4, "HUGE    BIN", 0x20, 41, 0x7FFFFFFF);
+        dots(11, 10);
+        entry(sectorOf(11), 2, "INNER   TXT", 0x20, 50, 100);
+        for (std::uint32_t c = 40; c < 60; ++c) {
+            for (std::int64_t s = sectorOf(c) * 512; s < (sectorOf(c) + 8) * 512; ++s) {
+                bytes_[static_cast<std::size_t>(s)] = static_cast<std::byte>(c);
+            }
+        }
+        std::ofstream(dir_.file("disk.img"), std::ios::binary).write(reinterpret_cast<const char*>(bytes_.data()),
+                                                                      static_cast<std::streamsize>(bytes_.size()));
+        image_ = std::make_unique<ImageScan>(dir_ / "disk.img", BootSector::Gone);
+        ASSERT_EQ(image_->Run(), kAdvCompleted);
+        ASSERT_EQ(image_->adv.Fat.SectorsPerClus, 8);
+        tree_ = std::make_unique<AdvTree>(image_->adv);
+        recovery_ = std::make_unique<AdvRecovery>(image_->adv, image_->scan);
+        image_->scan.FOnRecover = [this](const std::string& name, std::int32_t code) { reports_.emplace_back(name, code); };
+    }
+    void dots(std::uint32_t own, std::uint32_t parent) {
+        entry(sectorOf(own), 0, ".          ", 0x10, own, 0);
+        entry(sectorOf(own), 1, "..         ", 0x10, parent, 0);
+    }
+    void entry(std::int64_t sector, std::size_t slot, const char* name11, std::uint8_t attr, std::uint32_t cluster,
+               std::uint32_t size) {
+        std::byte* p = bytes_.data() + sector * 512 + slot * 32;
+        std::memcpy(p, name11, 11);
+        p[11] = std::byte{attr};
+        const std::uint16_t date = 0x5A21, time = 0x6000;
+        const std::pair<std::size_t, std::uint16_t> words[] = {{14, time}, {16, date}, {18, date}, {22, time}, {24, date},
+                                                               {26, static_cast<std::uint16_t>(cluster)}};
+        for (const auto& [at, v] : words) {
+            p[at] = static_cast<std::byte>(v & 0xFF);
+            p[at + 1] = static_cast<std::byte>(v >> 8);
+        }
+        for (std::size_t i = 0; i < 4; ++i) p[28 + i] = static_cast<std::byte>(size >> (8 * i));
+    }
+    std::size_t node(const std::string& tail) const {
+        for (std::size_t i = 0; i < tree_->Nodes().size(); ++i) {
+            const std::string p = tree_->PathOf(i);
+            if (p.size() >= tail.size() && p.compare(p.size() - tail.size(), tail.size(), tail) == 0) return i;
+        }
+        ADD_FAILURE() << tail << " is not in the tree";
+        return 0;
+    }
+
+    test::TempDir dir_;
+    std::vector<std::byte> bytes_;
+    std::unique_ptr<ImageScan> image_;
+    std::unique_ptr<AdvTree> tree_;
+    std::unique_ptr<AdvRecovery> recovery_;
+    std::vector<std::pair<std::string, std::int32_t>> reports_;
+};
+
+TEST_F(AdvRecoverHandBuilt, WithoutAChainAFileGoesOnInTheClustersAfterItsFirst) {
+    std::vector<std::byte> got;
+    const AdvNode& n = tree_->Nodes()[node("/THREE.BIN")];
+    ASSERT_TRUE(recovery_->AdvRecoverFileToBuf(n.entry, recovery_->FsTypeOf(n), got, 1 << 20));
+    ASSERT_EQ(got.size(), 3u * 4096);
+    for (std::size_t i = 0; i < got.size(); i += 4096) EXPECT_EQ(std::to_integer<int>(got[i]), 40 + static_cast<int>(i / 4096));
+}
+
+TEST_F(AdvRecoverHandBuilt, AFolderAndAFileInsideItAreWrittenOnce) {
+    const test::TempDir out;
+    ASSERT_TRUE(recovery_->RecoverNode(*tree_, node("/SUB"), out.path().string()));
+    const AdvNode& inner = tree_->Nodes()[node("/SUB/INNER.TXT")];
+    EXPECT_FALSE(recovery_->AdvRecoverFile(inner.entry, recovery_->FsTypeOf(inner), inner.name, out.path().string()));
+    EXPECT_TRUE(std::filesystem::exists(out.path() / "SUB" / "INNER.TXT"));
+    EXPECT_FALSE(std::filesystem::exists(out.path() / "INNER.TXT"));
+    recovery_->ClearRecoveredFiles();
+    EXPECT_TRUE(recovery_->AdvRecoverFile(inner.entry, recovery_->FsTypeOf(inner), inner.name, out.path().string()));
+}
+
+TEST_F(AdvRecoverHandBuilt, FailuresLeaveNoFileAndSayWhy) {
+    const test::TempDir out;
+    {
+        SCOPED_TRACE("more bytes than the object holds");
+        const AdvNode& huge = tree_->Nodes()[node("/HUGE.BIN")];
+        EXPECT_FALSE(recovery_->AdvRecoverFile(huge.entry, recovery_->FsTypeOf(huge), huge.name, out.path().string()));
+        ASSERT_FALSE(reports_.empty());
+        EXPECT_EQ(reports_.back().second, scan::kRecoverReadError);
+        EXPECT_FALSE(std::filesystem::exists(out.path() / "HUGE.BIN"));
+    }
+    {
+        SCOPED_TRACE("stopped");
+        image_->scan.FTerminated = true;
+        const AdvNode& three = tree_->Nodes()[node("/THREE.BIN")];
+        EXPECT_FALSE(recovery_->AdvRecoverFile(three.entry, recovery_->FsTypeOf(three), three.name, out.path().string()));
+        EXPECT_EQ(reports_.back().second, scan::kRecoverStopped);
+        EXPECT_FALSE(std::filesystem::exists(out.path() / "THREE.BIN"));
+        image_->scan.FTerminated = false;
+    }
+}
+
+TEST_F(AdvRecoverHandBuilt, StatisticsCountAFolderAndAFileInsideItOnce) {
+    app::StatCounter counter;
+    counter.CountAdvanced(*tree_, node("/SUB"));
+    counter.CountAdvanced(*tree_, node("/SUB/INNER.TXT"));
+    counter.CountAdvanced(*tree_, node("/SUB"));
+    EXPECT_EQ(counter.Totals().Dirs, 1u);
+    EXPECT_EQ(counter.Totals().Files, 1u);
+    EXPECT_EQ(counter.Totals().Size, 100u);
+    // The roots of the tree are no folders of the volume.
+    app::StatCounter all;
+    all.CountAdvanced(*tree_, 0);
+    EXPECT_EQ(all.Totals().Files, 3u);
+    EXPECT_EQ(all.Totals().Size, 100u + 3u * 4096 + 0x7FFFFFFFu);
+}
 
 }  // namespace
 }  // namespace brenvale::advscan
