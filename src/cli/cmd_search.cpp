@@ -1,9 +1,13 @@
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <unordered_map>
 
+#include "advscan/adv_search.h"
+#include "advscan/adv_tree.h"
 #include "app/search_command.h"
+#include "cli/adv_session.h"
 #include "cli/commands.h"
 #include "cli/scan_rows.h"
 #include "cli/volume_scan.h"
@@ -22,6 +26,7 @@ struct SearchArgs {
     std::vector<std::int64_t> sizeKb;
     bool noSubdirs = false;
     std::string in;
+    bool advanced = false;
 };
 
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM[:SS]" as the search's day number (local time).
@@ -33,6 +38,49 @@ double parseDate(const std::string& text) {
         throw CliError(kExitUsage, "--date: " + text + " is not a real date");
     }
     return scan::SearchDayNumber(y, mo, d) + (h * 3600 + mi * 60 + s) / 86400.0;
+}
+
+// Over the advanced scan's rebuilt tree, live and deleted entries alike (what is deleted is not
+// known of every rebuilt entry).
+int runAdvancedSearch(Context& ctx, const SearchArgs& a, const app::SearchQuery& query) {
+    AdvSession session = RunAdvSession(ctx, a.source, a.selector);
+    const advscan::AdvTree tree(*session.adv);
+    std::size_t from = 0;
+    if (!a.in.empty()) {
+        std::string want = a.in;
+        if (want.size() > 1 && want.back() == '/') want.pop_back();
+        const auto node = tree.Find(want);
+        if (!node || !tree.Nodes()[*node].folder) throw CliError(kExitUsage, "--in " + a.in + ": no such folder in the advanced scan");
+        from = *node;
+    }
+    advscan::AdvSearchQuery q;
+    q.Name = query.Name;
+    q.DateType = query.DateType;
+    q.DateFrom = query.DateFrom;
+    q.DateTo = query.DateTo;
+    q.SizeMin = query.SizeMin;
+    q.SizeMax = query.SizeMax;
+    q.SubFolders = query.SubFolders;
+    const auto found = advscan::AdvFindFiles(tree, from, q);
+    if (found.TooMany) ctx.err << "brenvale-cli: " << Printable(scan::kTooManySearchHits) << '\n';
+    if (ctx.json) {
+        ctx.out << "{\"entries\":[";
+        for (std::size_t k = 0; k < found.Nodes.size(); ++k) {
+            const advscan::AdvNode& n = tree.Nodes()[found.Nodes[k]];
+            ctx.out << (k ? "," : "")
+                    << fmt::format("{{\"path\":{},\"type\":\"{}\",\"size\":{}}}", nlohmann::json(tree.PathOf(found.Nodes[k])).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                                   n.folder ? "dir" : "file", advscan::AdvEntrySize(n.entry));
+        }
+        ctx.out << fmt::format("],\"found\":{}}}\n", found.Nodes.size());
+        return kExitOk;
+    }
+    for (const std::size_t i : found.Nodes) {
+        const advscan::AdvNode& n = tree.Nodes()[i];
+        const std::string size = n.folder ? "<dir>" : std::to_string(advscan::AdvEntrySize(n.entry));
+        ctx.out << fmt::format("{:>14}  {}\n", size, Printable(tree.PathOf(i)));
+    }
+    ctx.out << fmt::format("{} found\n", found.Nodes.size());
+    return kExitOk;
 }
 
 int runSearch(Context& ctx, const SearchArgs& a) {
@@ -63,6 +111,7 @@ int runSearch(Context& ctx, const SearchArgs& a) {
         throw CliError(kExitUsage, std::string("--size-kb: ") + e.what());
     }
 
+    if (a.advanced) return runAdvancedSearch(ctx, a, query);
     auto v = ScanVolume(ctx, a.source, a.selector);
     auto& scan = *v.scan;
     if (v.result == scan::kScanNotScannable) throw CliError(kExitFailed, "the volume could not be scanned");
@@ -107,6 +156,9 @@ void RegisterSearch(CLI::App& app, Context& ctx) {
     cmd->add_option("--size-kb", args->sizeKb, "MIN MAX in KB (1000 bytes)")->expected(2);
     cmd->add_flag("--no-subdirs", args->noSubdirs, "With --in, only that folder's own entries");
     cmd->add_option("--in", args->in, "Folder to search, as 'scan' prints it (default: the whole volume)");
+    cmd->add_flag("--advanced", args->advanced,
+                  "In the advanced scan's rebuilt tree, live and deleted alike (--in as 'adv-scan' prints it)")
+        ->excludes(deleted);
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runSearch(ctx, *args); }); });
 }
 

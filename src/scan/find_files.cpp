@@ -39,6 +39,25 @@ std::optional<double> ntfsDate(std::uint64_t fileTime) {
 
 }  // namespace
 
+std::optional<double> EntrySearchDate(const TScanEntry* e, int dateType) {
+    if (IsNtfsEntry(e)) {
+        const storage::TFileNameAttrHead h = AsNtfs(e)->head;
+        return ntfsDate(dateType == 0 ? h.FileCreateTime : dateType == 1 ? h.FileAlteredTime : h.FileReadTime);
+    }
+    // The date fields sit at the same offsets in both readings of the entry.
+    storage::TFDTEntry d{};
+    if (e->Kind() == EntryKind::Fat32) {
+        std::memcpy(&d, &AsMid32(e)->FDT32Entry, sizeof d);
+    } else {
+        d = AsMid(e)->FDTEntry;
+    }
+    const auto t = dateType == 0   ? DecodeDosDateTime(d.createdate, d.createtime)
+                   : dateType == 1 ? DecodeDosDateTime(d.updatedate, d.updatetime)
+                                   : DecodeDosDateTime(d.accessdate, 0);
+    if (!t) return std::nullopt;
+    return toDateTime(*t);
+}
+
 struct TUndelete::SearchQuery {
     std::string name;
     bool caseSensitive = false;
@@ -64,25 +83,8 @@ bool TUndelete::findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector
 
         bool pass = true;
         if (q.dateFrom != 0) {
-            std::optional<double> date;
-            if (IsNtfsEntry(e)) {
-                const storage::TFileNameAttrHead h = AsNtfs(e)->head;
-                date = ntfsDate(q.dateType == 0 ? h.FileCreateTime : q.dateType == 1 ? h.FileAlteredTime : h.FileReadTime);
-            } else {
-                // The date fields sit at the same offsets in both readings of the entry.
-                storage::TFDTEntry d{};
-                if (e->Kind() == EntryKind::Fat32) {
-                    std::memcpy(&d, &AsMid32(e)->FDT32Entry, sizeof d);
-                } else {
-                    d = AsMid(e)->FDTEntry;
-                }
-                const auto t = q.dateType == 0   ? DecodeDosDateTime(d.createdate, d.createtime)
-                               : q.dateType == 1 ? DecodeDosDateTime(d.updatedate, d.updatetime)
-                                                 : DecodeDosDateTime(d.accessdate, 0);
-                // An entry without a valid date is not excluded by a date range.
-                date = t ? toDateTime(*t) : q.dateFrom;
-            }
-            const double v = date.value_or(q.dateFrom);
+            // An entry without a valid date is not excluded by a date range.
+            const double v = EntrySearchDate(e, q.dateType).value_or(q.dateFrom);
             pass = v >= q.dateFrom && v <= q.dateTo;
         }
         if (pass && q.sizeMin >= 0 && q.sizeMax >= 0) {

@@ -72,6 +72,9 @@ struct DataExtent {
 
 // The day number the search's dates use (days since 1899-12-30) of a civil date.
 double SearchDayNumber(int year, int month, int day);
+// An entry's creation (0), modification (1) or access (2) time as such a day number (local
+// time); nullopt when it holds none that is valid.
+std::optional<double> EntrySearchDate(const TScanEntry* e, int dateType);
 
 // Process-wide copy of the "showonlydeleted" setting, read by every new scan object and reset.
 extern std::atomic<bool> ShowOnlyDeleted;

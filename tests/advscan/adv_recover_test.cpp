@@ -13,10 +13,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include <sys/stat.h>
 
 #include "advscan/adv_recover.h"
+#include "advscan/adv_search.h"
 #include "advscan/adv_tree.h"
 #include "advscan/image_scan.h"
 #include "app/statistics.h"
@@ -270,6 +272,31 @@ TEST_F(AdvRecoverHandBuilt, StatisticsCountAFolderAndAFileInsideItOnce) {
     all.CountAdvanced(*tree_, 0);
     EXPECT_EQ(all.Totals().Files, 3u);
     EXPECT_EQ(all.Totals().Size, 100u + 3u * 4096 + 0x7FFFFFFFu);
+}
+
+TEST_F(AdvRecoverHandBuilt, SearchByNameSizeAndFolder) {
+    auto names = [&](const AdvSearchResult& r) {
+        std::set<std::string> out;
+        for (const std::size_t i : r.Nodes) out.insert(tree_->Nodes()[i].name);
+        return out;
+    };
+    AdvSearchQuery byName;
+    byName.Name = "*.BIN,inner*";  // patterns match whatever the case
+    EXPECT_EQ(names(AdvFindFiles(*tree_, 0, byName)), (std::set<std::string>{"THREE.BIN", "HUGE.BIN", "INNER.TXT"}));
+    AdvSearchQuery bySize;
+    bySize.SizeMin = 100;
+    bySize.SizeMax = 4096 * 3;
+    EXPECT_EQ(names(AdvFindFiles(*tree_, 0, bySize)), (std::set<std::string>{"THREE.BIN", "INNER.TXT"}));
+    AdvSearchQuery onlyHere;
+    onlyHere.SubFolders = false;
+    EXPECT_EQ(names(AdvFindFiles(*tree_, node("/SUB"), onlyHere)), (std::set<std::string>{"INNER.TXT"}));
+    AdvSearchQuery byDate;  // every entry was written on 2025-01-01
+    byDate.DateType = 1;
+    byDate.DateFrom = scan::SearchDayNumber(2025, 1, 2);
+    byDate.DateTo = scan::SearchDayNumber(2025, 2, 1);
+    EXPECT_TRUE(AdvFindFiles(*tree_, 0, byDate).Nodes.empty());
+    byDate.DateFrom = scan::SearchDayNumber(2025, 1, 1);
+    EXPECT_EQ(names(AdvFindFiles(*tree_, node("/SUB"), byDate)), (std::set<std::string>{"INNER.TXT"}));
 }
 
 }  // namespace
