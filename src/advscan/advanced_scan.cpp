@@ -173,15 +173,21 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     // Without a FAT boot sector to go by: FAT32 when a directory held a high cluster word, else
     // by size as a formatter would choose.
     const std::uint8_t guessed = Lists.Fat32Count >= 1 || sectors_ * setup.SectorBytes > 0x80000000ull ? kFat32 : kFat16;
-    const bool fromBoot = Fat.FatType != kFatUnknown;
-    if (!fromBoot) Fat.FatType = guessed;
+    bool widthGuessed = Fat.FatType == kFatUnknown;
+    if (widthGuessed) Fat.FatType = guessed;
     stage(kStageFatEnum);
     Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
-    if (fromBoot && Fat.FatType != guessed && Fat.RootSectNum && !Fat.AdvFatChainTrusted()) {
+    if (!widthGuessed && Fat.FatType != guessed && Fat.RootSectNum && !Fat.AdvFatChainTrusted()) {
         // The boot sector is not the one the harvested folders were written under (a volume
         // formatted again with another layout): its width says nothing about their entries.
         Fat.FatType = guessed;
+        widthGuessed = true;
         Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+    }
+    if (widthGuessed && Fat.FatType == kFat16 && Fat.SectorsPerClus > 0 && Fat.RootSectNum && *Fat.RootSectNum >= 0 &&
+        (static_cast<std::int64_t>(sectors_) - *Fat.RootSectNum) / Fat.SectorsPerClus < kFat12MaxClusters) {
+        // As a formatter chooses: so few clusters make FAT12 (whose entries read as FAT16's).
+        Fat.FatType = kFat12;
     }
     stage(kStageFatOrphans);
     Fat.AdvCollectOrphanFatDirs(Lists.FDTs, Lists.ExFatDirs, callbacks.Progress);

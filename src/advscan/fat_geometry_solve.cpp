@@ -23,7 +23,6 @@ constexpr int kDrawsPerEntry = 21;
 constexpr std::uint32_t kFatSearchSectors = 65536;
 constexpr std::uint32_t kFatSearchRead = 128;
 // Cluster counts at which a layout's FAT widens from 12 to 16 and from 16 to 32 bits.
-constexpr std::uint64_t kFat16Clusters = 4085;
 constexpr std::uint64_t kFat32Clusters = 65525;
 
 bool isPow2UpTo(std::uint32_t v, std::uint32_t max) { return v >= 1 && v <= max && (v & (v - 1)) == 0; }
@@ -86,7 +85,7 @@ std::uint8_t FatTypeFromBootSector(const storage::TBootSector& boot, std::uint8_
     const std::uint64_t meta = reserved + std::uint64_t{fats} * fatSize + rootSectors;
     if (total <= meta) return kFatUnknown;
     const std::uint64_t clusters = (total - meta) / spc;
-    return clusters < kFat16Clusters ? kFat12 : clusters < kFat32Clusters ? kFat16 : kFat32;
+    return clusters < static_cast<std::uint64_t>(kFat12MaxClusters) ? kFat12 : clusters < kFat32Clusters ? kFat16 : kFat32;
 }
 
 bool FatRebuild::AdvSolveFatGeometry(const scan::TScanEntry* file1, const scan::TScanEntry* file2) {
@@ -215,7 +214,7 @@ void FatRebuild::AdvFindFatTable(const std::function<void(int)>& progress) {
             if (clusters == 0) continue;
             // A FAT12 table packs entries in 12 bits: read as 16-bit entries it would chain
             // directories through garbage. Better no chains than wrong ones.
-            if (!fat32Layout && clusters < kFat16Clusters) continue;
+            if (!fat32Layout && clusters < static_cast<std::uint64_t>(kFat12MaxClusters)) continue;
             FatStart = base + reserved;
             FatEntryBytes = fat32Layout ? 4 : 2;
             FatMaxClus = static_cast<std::uint32_t>(std::min<std::uint64_t>(clusters + 1, 0x0FFFFFF0));

@@ -28,6 +28,8 @@ inline constexpr std::uint8_t kFat12 = 0;
 inline constexpr std::uint8_t kFat16 = 1;
 inline constexpr std::uint8_t kFat32 = 2;
 inline constexpr std::uint8_t kFatUnknown = 255;
+// Fewer clusters than this make a FAT12 volume.
+inline constexpr std::int64_t kFat12MaxClusters = 4085;
 
 // The width a boot sector describes for file-system code `fsCode` (0 FAT12, 1 FAT16, 2 FAT32),
 // or kFatUnknown when it holds no plausible FAT layout.

@@ -57,6 +57,8 @@ TEST_P(AdvFatFixtures, DamagedVolumeGivesBackItsTree) {
                 EXPECT_EQ(adv.ExFatHeap(), volumeStart + img["data_start"].get<std::int64_t>());
             } else {
                 EXPECT_EQ(adv.Fat.SectorsPerClus, img["sectors_per_cluster"].get<int>());
+                const std::string fs = img["fs"];
+                EXPECT_EQ(adv.Fat.FatType, fs == "FAT12" ? kFat12 : fs == "FAT16" ? kFat16 : kFat32);
                 ASSERT_TRUE(adv.Fat.RootSectNum);
                 EXPECT_EQ(*adv.Fat.RootSectNum, volumeStart + img["data_start"].get<std::int64_t>());
             }
