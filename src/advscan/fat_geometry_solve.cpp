@@ -22,7 +22,8 @@ constexpr int kTrials = 1001;
 constexpr int kDrawsPerEntry = 21;
 constexpr std::uint32_t kFatSearchSectors = 65536;
 constexpr std::uint32_t kFatSearchRead = 128;
-// Cluster counts at which a layout's FAT widens from 12 to 16 and from 16 to 32 bits.
+// The cluster count at which a layout's FAT widens from 16 to 32 bits (from 12 to 16:
+// kFat12MaxClusters).
 constexpr std::uint64_t kFat32Clusters = 65525;
 
 bool isPow2UpTo(std::uint32_t v, std::uint32_t max) { return v >= 1 && v <= max && (v & (v - 1)) == 0; }
