@@ -179,13 +179,19 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     Fat.Boot = boot;
     Fat.FsCode = fs;
     Fat.FatType = FatTypeFromBootSector(boot, fs);
-    if (Fat.FatType == kFatUnknown) {
-        // No FAT boot sector to go by: FAT32 when a directory held a high cluster word, else
-        // by size as a formatter would choose.
-        Fat.FatType = Lists.Fat32Count >= 1 || sectors_ * setup.SectorBytes > 0x80000000ull ? kFat32 : kFat16;
-    }
+    // Without a FAT boot sector to go by: FAT32 when a directory held a high cluster word, else
+    // by size as a formatter would choose.
+    const std::uint8_t guessed = Lists.Fat32Count >= 1 || sectors_ * setup.SectorBytes > 0x80000000ull ? kFat32 : kFat16;
+    const bool fromBoot = Fat.FatType != kFatUnknown;
+    if (!fromBoot) Fat.FatType = guessed;
     stage(kStageFatEnum);
     Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+    if (fromBoot && Fat.FatType != guessed && Fat.RootSectNum && !Fat.AdvFatChainTrusted()) {
+        // The boot sector is not the one the harvested folders were written under (a volume
+        // formatted again with another layout): its width says nothing about their entries.
+        Fat.FatType = guessed;
+        Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+    }
     stage(kStageFatOrphans);
     Fat.AdvCollectOrphanFatDirs(Lists.FDTs, Lists.ExFatDirs, callbacks.Progress);
     stage(kStageFatLink);

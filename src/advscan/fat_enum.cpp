@@ -48,9 +48,12 @@ std::size_t FatRebuild::readWindowed(std::int64_t rel, std::uint32_t count, std:
     };
     if (!inside()) {
         if (count > kWindowSectors || rel < 0) return read_(rel, count, into);
-        window_.resize(std::size_t{kWindowSectors} * sectorBytes_);
+        // As far as the harvested blocks ahead reach, not always the whole window: blocks far
+        // apart would read most of it for nothing.
+        const auto sectors = std::clamp<std::uint32_t>(std::max(count, windowAhead_), 1, kWindowSectors);
+        window_.resize(std::size_t{sectors} * sectorBytes_);
         windowStart_ = rel;
-        windowSectors_ = read_(rel, kWindowSectors, window_) / sectorBytes_;
+        windowSectors_ = read_(rel, sectors, window_) / sectorBytes_;
     }
     // Short only where the object (or what could be read) ends.
     const std::size_t from = static_cast<std::size_t>(rel - windowStart_) * sectorBytes_;
@@ -60,7 +63,7 @@ std::size_t FatRebuild::readWindowed(std::int64_t rel, std::uint32_t count, std:
     return n;
 }
 
-scan::TScanEntry* FatRebuild::newEntry(std::int64_t readAt) {
+scan::TScanEntry* FatRebuild::newEntry(std::int64_t sector, std::uint32_t slot) {
     scan::TScanEntry* e = nullptr;
     if (FatType == kFat32) {
         e = &mid32s_.emplace_back();
@@ -68,7 +71,7 @@ scan::TScanEntry* FatRebuild::newEntry(std::int64_t readAt) {
         e = &mids_.emplace_back();
     }
     FatFileList.push_back(e);
-    readAt_.emplace_back(e, readAt);
+    readAt_.push_back({e, sector, slot});
     return e;
 }
 
@@ -106,7 +109,46 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
         dirSector = inheritSect;
         ownClus = inheritClus;
     }
+    if (regular) r.parentClus = checkedClus(slotAt(1));
     scan::FatLongNameJoiner joiner;
+    const std::size_t perSector = sectorBytes_ / kSlot;
+    // The long name being gathered, for the names a sector boundary cuts: which of them
+    // continue in the next cluster, or started in the cluster before, is known only once the
+    // geometry is.
+    constexpr std::size_t kNoRun = SIZE_MAX;
+    std::size_t runStart = kNoRun;
+    std::byte runSum{};
+    auto keepSplits = [&](std::size_t end, const Slot* shortSlot, scan::TScanEntry* e) {
+        if (runStart == kNoRun) return;
+        const std::size_t at = nameSlots_.size();
+        bool kept = false;
+        auto keep = [&](std::size_t cut) {
+            if (!kept) {
+                for (std::size_t k = runStart; k < end; ++k) {
+                    const auto part = slotAt(k);
+                    std::copy(part.begin(), part.end(), nameSlots_.emplace_back().begin());
+                }
+                kept = true;
+            }
+            NameSplit split;
+            split.boundary = sector + static_cast<std::int64_t>(cut / perSector);
+            split.at = at;
+            split.before = static_cast<std::uint32_t>(cut - runStart);
+            split.after = static_cast<std::uint32_t>(end - cut);
+            if (shortSlot) split.shortSlot = *shortSlot;
+            split.entry = e;
+            splits_.push_back(split);
+        };
+        if (!shortSlot) {
+            // Cut off where the walk stopped: only a stop at a sector boundary can be a
+            // cluster's end.
+            if (end % perSector == 0 && end > runStart) keep(end);
+        } else {
+            if (runStart == 0 && !regular) keep(0);  // the block begins inside the name
+            for (std::size_t cut = (runStart / perSector + 1) * perSector; cut <= end; cut += perSector) keep(cut);
+        }
+        runStart = kNoRun;
+    };
     // A directory's first cluster begins with "." (passed over); any other block's first slot
     // is an entry like the rest: the first entry of each further cluster of a long directory
     // lies there (a FAT12/16 root's label is passed over as a label).
@@ -118,6 +160,9 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
         const auto decoded = scan::DecodeFatEntry(slot);
         if (attr == 0x0F) {
             joiner.Feed(*decoded);
+            // As the joiner: a change of checksum starts another name.
+            if (runStart == kNoRun || slot[13] != runSum) runStart = i;
+            runSum = slot[13];
             continue;
         }
         const std::string_view name = ShortNameOf(slot).name;
@@ -125,19 +170,28 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
             if (i >= 3) break;
             continue;
         }
-        if (first != 0xE5 && name.empty()) break;
+        // A free slot never used (first byte 0) is where the directory ends, like a blank name.
+        if (first == 0 || (first != 0xE5 && name.empty())) break;
         // Dates that no FAT writes end the directory; one stamped after 2050 does not (the
         // sector tests, which must tell directories from any data, stop at 2050).
         if (!RealFatDates(slot) || attr >= 0x38) break;
         const std::optional<std::u16string> units = joiner.Feed(*decoded);
-        if (attr & 0x08) continue;
-        std::array<std::byte, kSlot> copy;
+        Slot copy;
         std::copy(slot.begin(), slot.end(), copy.begin());
+        if (attr & 0x08) {
+            runStart = kNoRun;
+            continue;
+        }
+        const Slot raw = copy;
         if (first == 0xE5) copy[0] = std::byte{'_'};
         const FatShortName copied = ShortNameOf(copy);
-        if (badNameChar(copied.name) || badNameChar(copied.ext) || !UsableFatShortName(copy)) continue;
+        if (badNameChar(copied.name) || badNameChar(copied.ext) || !UsableFatShortName(copy)) {
+            runStart = kNoRun;
+            continue;
+        }
 
-        scan::TScanEntry* e = newEntry(sector + static_cast<std::int64_t>(i * kSlot / sectorBytes_));
+        scan::TScanEntry* e = newEntry(sector + static_cast<std::int64_t>(i / perSector), static_cast<std::uint32_t>(i % perSector));
+        keepSplits(i, &raw, e);
         const std::optional<std::string> longName = units ? scan::ListedLongName(*units) : std::nullopt;
         fatentry::visit(e, [&](auto& m) {
             auto& rec = fatentry::slotOf(m);
@@ -154,7 +208,7 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
         });
         r.added = true;
     }
-    const std::size_t perSector = sectorBytes_ / kSlot;
+    keepSplits(i, nullptr, nullptr);
     r.used = static_cast<std::uint32_t>((std::max<std::size_t>(i, 1) - 1 + perSector - 1) / perSector);
     return r;
 }
@@ -181,6 +235,11 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
     mid32s_.clear();
     RegDirSect.clear();
     RegDirClus.clear();
+    RegDirParent.clear();
+    blocks_.clear();
+    chained_.clear();
+    splits_.clear();
+    nameSlots_.clear();
     Segments.clear();
     UnChainedFDTs.clear();
     FatOK = false;
@@ -190,6 +249,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
 
     std::int64_t blockEnd = std::numeric_limits<std::int64_t>::min();
     std::int64_t lastRegEnd = -1;  // the end of the last registered directory's last block
+    std::size_t ahead = 0;
     for (std::size_t i = 0; i < fdts.size(); ++i) {
         if (progress && i % 1024 == 0) progress(static_cast<int>(i * 100 / fdts.size()));
         if (storage::DeviceAborted) break;
@@ -198,32 +258,36 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
             fdts[i] = -1;
             continue;
         }
+        // The window reaches the blocks harvested just after this one, and a little past them.
+        constexpr std::int64_t kReach = 224, kPast = 32;
+        ahead = std::max(ahead, i);
+        while (ahead + 1 < fdts.size() && fdts[ahead + 1] <= s + kReach) ++ahead;
+        windowAhead_ = static_cast<std::uint32_t>(std::max(fdts[ahead], s) - s + kPast);
         std::uint32_t inheritClus = 0;
         std::int64_t inheritSect = 0;
         if (!RegDirClus.empty() && RegDirClus.back() > 1 && s == lastRegEnd) {
             inheritClus = RegDirClus.back();
             inheritSect = RegDirSect.back();
         }
+        const std::size_t firstRead = readAt_.size();
         const BlockResult r = enumBlock(s, inheritClus, inheritSect, 0, 0);
         if (!r.ran) break;
         if (!r.added) fdts[i] = -1;
         blockEnd = s + r.used;
-        if (r.used > 0) {
-            if (r.ownClus >= 2) {
-                addSegment(s, blockEnd - 1, s, r.ownClus);
-            } else {
-                addSegment(s, blockEnd - 1, inheritSect, inheritClus);
-            }
-        }
+        const bool own = r.ownClus >= 2;
+        if (r.used > 0) addSegment(s, blockEnd - 1, own ? s : inheritSect, own ? r.ownClus : inheritClus);
+        blocks_.push_back({s, r.used, own ? s : inheritSect, own ? r.ownClus : inheritClus, own, firstRead, readAt_.size()});
         if (r.ownClus > 1) {
             RegDirSect.push_back(s);
             RegDirClus.push_back(r.ownClus);
+            RegDirParent.push_back(r.parentClus);
             lastRegEnd = blockEnd;
         } else if (inheritSect != 0) {
             lastRegEnd = blockEnd;
         }
     }
 
+    windowAhead_ = 0;
     AdvSolveFatGeometry(nullptr, nullptr);
     RootDirSectNum = RootSectNum;
     if (RootSectNum && FatType != kFat32 && !FatFileList.empty()) {
@@ -267,7 +331,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
         // By the sector each block was read at: the FAT's chain says which directory a
         // cluster continues, better than the guess that a block continues the one before it.
         std::unordered_map<std::int64_t, std::vector<scan::TScanEntry*>> bySector;
-        for (const auto& [e, at] : readAt_) bySector[at].push_back(e);
+        for (const ReadPlace& p : readAt_) bySector[p.sector].push_back(p.entry);
         std::vector<std::uint32_t> chain;
         for (const auto& [d, c] : follow) {
             if (storage::DeviceAborted) break;
@@ -276,6 +340,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
                 const std::int64_t u = AdvClusSector(chain[j]);
                 if (u < 0 || static_cast<std::uint64_t>(u) + static_cast<std::uint64_t>(SectorsPerClus) > objectSectors_) continue;
                 const auto found = bySector.find(u);
+                const std::size_t firstRead = readAt_.size();
                 if (found != bySector.end() && !found->second.empty()) {
                     for (scan::TScanEntry* e : found->second) {
                         fatentry::setDirSect(e, d);
@@ -285,6 +350,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
                 } else {
                     enumBlock(u, c, d, d, static_cast<std::uint32_t>(SectorsPerClus));
                 }
+                chained_.push_back({u, d, c, AdvClusSector(chain[j - 1]) + SectorsPerClus, firstRead, readAt_.size()});
                 const auto own = std::find_if(Segments.begin(), Segments.end(), [u](const FatDirSegment& g) { return g.Start == u; });
                 if (own != Segments.end()) {
                     own->Owner = d;
@@ -297,6 +363,7 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
         std::stable_sort(Segments.begin(), Segments.end(), [](const FatDirSegment& a, const FatDirSegment& b) { return a.Start < b.Start; });
         sortByDirSect();
     }
+    settleContinuations();
     AdvMarkBadDirs();
     resolveSegments();
     sortByDirSect();

@@ -7,6 +7,8 @@
 //
 // Sector numbers are relative to the scanned object and counted in the device's sectors.
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -75,8 +77,9 @@ public:
     std::int32_t SectorsPerClus = 0;
     std::optional<std::int64_t> RootSectNum;     // cluster 2; none: unknown
     std::optional<std::int64_t> RootDirSectNum;  // the root directory (a FAT12/16 root lies before cluster 2)
-    std::vector<std::int64_t> RegDirSect;        // blocks that began with "." and "..", and their clusters
-    std::vector<std::uint32_t> RegDirClus;
+    std::vector<std::int64_t> RegDirSect;        // blocks that began with "." and "..", their clusters
+    std::vector<std::uint32_t> RegDirClus;       // and their parents' (the ".." entry's; 0 for the root)
+    std::vector<std::uint32_t> RegDirParent;
     bool FatOK = false;
     std::int64_t FatStart = -1;
     std::uint8_t FatEntryBytes = 2;
@@ -133,13 +136,19 @@ private:
         bool ran = false;
         std::uint32_t used = 0;  // sectors the directory occupies
         std::uint32_t ownClus = 0;
+        std::uint32_t parentClus = 0;
         bool added = false;
     };
     BlockResult enumBlock(std::int64_t sector, std::uint32_t inheritClus, std::int64_t inheritSect, std::int64_t forceDirSect,
                           std::uint32_t readLimit);
-    scan::TScanEntry* newEntry(std::int64_t readAt);
+    scan::TScanEntry* newEntry(std::int64_t sector, std::uint32_t slot);
     void fallbackGeometry();
     void resolveSegments();
+    // Further clusters of directories whose chain no FAT gives (a directory read on past its
+    // first cluster, or a block that starts no directory) go to the directory their entries
+    // point to: a subfolder's ".." names its parent, and a long name cut by the cluster's
+    // start continues the cluster that holds its first parts.
+    void settleContinuations();
     void addSegment(std::int64_t start, std::int64_t end, std::int64_t owner, std::uint32_t clus);
     void sortByDirSect();
     std::int64_t dataSectorOf(std::uint32_t clus) const;  // needs a geometry
@@ -158,11 +167,51 @@ private:
     std::vector<std::byte> window_;
     std::int64_t windowStart_ = -1;
     std::size_t windowSectors_ = 0;
+    std::uint32_t windowAhead_ = 0;  // sectors the next window read should cover
     std::vector<std::byte> block_;
-    // Each entry and the sector it was read from (its directory sector may be another: a
-    // directory's block runs on into the sectors after it, and a block right after a
+    // Each entry and the sector and slot it was read from (its directory sector may be
+    // another: a directory's block runs on into the sectors after it, and a block right after a
     // directory's end is taken to continue it).
-    std::vector<std::pair<scan::TScanEntry*, std::int64_t>> readAt_;
+    struct ReadPlace {
+        scan::TScanEntry* entry;
+        std::int64_t sector;
+        std::uint32_t slot;  // within the sector
+    };
+    std::vector<ReadPlace> readAt_;
+    // Each harvested block as enumerated: the directory its entries were given and where in
+    // readAt_ they are.
+    struct BlockSpan {
+        std::int64_t start = 0;
+        std::uint32_t used = 0;
+        std::int64_t owner = 0;
+        std::uint32_t clus = 0;
+        bool regular = false;
+        std::size_t firstRead = 0, endRead = 0;
+    };
+    std::vector<BlockSpan> blocks_;
+    // Clusters a FAT chain gave to a directory, and where the cluster before them in the chain
+    // ends (the sector after it).
+    struct ChainedCluster {
+        std::int64_t start = 0;
+        std::int64_t owner = 0;
+        std::uint32_t clus = 0;
+        std::int64_t predEnd = 0;
+        std::size_t firstRead = 0, endRead = 0;  // entries read only when the chain was followed
+    };
+    std::vector<ChainedCluster> chained_;
+    // Long names a sector boundary cuts, or that a block begins in the middle of: the parts
+    // before and after the boundary (slots in disk order, kept in nameSlots_) and the short
+    // slot they end in; no entry when the walk ended at the boundary.
+    using Slot = std::array<std::byte, 32>;
+    struct NameSplit {
+        std::int64_t boundary = 0;
+        std::size_t at = 0;  // in nameSlots_
+        std::uint32_t before = 0, after = 0;
+        Slot shortSlot{};
+        scan::TScanEntry* entry = nullptr;
+    };
+    std::vector<NameSplit> splits_;
+    std::vector<Slot> nameSlots_;
     std::unordered_map<std::int64_t, std::vector<std::byte>> fatCache_;  // table sectors read
 };
 

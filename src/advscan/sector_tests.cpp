@@ -87,12 +87,6 @@ bool longNamePartEmpty(Bytes slot) {
     return !any;
 }
 
-std::uint8_t shortNameChecksum(Bytes slot) {
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + byteAt(slot, i));
-    return sum;
-}
-
 constexpr std::uint8_t kLabel = 0x08;
 constexpr std::uint8_t kLongName = 0x0F;
 constexpr std::uint8_t kDeleted = 0xE5;
@@ -119,7 +113,7 @@ bool firstSlotLooksRight(Bytes s) {
                 if (byteAt(slot, 13) != sum) return false;
                 continue;
             }
-            return shortNameChecksum(slot) == sum;
+            return FatShortNameMayHaveChecksum(slot, sum);
         }
         return false;
     }
@@ -219,6 +213,27 @@ bool IsFatDirSector(Bytes sector) {
         if (!controlInName(slot) && usableShortName(n) && plausibleDates(slot)) ++plausible;
     }
     return plausible > 0 && firstSlotLooksRight(s);
+}
+
+std::uint8_t FatShortNameChecksum(Bytes slot) {
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + byteAt(slot, i));
+    return sum;
+}
+
+bool FatShortNameMayHaveChecksum(Bytes slot, std::uint8_t sum) {
+    if (byteAt(slot, 0) != kDeleted) return FatShortNameChecksum(slot) == sum;
+    // Deleting overwrote the first byte, which the checksum covers: the rest must give `sum`
+    // after some first byte a short name can begin with. (Each first byte gives another sum,
+    // so this rules out only the sums of the bytes no name holds.)
+    constexpr std::string_view kNever = "\"*+,./:;<=>?[\\]|";
+    for (unsigned first = 0x21; first < 256; ++first) {
+        if (first == kDeleted || (first >= 'a' && first <= 'z') || first == 0x7F || kNever.find(static_cast<char>(first)) != std::string_view::npos) continue;
+        auto s = static_cast<std::uint8_t>(first);
+        for (std::size_t i = 1; i < 11; ++i) s = static_cast<std::uint8_t>(((s & 1) << 7) + (s >> 1) + byteAt(slot, i));
+        if (s == sum) return true;
+    }
+    return false;
 }
 
 bool HasFat32Evidence(Bytes sector) {

@@ -43,6 +43,11 @@ bool RealFatDates(Bytes slot);
 // One FAT short slot: the trimmed name and extension are not both empty and hold none of the
 // characters a short name cannot.
 bool UsableFatShortName(Bytes slot);
+// The checksum long-name parts carry of the short name (the slot's first 11 bytes).
+std::uint8_t FatShortNameChecksum(Bytes slot);
+// The same for a slot that may be deleted: true when some first byte it could have had gives
+// `sum`.
+bool FatShortNameMayHaveChecksum(Bytes slot, std::uint8_t sum);
 // Some live short entry before the end marker has a high cluster word: only FAT32 writes one.
 bool HasFat32Evidence(Bytes sector);
 

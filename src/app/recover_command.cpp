@@ -107,7 +107,11 @@ RecoverySummary RecoverCommand::Run(const std::vector<RecoveryJob>& jobs, const 
         if (!job.scan) continue;
         job.scan->FTerminated = false;
         for (const auto& t : job.targets) {
-            if (!t.folder) {
+            if (job.backend) {
+                const auto totals = job.backend->Count(t);
+                summary.FilesToDo += totals.Files;
+                summary.BytesToDo += totals.Bytes;
+            } else if (!t.folder) {
                 ++summary.FilesToDo;
                 summary.BytesToDo += job.scan->EntryDataSize(t.entry);
             } else {
@@ -154,7 +158,9 @@ RecoverySummary RecoverCommand::Run(const std::vector<RecoveryJob>& jobs, const 
         };
         for (const auto& t : job.targets) {
             if (storage::DeviceAborted || scan.FTerminated) break;
-            if (!t.folder) {
+            if (job.backend) {
+                job.backend->Recover(t, destination);
+            } else if (!t.folder) {
                 scan.RecoverFile(t.entry, t.name, destination);
             } else if (!t.entry) {
                 scan.RecoverChildren(nullptr, destination, job.onlyDeleted);

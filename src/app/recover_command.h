@@ -43,11 +43,22 @@ inline constexpr char kRecoveredToFormat[] = "Recovered to: {}";
 inline constexpr char kFailedFilesRemoved[] =
     "Files that failed were removed from the destination; no partial copy is kept.";
 
-// One thing to recover: a file or a folder entry (null with `folder` set: the whole volume).
+// One thing to recover: a file or a folder entry (null with `folder` set: the whole volume),
+// or a node of the job's backend.
 struct RecoveryTarget {
     const scan::TScanEntry* entry = nullptr;
     std::string name;
     bool folder = false;
+    std::int64_t node = -1;
+};
+
+// Writes a job's targets other than through its scan object's own recovery (the entries the
+// advanced scan rebuilt), reporting through the same scan object's callbacks.
+class RecoveryBackend {
+public:
+    virtual ~RecoveryBackend() = default;
+    virtual scan::TUndelete::RecoveryTotals Count(const RecoveryTarget& target) = 0;
+    virtual void Recover(const RecoveryTarget& target, const std::string& destination) = 0;
 };
 
 // The targets of one volume: recovered through that volume's scan object.
@@ -55,6 +66,7 @@ struct RecoveryJob {
     scan::TUndelete* scan = nullptr;
     std::vector<RecoveryTarget> targets;
     bool onlyDeleted = false;
+    RecoveryBackend* backend = nullptr;  // null: the scan object's recovery
 };
 
 enum class RecoveryOutcome { Done, DestinationRefused, DestinationUnwritable, DeviceOffline, WentOffline, Stopped, Busy };

@@ -2,7 +2,10 @@
 
 #include <unordered_map>
 
+#include "advscan/adv_recover.h"
+#include "advscan/adv_tree.h"
 #include "app/recover_command.h"
+#include "cli/adv_session.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/scan_rows.h"
@@ -18,6 +21,7 @@ struct RecoverArgs {
     VolumeSelector selector;
     std::string destination;
     bool deletedOnly = false;
+    bool advanced = false;
     std::vector<std::string> paths;
 };
 
@@ -48,22 +52,36 @@ std::vector<app::RecoveryTarget> targetsOf(scan::TUndelete& scan, const std::vec
     return out;
 }
 
-int runRecover(Context& ctx, const RecoverArgs& a) {
-    auto v = ScanVolume(ctx, a.source, a.selector);
-    if (v.result == scan::kScanNotScannable) throw CliError(kExitFailed, "the volume could not be scanned");
-    auto& scan = *v.scan;
-    const auto targets = targetsOf(scan, a.paths);
-
-    app::RecoverCommand run(*v.ui, ctx.log, ctx.os);
-    gRecovering = &run;
-    app::RecoverySummary s;
-    {
-        platform::InterruptGuard guard(stopRecovery);
-        s = run.Run(scan, targets, a.destination, a.deletedOnly);
+// The rebuilt tree's nodes PATHS name, as adv-scan prints them; the whole tree when none.
+class AdvancedTargets : public app::RecoveryBackend {
+public:
+    AdvancedTargets(const advscan::AdvTree& tree, advscan::AdvRecovery& recovery) : tree_(tree), recovery_(recovery) {}
+    scan::TUndelete::RecoveryTotals Count(const app::RecoveryTarget& t) override {
+        return recovery_.CountNode(tree_, static_cast<std::size_t>(t.node));
     }
-    gRecovering = nullptr;
-    ctx.progress.finish();
+    void Recover(const app::RecoveryTarget& t, const std::string& destination) override {
+        recovery_.RecoverNode(tree_, static_cast<std::size_t>(t.node), destination);
+    }
 
+private:
+    const advscan::AdvTree& tree_;
+    advscan::AdvRecovery& recovery_;
+};
+
+std::vector<app::RecoveryTarget> nodesOf(const advscan::AdvTree& tree, const std::vector<std::string>& paths) {
+    if (paths.empty()) return {{nullptr, advscan::kAdvancedExtra, true, 0}};
+    std::vector<app::RecoveryTarget> out;
+    for (std::string p : paths) {
+        if (p.size() > 1 && p.back() == '/') p.pop_back();
+        const auto node = tree.Find(p);
+        if (!node) throw CliError(kExitUsage, p + ": no such entry in the advanced scan (see 'brenvale-cli adv-scan')");
+        const advscan::AdvNode& n = tree.Nodes()[*node];
+        out.push_back({n.entry, n.name, n.folder, static_cast<std::int64_t>(*node)});
+    }
+    return out;
+}
+
+int report(Context& ctx, const app::RecoverySummary& s) {
     if (s.outcome == app::RecoveryOutcome::DestinationRefused) return kExitUsage;
     // Said already, with the folder and the system's reason; nothing was written.
     if (s.outcome == app::RecoveryOutcome::DestinationUnwritable) return kExitFailed;
@@ -78,6 +96,41 @@ int runRecover(Context& ctx, const RecoverArgs& a) {
     return clean ? kExitOk : kExitFailed;
 }
 
+app::RecoverySummary runJobs(Context& ctx, CliUi& ui, const std::vector<app::RecoveryJob>& jobs, const std::string& destination) {
+    app::RecoverCommand run(ui, ctx.log, ctx.os);
+    gRecovering = &run;
+    app::RecoverySummary s;
+    {
+        platform::InterruptGuard guard(stopRecovery);
+        s = run.Run(jobs, destination);
+    }
+    gRecovering = nullptr;
+    ctx.progress.finish();
+    return s;
+}
+
+int runAdvancedRecover(Context& ctx, const RecoverArgs& a) {
+    AdvSession session = RunAdvSession(ctx, a.source, a.selector);
+    const advscan::AdvTree tree(*session.adv);
+    advscan::AdvRecovery recovery(*session.adv, *session.volume.scan);
+    AdvancedTargets backend(tree, recovery);
+    const auto targets = nodesOf(tree, a.paths);
+    const int code = report(ctx, runJobs(ctx, *session.volume.ui, {{session.volume.scan.get(), targets, false, &backend}},
+                                         a.destination));
+    for (const auto& line : recovery.Diag) ctx.err << Printable(line) << '\n';
+    return code;
+}
+
+int runRecover(Context& ctx, const RecoverArgs& a) {
+    if (a.advanced) return runAdvancedRecover(ctx, a);
+    auto v = ScanVolume(ctx, a.source, a.selector);
+    if (v.result == scan::kScanNotScannable) throw CliError(kExitFailed, "the volume could not be scanned");
+    auto& scan = *v.scan;
+    const auto targets = targetsOf(scan, a.paths);
+    return report(ctx, runJobs(ctx, *v.ui, {{&scan, targets, a.deletedOnly}}, a.destination));
+}
+
+
 }  // namespace
 
 void RegisterRecover(CLI::App& app, Context& ctx) {
@@ -86,7 +139,11 @@ void RegisterRecover(CLI::App& app, Context& ctx) {
     cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
     AddVolumeSelector(cmd, args->selector);
     cmd->add_option("--to", args->destination, "Destination folder (not on the disk being read)")->required();
-    cmd->add_flag("--deleted-only", args->deletedOnly, "In folders, only deleted entries and the folders leading to them");
+    auto* deleted = cmd->add_flag("--deleted-only", args->deletedOnly,
+                                  "In folders, only deleted entries and the folders leading to them");
+    cmd->add_flag("--advanced", args->advanced,
+                  "From the advanced scan's rebuilt tree (paths as 'adv-scan' prints them; all of it when none)")
+        ->excludes(deleted);
     cmd->add_option("PATH", args->paths, "Files or folders as 'scan' prints them; the whole volume when none");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runRecover(ctx, *args); }); });
 }

@@ -215,7 +215,7 @@ std::int32_t TUndelete::readFileData(const TScanEntry* e, const std::string& nam
     return copyExtents(extents, listStart, size, from, limit, interactive, sink);
 }
 
-void TUndelete::setRecoveredTimes(const TScanEntry* e, const std::string& path) const {
+void TUndelete::SetRecoveredTimes(const TScanEntry* e, const std::string& path) const {
     std::optional<std::int64_t> modified;
     if (IsNtfsEntry(e)) {
         const storage::TFileNameAttrHead h = AsNtfs(e)->head;
@@ -249,7 +249,7 @@ bool TUndelete::RecoverFile(const TScanEntry* aFile, const std::string& ErasedFi
         if (code != kRecoverSuccessful) return report(code);
         if (!out.Commit()) return report(kRecoverWriteError);
         report(kRecoverSuccessful);
-        setRecoveredTimes(aFile, out.Path());
+        SetRecoveredTimes(aFile, out.Path());
         return true;
     } catch (const std::exception& e) {
         if (FUi) FUi->ShowMessage(storage::MessageKind::Error, e.what(), "Error");

@@ -157,6 +157,8 @@ public:
     // The last Size bytes; returns the file's size, 0 for a Size below 1 or a failure.
     std::int64_t RecoverFileTailToBuf(const TScanEntry* aFile, const std::string& ErasedFileName,
                                       std::vector<std::byte>& Buffer, std::int64_t Size);
+    // Gives a recovered file the time its entry says it was last written.
+    void SetRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     // Whether DestPath lies on the disk area this object reads.
     bool DestInsideScannedObject(platform::Platform& os, const std::string& DestPath) const;
     // Size of a cluster in bytes, by file system.
@@ -261,7 +263,6 @@ private:
     // Reports every file under aDir (as recovery would pick them) as failed with `code`.
     void failChildren(const TScanEntry* aDir, bool OnlyDeleted, std::int32_t code, int depth);
     void countChildren(const TScanEntry* aDir, bool OnlyDeleted, int depth, RecoveryTotals& totals);
-    void setRecoveredTimes(const TScanEntry* e, const std::string& path) const;
     struct SearchQuery;
     bool findIn(const TScanEntry* aDir, const SearchQuery& q, std::vector<TScanEntry*>& FileList, int depth);
     void addNtfsEntries(std::span<const std::byte> rec, std::int64_t slotSector, std::int64_t counter, bool torn);

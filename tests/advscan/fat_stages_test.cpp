@@ -316,6 +316,109 @@ TEST(AdvFatStages, FatFoundAndChainsFollowed) {
     }
 }
 
+// A FAT32 root whose clusters lie apart and no FAT left to chain them: cluster 2 at the data
+// start, further clusters wherever files left room. Two folders (".." = 0: the root's) give the
+// geometry.
+struct SplitRoot {
+    Disk d{700};
+    static constexpr std::int64_t kRoot = sectorOf(2);
+
+    // A long-name part: its number, the short name's checksum and up to 13 ASCII characters.
+    void part(std::int64_t sector, std::size_t slot, std::uint8_t number, std::uint8_t checksum, std::string_view text) {
+        std::span<std::byte> p(d.bytes.data() + sector * kBps + slot * 32, 32);
+        std::fill(p.begin(), p.end(), std::byte{0xFF});
+        p[0] = std::byte{number};
+        p[11] = std::byte{0x0F};
+        p[12] = std::byte{0};
+        p[13] = std::byte{checksum};
+        put16(p, 26, 0);
+        static constexpr std::size_t kUnits[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (std::size_t k = 0; k < 13; ++k) {
+            if (k < text.size()) {
+                put16(p, kUnits[k], static_cast<std::uint8_t>(text[k]));
+            } else if (k == text.size()) {
+                put16(p, kUnits[k], 0);
+            }
+        }
+    }
+    static std::uint8_t checksum(const char* name11) {
+        std::uint8_t sum = 0;
+        for (int i = 0; i < 11; ++i) sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<std::uint8_t>(name11[i]));
+        return sum;
+    }
+
+    SplitRoot() {
+        d.entry(kRoot, 0, "CARD       ", 0x08, 0);
+        d.entry(kRoot, 1, "R1      TXT", 0x20, 50, 1);
+        d.entry(kRoot, 2, "SUB        ", 0x10, 10);
+        d.dots(sectorOf(10), 10, 0);
+        d.entry(sectorOf(10), 2, "S1      TXT", 0x20, 51, 1);
+        d.dots(sectorOf(20), 20, 0);
+        d.entry(sectorOf(20), 2, "O1      TXT", 0x20, 52, 1);
+    }
+    std::set<std::string> paths(std::vector<std::int64_t> fdts) {
+        FatRebuild r = d.rebuild(kFat32);
+        r.EnumFATFiles(fdts);
+        EXPECT_EQ(r.SectorsPerClus, 8);
+        EXPECT_EQ(r.RootSectNum, kData);
+        r.AdvCollectOrphanFatDirs(fdts, {});
+        r.AdvLinkFatEntries();
+        std::set<std::string> out;
+        WalkFatTree(r, [&](const scan::TScanEntry*, const std::string& path, int) { out.insert(path); });
+        return out;
+    }
+};
+
+TEST(AdvFatStages, FurtherClustersWithoutAChainFindTheirFolder) {
+    {
+        SCOPED_TRACE("a live subfolder's \"..\" names the root");
+        SplitRoot t;
+        t.d.entry(sectorOf(30), 0, "OTHER      ", 0x10, 20);
+        t.d.entry(sectorOf(30), 1, "R2      TXT", 0x20, 53, 1);
+        const auto paths = t.paths({SplitRoot::kRoot, sectorOf(10), sectorOf(20), sectorOf(30)});
+        for (const char* want : {"FAT Root/R1.TXT", "FAT Root/OTHER", "FAT Root/R2.TXT", "FAT Root/OTHER/O1.TXT"}) {
+            EXPECT_TRUE(paths.contains(want)) << want << " in " << ::testing::PrintToString(paths);
+        }
+        EXPECT_FALSE(paths.contains("FAT Root/Folder00000144")) << ::testing::PrintToString(paths);
+    }
+    {
+        SCOPED_TRACE("read on from a full folder into the root's cluster after it");
+        SplitRoot t;
+        for (std::size_t slot = 3; slot < 8 * 16; ++slot) t.d.entry(sectorOf(10) + static_cast<std::int64_t>(slot / 16), slot % 16, "FILL    BIN", 0x20, 58, 1);
+        t.d.entry(sectorOf(11), 0, "OTHER      ", 0x10, 20);
+        t.d.entry(sectorOf(11), 1, "R3      TXT", 0x20, 54, 1);
+        const auto paths = t.paths({SplitRoot::kRoot, sectorOf(10), sectorOf(20)});
+        for (const char* want : {"FAT Root/OTHER", "FAT Root/R3.TXT", "FAT Root/OTHER/O1.TXT", "FAT Root/SUB/S1.TXT"}) {
+            EXPECT_TRUE(paths.contains(want)) << want << " in " << ::testing::PrintToString(paths);
+        }
+        EXPECT_FALSE(paths.contains("FAT Root/SUB/R3.TXT")) << ::testing::PrintToString(paths);
+    }
+    // The root's first cluster is full; its last slot begins a long name that ends in the
+    // first slots of cluster 40.
+    auto longNameAcross = [](std::uint8_t checksumInCluster40) {
+        SplitRoot t;
+        for (std::size_t slot = 3; slot < 8 * 16 - 1; ++slot) t.d.entry(SplitRoot::kRoot + static_cast<std::int64_t>(slot / 16), slot % 16, "FILL    BIN", 0x20, 55, 1);
+        const std::uint8_t sum = SplitRoot::checksum("LONGNA~1TXT");
+        t.part(SplitRoot::kRoot + 7, 15, 0x42, sum, "ort.txt");
+        t.part(sectorOf(40), 0, 0x01, checksumInCluster40 ? checksumInCluster40 : sum, "Quarterly Rep");
+        t.d.entry(sectorOf(40), 1, "LONGNA~1TXT", 0x20, 56, 1);
+        t.d.entry(sectorOf(40), 2, "AFTER   TXT", 0x20, 57, 1);
+        return t.paths({SplitRoot::kRoot, sectorOf(10), sectorOf(20), sectorOf(40)});
+    };
+    {
+        SCOPED_TRACE("a long name cut at the cluster's end");
+        const auto paths = longNameAcross(0);
+        EXPECT_TRUE(paths.contains("FAT Root/Quarterly Report.txt")) << ::testing::PrintToString(paths);
+        EXPECT_TRUE(paths.contains("FAT Root/AFTER.TXT")) << ::testing::PrintToString(paths);
+    }
+    {
+        SCOPED_TRACE("parts of another name: the cluster stays a folder of its own, its entry keeps its short name");
+        const auto paths = longNameAcross(0x11);
+        EXPECT_TRUE(paths.contains("FAT Root/Folder00000194/LONGNA~1.TXT")) << ::testing::PrintToString(paths);
+        EXPECT_TRUE(paths.contains("FAT Root/Folder00000194/AFTER.TXT")) << ::testing::PrintToString(paths);
+    }
+}
+
 // Directory sectors whose folders point at each other in a ring, and many folders that all
 // claim one directory: the linking and the tree end, each directory listed once.
 TEST(AdvFatStages, FoldersPointingAtEachOtherEnd) {

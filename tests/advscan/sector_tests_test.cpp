@@ -247,6 +247,16 @@ TEST(AdvSectorTests, FatDirectorySectors) {
              putLongName(s, 0, 0x41, "holiday.jpg", 0x11);
              putShort(s, 1, "HOLIDA~1JPG", 0x20, 12);
          }, false},
+        {"a deleted long name: its checksum covers the short name's lost first byte", [](Sector& s) {
+             const std::uint8_t sum = lfnChecksum("HOLIDA~1JPG");
+             putLongName(s, 0, 0xE5, "g", sum);
+             putLongName(s, 1, 0xE5, "holiday photo.jp", sum);
+             putShort(s, 2, "\xE5" "OLIDA~1JPG", 0x20, 12);
+         }, true},
+        {"a deleted long name whose short name would have begun with a byte no name holds", [](Sector& s) {
+             putLongName(s, 0, 0xE5, "holiday.jpg", lfnChecksum("\x01OLIDA~1JPG"));
+             putShort(s, 1, "\xE5" "OLIDA~1JPG", 0x20, 12);
+         }, false},
         {"an empty long-name part", [](Sector& s) {
              putLongName(s, 0, 0x41, "", lfnChecksum("HOLIDA~1JPG"));
              putShort(s, 1, "HOLIDA~1JPG", 0x20, 12);

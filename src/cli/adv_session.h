@@ -1,0 +1,24 @@
+#pragma once
+// An advanced scan run for a command that works on its results (recover, search, stats):
+// the object chosen as adv-scan chooses it, scanned with progress, Ctrl-C stopping it.
+
+#include <memory>
+#include <string>
+
+#include "advscan/advanced_scan.h"
+#include "cli/context.h"
+#include "cli/volume_scan.h"
+#include "raw/signature_scan.h"
+
+namespace brenvale::cli {
+
+struct AdvSession {
+    ScannedVolume volume;
+    std::unique_ptr<raw::RawScan> raw;
+    std::unique_ptr<advscan::AdvancedScan> adv;
+};
+
+// Throws CliError when the volume cannot be opened or the scan did not complete.
+AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector);
+
+}  // namespace brenvale::cli
