@@ -263,7 +263,8 @@ std::int32_t AdvRecovery::copyData(const scan::TScanEntry* e, std::uint8_t fsTyp
         // The FAT of the object only describes the geometry its boot sector gives (also when
         // the files confirmed that geometry); a file flagged as contiguous needs none.
         const ExFatInference& inferred = adv_.ExFatInferred;
-        const bool ownFat = scan_.FileSystem() == 4 && (!inferred.Geometry.Usable() || inferred.AcceptedBy == ExFatAcceptedBy::BootSector);
+        const bool ownFat = scan_.FileSystem() == 4 &&
+                            (!inferred.Geometry.Usable() || inferred.AcceptedBy == ExFatAcceptedBy::BootSector);
         std::uint32_t count = 0;
         if (!m.NoFatChain && ownFat && (!scan_.GetClusNumChain(m.DirClusNum, chain, count) || chain.empty())) chain = {m.DirClusNum};
         return copyClusters(chain, heap, spc, size, limit, interactive, sink);

@@ -154,14 +154,15 @@ struct WeakCase {
 // Without a clear vote, the candidates with two votes and then the boot sector's geometry are
 // taken only when at least 2 and three in four of the files looked at begin as their type does.
 TEST(AdvExFatStages, WeakVoteOrBootSectorConfirmedByFiles) {
+    using By = ExFatAcceptedBy;
     const std::vector<WeakCase> cases{
-        {"weak vote confirmed by all files", lostRoot, std::nullopt, ExFatAcceptedBy::FilesAfterWeakVote, kSpc, 3, 3},
-        {"weak vote before the new boot sector", lostRoot, ExFatGeometry{64, kHeap}, ExFatAcceptedBy::FilesAfterWeakVote, kSpc, 3, 3},
-        {"weak vote, 3 of 5 files: refused", lostRootMostlyWrong, std::nullopt, ExFatAcceptedBy::None, 0, 0, 0},
-        {"one vote: nothing without a boot sector", lostRootOneVote, std::nullopt, ExFatAcceptedBy::None, 0, 0, 0},
-        {"one vote: the boot sector confirmed", lostRootOneVote, ExFatGeometry{kSpc, kHeap}, ExFatAcceptedBy::BootSector, kSpc, 3, 3},
-        {"one vote: a boot sector the files deny", lostRootOneVote, ExFatGeometry{16, kHeap}, ExFatAcceptedBy::None, 0, 0, 0},
-        {"one vote: a boot heap past the object", lostRootOneVote, ExFatGeometry{kSpc, 200000}, ExFatAcceptedBy::None, 0, 0, 0},
+        {"weak vote confirmed by all files", lostRoot, std::nullopt, By::FilesAfterWeakVote, kSpc, 3, 3},
+        {"weak vote before the new boot sector", lostRoot, ExFatGeometry{64, kHeap}, By::FilesAfterWeakVote, kSpc, 3, 3},
+        {"weak vote, 3 of 5 files: refused", lostRootMostlyWrong, std::nullopt, By::None, 0, 0, 0},
+        {"one vote: nothing without a boot sector", lostRootOneVote, std::nullopt, By::None, 0, 0, 0},
+        {"one vote: the boot sector confirmed", lostRootOneVote, ExFatGeometry{kSpc, kHeap}, By::BootSector, kSpc, 3, 3},
+        {"one vote: a boot sector the files deny", lostRootOneVote, ExFatGeometry{16, kHeap}, By::None, 0, 0, 0},
+        {"one vote: a boot heap past the object", lostRootOneVote, ExFatGeometry{kSpc, 200000}, By::None, 0, 0, 0},
     };
     for (const WeakCase& c : cases) {
         SCOPED_TRACE(c.name);
