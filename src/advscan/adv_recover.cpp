@@ -253,9 +253,11 @@ std::int32_t AdvRecovery::copyData(const scan::TScanEntry* e, std::uint8_t fsTyp
         if (spc <= 0 || heap <= 0) return kNoStatus;
         if (size > adv_.ObjectSectors() * bps_) return kNoStatus;
         std::vector<std::uint32_t> chain{m.DirClusNum};
-        // The FAT of the object only describes the geometry its boot sector gives; a file
-        // flagged as contiguous needs none.
-        const bool ownFat = scan_.FileSystem() == 4 && !adv_.ExFatInferred.Geometry.Usable();
+        // The FAT of the object only describes the geometry its boot sector gives (also when
+        // the files confirmed that geometry); a file flagged as contiguous needs none.
+        const ExFatInference& inferred = adv_.ExFatInferred;
+        const bool ownFat = scan_.FileSystem() == 4 &&
+                            (!inferred.Geometry.Usable() || inferred.AcceptedBy == ExFatAcceptedBy::BootSector);
         std::uint32_t count = 0;
         if (!m.NoFatChain && ownFat && (!scan_.GetClusNumChain(m.DirClusNum, chain, count) || chain.empty())) chain = {m.DirClusNum};
         return copyClusters(chain, heap, spc, size, limit, interactive, sink);

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -128,14 +129,22 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     std::sort(Lists.ExFatDirs.begin(), Lists.ExFatDirs.end());
     ExFatGeoDone = true;
     ExFatInferred = {};
+    const ReadRelSector readOne = [&](std::int64_t rel, std::span<std::byte> into) {
+        return rel >= 0 && static_cast<std::uint64_t>(rel) < sectors_ &&
+               device.Read(start_ + static_cast<std::uint64_t>(rel), 1, into) >= 512;
+    };
     if (!Lists.ExFatDirs.empty()) {
-        ExFatInferred = InferExFatGeometry(Lists.FatFileList, Lists.ExFatDirs, sectors_, setup.SectorBytes,
-                                           [&](std::int64_t rel, std::span<std::byte> into) {
-                                               return rel >= 0 && static_cast<std::uint64_t>(rel) < sectors_ &&
-                                                      device.Read(start_ + static_cast<std::uint64_t>(rel), 1, into) >= 512;
-                                           });
+        std::optional<ExFatGeometry> bootGeometry;
+        if (scan_.FileSystem() == 4) bootGeometry = ExFatGeometry{ExFatBootSPC(), ExFatBootHeap()};
+        ExFatInferred = InferExFatGeometry(Lists.FatFileList, Lists.ExFatDirs, sectors_, setup.SectorBytes, readOne,
+                                           bootGeometry);
     }
-    ExFatTree = BuildExFatSegments(Lists.ExFatDirs, ExFatInferred.Geometry);
+    // The tree is built on the geometry the accessors give once the scan is over (the boot
+    // sector's on an exFAT volume when nothing was inferred), so it agrees with recovery.
+    const ExFatGeometry treeGeometry = ExFatInferred.Geometry.Usable() ? ExFatInferred.Geometry
+                                       : scan_.FileSystem() == 4 ? ExFatGeometry{ExFatBootSPC(), ExFatBootHeap()}
+                                                                 : ExFatGeometry{};
+    ExFatTree = BuildExFatSegments(Lists.ExFatDirs, treeGeometry);
 
     auto stage = [&](const char* text) {
         if (callbacks.Stage) callbacks.Stage(text);
@@ -194,7 +203,8 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     stage(kStageFatLink);
     Fat.AdvLinkFatEntries(callbacks.Progress);
     stage(kStageExFatTree);
-    BuildExFatHierarchy(Lists.FatFileList, ExFatSPC(), ExFatHeap(), ExFatTree, callbacks.Progress);
+    BuildExFatHierarchy(Lists.FatFileList, treeGeometry.SectorsPerClus, treeGeometry.HeapOffset, ExFatTree,
+                        setup.SectorBytes, readOne, callbacks.Progress);
     ExFatGeoDone = ExFatInferred.Geometry.SectorsPerClus > 0;
 
     if (result.Outcome == PassOutcome::Stopped || stop) return kAdvStopped;
@@ -210,12 +220,20 @@ std::int64_t AdvancedScan::AdvNtfsVolStart() const {
 std::int32_t AdvancedScan::ExFatSPC() const {
     if (ExFatInferred.Geometry.SectorsPerClus > 0) return ExFatInferred.Geometry.SectorsPerClus;
     if (ExFatGeoDone || scan_.FileSystem() != 4) return 0;
-    return std::int32_t{1} << (std::to_integer<std::uint8_t>(scan_.Partition().BootSector.Sector[109]) & 31);
+    return ExFatBootSPC();
 }
 
 std::int64_t AdvancedScan::ExFatHeap() const {
     if (ExFatInferred.Geometry.HeapOffset >= 0) return ExFatInferred.Geometry.HeapOffset;
     if (ExFatGeoDone || scan_.FileSystem() != 4) return 0;
+    return ExFatBootHeap();
+}
+
+std::int32_t AdvancedScan::ExFatBootSPC() const {
+    return std::int32_t{1} << (std::to_integer<std::uint8_t>(scan_.Partition().BootSector.Sector[109]) & 31);
+}
+
+std::int64_t AdvancedScan::ExFatBootHeap() const {
     return storage::le32(scan_.Partition().BootSector.Sector, 88);
 }
 

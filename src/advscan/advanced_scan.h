@@ -93,6 +93,9 @@ public:
     std::string NtfsPath(const scan::tntfsfilerecord& record) const;
 
 private:
+    // The boot sector's exFAT sectors per cluster and relative sector of cluster 2.
+    std::int32_t ExFatBootSPC() const;
+    std::int64_t ExFatBootHeap() const;
     void diag(const std::string& line);
     void buildKnownSets();
 

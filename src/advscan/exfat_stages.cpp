@@ -6,6 +6,8 @@
 #include <unordered_set>
 
 #include "scan/file_signatures.h"
+#include "storage/exfat_dir_entry.h"
+#include "storage/le.h"
 
 namespace brenvale::advscan {
 
@@ -20,6 +22,11 @@ constexpr std::size_t kRecounted = 16;
 constexpr int kMatchesNeeded = 2;
 // Files looked at for the check by content: a wrong geometry must not cost a read per file.
 constexpr int kMaxChecks = 1024;
+// Without a clear vote: the votes a candidate needs, how many candidates are checked, and the
+// files each check looks at.
+constexpr std::int32_t kWeakVotes = 2;
+constexpr std::size_t kWeakCandidates = 8;
+constexpr int kStrictChecks = 32;
 
 bool isFolder(const scan::TMidEntry& e) {
     return (e.FDTEntry.attribute & 0x10) != 0 && e.DirClusNum > 1;
@@ -76,12 +83,18 @@ Best bestHeap(std::span<const scan::TMidEntry* const> folders, std::span<const s
     return best;
 }
 
-// Files whose first sector carries the signature of their extension, up to two.
-int confirmByContent(std::span<scan::TMidEntry* const> entries, const ExFatGeometry& g, std::uint32_t sectorBytes,
-                     const ReadRelSector& read) {
-    if (!read) return 0;
+struct FileCheck {
+    int checked = 0;  // files with a known signature looked at
+    int matches = 0;  // of those, files whose first sector carries it
+};
+
+// Looks at the first sector of up to `maxChecks` files whose extension has a known signature,
+// stopping once `enough` carry it.
+FileCheck checkFiles(std::span<scan::TMidEntry* const> entries, const ExFatGeometry& g, std::uint32_t sectorBytes,
+                     const ReadRelSector& read, int maxChecks, int enough) {
+    FileCheck out;
+    if (!read) return out;
     std::vector<std::byte> sector(std::max<std::uint32_t>(sectorBytes, 512));
-    int matches = 0, checks = 0;
     for (const scan::TMidEntry* e : entries) {
         if ((e->FDTEntry.attribute & 0x10) != 0 || e->DirClusNum <= 1 || scan::EntrySize(*e) == 0) continue;
         std::string ext(e->FDTEntry.fileext.begin(), e->FDTEntry.fileext.end());
@@ -90,17 +103,47 @@ int confirmByContent(std::span<scan::TMidEntry* const> entries, const ExFatGeome
         ext = ext.empty() ? scan::LowerExtension(e->LongFileName) : scan::LowerExtension("." + ext);
         const scan::ExtensionSignature* row = scan::SignatureOfExtension(ext);
         if (!row) continue;
-        if (++checks > kMaxChecks) break;
+        if (out.checked == maxChecks) break;
+        ++out.checked;
         if (!read(dataSector(*e, g.HeapOffset, g.SectorsPerClus), sector)) continue;
-        if (scan::HasSignature(sector, *row) && ++matches == kMatchesNeeded) break;
+        if (scan::HasSignature(sector, *row) && ++out.matches == enough) break;
     }
-    return matches;
+    return out;
+}
+
+// The stricter check a geometry no clear vote chose must pass.
+bool filesConfirm(const FileCheck& c) {
+    return c.matches >= kMatchesNeeded && 4 * c.matches >= 3 * c.checked;
+}
+
+// A root directory's first sector: its allocation bitmap or up-case table entry, which no other
+// directory holds, before the end of the directory.
+bool holdsRootEntries(std::span<const std::byte> sector) {
+    for (std::size_t off = 0; storage::fits(sector, off, storage::kExfatDirEntrySize); off += storage::kExfatDirEntrySize) {
+        const auto type = std::to_integer<std::uint8_t>(sector[off]);
+        if (type == 0) break;
+        std::uint32_t cluster = 0;
+        std::uint64_t length = 0;
+        if (type == (storage::kExfatInUse | storage::kExfatKindBitmap)) {
+            const auto bitmap = *storage::readRecord<storage::TExfatBitmapEntry>(sector, off);
+            cluster = bitmap.FirstCluster, length = bitmap.DataLength;
+        } else if (type == (storage::kExfatInUse | storage::kExfatKindUpCase)) {
+            const auto upcase = *storage::readRecord<storage::TExfatUpCaseEntry>(sector, off);
+            cluster = upcase.FirstCluster, length = upcase.DataLength;
+        } else {
+            continue;
+        }
+        // A stray byte of 0x81 or 0x82 points at no cluster.
+        if (cluster >= 2 && length > 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 ExFatInference InferExFatGeometry(std::span<scan::TMidEntry* const> entries, std::span<const std::int64_t> dirs,
-                                  std::uint64_t objectSectors, std::uint32_t sectorBytes, const ReadRelSector& read) {
+                                  std::uint64_t objectSectors, std::uint32_t sectorBytes, const ReadRelSector& read,
+                                  std::optional<ExFatGeometry> boot) {
     ExFatInference out;
     if (sectorBytes == 0 || entries.size() < 2 || dirs.empty()) return out;
     std::vector<const scan::TMidEntry*> folders;
@@ -111,9 +154,11 @@ ExFatInference InferExFatGeometry(std::span<scan::TMidEntry* const> entries, std
     const auto limit = static_cast<std::int64_t>(std::min<std::uint64_t>(objectSectors, std::numeric_limits<std::int64_t>::max()));
     std::int32_t max = 0, second = 0;
     ExFatGeometry best;
+    std::vector<std::pair<std::int32_t, ExFatGeometry>> perSize;  // each size's best heap
     for (std::int32_t shift = 0; shift <= kMaxSpcShift; ++shift) {
         const std::int64_t spc = std::int64_t{1} << shift;
         const Best b = bestHeap(folders, dirs, dirSet, spc, limit, out.Sampled);
+        if (b.votes >= kWeakVotes) perSize.emplace_back(b.votes, ExFatGeometry{static_cast<std::int32_t>(spc), b.heap});
         if (b.votes > max) {
             second = max;
             max = b.votes;
@@ -124,9 +169,41 @@ ExFatInference InferExFatGeometry(std::span<scan::TMidEntry* const> entries, std
     }
     out.Votes = max;
     out.RunnerUp = second;
-    if (max < 3 || max < 2 * second) return out;
-    out.Confirmed = confirmByContent(entries, best, sectorBytes, read);
-    if (out.Confirmed >= kMatchesNeeded) out.Geometry = best;
+    if (max >= 3 && max >= 2 * second) {
+        out.Confirmed = checkFiles(entries, best, sectorBytes, read, kMaxChecks, kMatchesNeeded).matches;
+        if (out.Confirmed >= kMatchesNeeded) {
+            out.Geometry = best;
+            out.AcceptedBy = ExFatAcceptedBy::Votes;
+            return out;
+        }
+    }
+    // No clear vote: the candidates in order of their votes (the smaller size first on equal
+    // votes), each taken only when most of the files it places begin as their type does.
+    std::stable_sort(perSize.begin(), perSize.end(), [](const auto& x, const auto& y) { return x.first > y.first; });
+    if (perSize.size() > kWeakCandidates) perSize.resize(kWeakCandidates);
+    auto tried = [&](const ExFatGeometry& g) {
+        return std::any_of(perSize.begin(), perSize.end(), [&](const auto& c) {
+            return c.second.SectorsPerClus == g.SectorsPerClus && c.second.HeapOffset == g.HeapOffset;
+        });
+    };
+    auto accept = [&](const ExFatGeometry& g, ExFatAcceptedBy by) {
+        const FileCheck c = checkFiles(entries, g, sectorBytes, read, kStrictChecks, kStrictChecks + 1);
+        if (!filesConfirm(c)) return false;
+        out.Geometry = g;
+        out.Confirmed = c.matches;
+        out.Checked = c.checked;
+        out.AcceptedBy = by;
+        return true;
+    };
+    for (const auto& [votes, g] : perSize) {
+        if (accept(g, ExFatAcceptedBy::FilesAfterWeakVote)) return out;
+    }
+    // The boot sector of a volume formatted again describes the new volume, not the folders
+    // found: it comes last, and only the files can speak for it.
+    if (boot && boot->SectorsPerClus >= 1 && boot->SectorsPerClus <= (std::int32_t{1} << kMaxSpcShift) &&
+        boot->HeapOffset >= kLowestHeap && boot->HeapOffset < limit && !tried(*boot)) {
+        accept(*boot, ExFatAcceptedBy::BootSector);
+    }
     return out;
 }
 
@@ -213,7 +290,8 @@ void BreakParentCycles(std::vector<std::int32_t>& parent) {
 }
 
 void BuildExFatHierarchy(std::span<scan::TMidEntry* const> entries, std::int32_t sectorsPerClus, std::int64_t heap,
-                         ExFatFolders& folders, const std::function<void(int)>& progress) {
+                         ExFatFolders& folders, std::uint32_t sectorBytes, const ReadRelSector& read,
+                         const std::function<void(int)>& progress) {
     folders.SegName.clear();
     folders.SegParent.clear();
     folders.SegNamed.clear();
@@ -238,20 +316,18 @@ void BuildExFatHierarchy(std::span<scan::TMidEntry* const> entries, std::int32_t
         folders.SegName[static_cast<std::size_t>(seg)] = e.LongFileName;
         folders.SegParent[static_cast<std::size_t>(seg)] = holder == seg ? -1 : holder;
     }
-    std::vector<char> isParent(n, 0);
-    for (const std::int32_t p : folders.SegParent) {
-        if (p >= 0) isParent[static_cast<std::size_t>(p)] = 1;
+    // An unnamed folder is a lost folder or the root; only the root's first sector tells it
+    // apart (one read per unnamed folder at most).
+    if (read) {
+        std::vector<std::byte> sector(std::max<std::uint32_t>(sectorBytes, 512));
+        for (std::size_t i = 0; i < n && folders.RootSeg < 0; ++i) {
+            if (folders.SegNamed[i]) continue;
+            std::fill(sector.begin(), sector.end(), std::byte{0});
+            if (read(folders.SegStart[i], sector) && holdsRootEntries(sector)) folders.RootSeg = static_cast<std::int32_t>(i);
+        }
     }
-    for (std::size_t i = 0; i < n && folders.RootSeg < 0; ++i) {
-        if (!folders.SegNamed[i] && isParent[i]) folders.RootSeg = static_cast<std::int32_t>(i);
-    }
-    for (std::size_t i = 0; i < n && folders.RootSeg < 0; ++i) {
-        if (!folders.SegNamed[i]) folders.RootSeg = static_cast<std::int32_t>(i);
-    }
-    if (folders.RootSeg >= 0) {
-        folders.SegParent[static_cast<std::size_t>(folders.RootSeg)] = -1;
-        BreakParentCycles(folders.SegParent);
-    }
+    if (folders.RootSeg >= 0) folders.SegParent[static_cast<std::size_t>(folders.RootSeg)] = -1;
+    BreakParentCycles(folders.SegParent);
     if (progress) progress(100);
 }
 

@@ -17,7 +17,10 @@ void WalkExFatTree(std::span<scan::TMidEntry* const> entries, const ExFatFolders
         const std::int32_t s = folders.SegOfSect(e->DirSectNum);
         if (s >= 0) held[static_cast<std::size_t>(s)].push_back(e);
     }
-    const bool tree = folders.RootSeg >= 0 && folders.HierarchyBuilt();
+    // A tree without a root (the volume was formatted again) still hangs folders below their
+    // parents; its unnamed folders are all top-level.
+    const bool tree = folders.HierarchyBuilt();
+    const bool root = tree && folders.RootSeg >= 0 && folders.RootSeg < n;
     auto parentOf = [&](std::int32_t s) -> std::int32_t {
         if (!tree) return -1;
         const std::int32_t p = folders.SegParent[static_cast<std::size_t>(s)];
@@ -30,7 +33,7 @@ void WalkExFatTree(std::span<scan::TMidEntry* const> entries, const ExFatFolders
     std::vector<std::vector<std::int32_t>> children(static_cast<std::size_t>(n));
     std::vector<std::int32_t> tops;
     for (std::int32_t s = 0; s < n; ++s) {
-        if (tree && s == folders.RootSeg) continue;
+        if (root && s == folders.RootSeg) continue;
         const std::int32_t p = parentOf(s);
         (p < 0 ? tops : children[static_cast<std::size_t>(p)]).push_back(s);
     }
@@ -49,7 +52,7 @@ void WalkExFatTree(std::span<scan::TMidEntry* const> entries, const ExFatFolders
         }
     };
     std::vector<Frame> stack;
-    if (tree) {
+    if (root) {
         entered[static_cast<std::size_t>(folders.RootSeg)] = 1;
         listEntries(folders.RootSeg, kExFatRoot, 0);
     }

@@ -2,7 +2,8 @@
 // The rebuilt exFAT tree as the lists show it: under "exFAT Root", the folders (segments of
 // directory sectors) hung below their parents and named after the entries that point at them
 // ("Folder%.8X" with the first sector when none does), each holding the entries read from its
-// sectors; without a tree, every folder directly under "exFAT Root".
+// sectors; the root's entries directly under "exFAT Root", and so the folders without a parent
+// (all of them when there is no tree).
 
 #include <cstdint>
 #include <functional>

@@ -278,10 +278,21 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
                            jsonSector(adv.Fat.RootDirSectNum), adv.Fat.FatOK,
                            adv.Fat.FatOK ? std::to_string(static_cast<std::int64_t>(start) + adv.Fat.FatStart) : "null");
         const advscan::ExFatInference& inferred = adv.ExFatInferred;
-        buf += fmt::format("\"exfat_geometry\":{{\"sectors_per_cluster\":{},\"heap\":{},\"inferred\":{},\"votes\":{},"
-                           "\"runner_up_votes\":{},\"files_confirming\":{},\"sampled\":{}}},\"entries\":[",
+        auto acceptedBy = [](advscan::ExFatAcceptedBy by) {
+            switch (by) {
+                case advscan::ExFatAcceptedBy::Votes: return "votes";
+                case advscan::ExFatAcceptedBy::FilesAfterWeakVote: return "files after a weak vote";
+                case advscan::ExFatAcceptedBy::BootSector: return "boot sector";
+                case advscan::ExFatAcceptedBy::None: break;
+            }
+            return "none";
+        };
+        buf += fmt::format("\"exfat_geometry\":{{\"sectors_per_cluster\":{},\"heap\":{},\"inferred\":{},\"accepted_by\":\"{}\","
+                           "\"votes\":{},\"runner_up_votes\":{},\"files_confirming\":{},\"files_checked\":{},\"sampled\":{}}},"
+                           "\"entries\":[",
                            adv.ExFatSPC(), adv.ExFatSPC() > 0 ? std::to_string(static_cast<std::int64_t>(start) + adv.ExFatHeap()) : "null",
-                           inferred.Geometry.Usable(), inferred.Votes, inferred.RunnerUp, inferred.Confirmed, inferred.Sampled);
+                           inferred.Geometry.Usable(), acceptedBy(inferred.AcceptedBy), inferred.Votes, inferred.RunnerUp,
+                           inferred.Confirmed, inferred.Checked, inferred.Sampled);
     }
     // The rebuilt tree, each folder before what it holds (the list is sorted by parent, then
     // name); records that no chain from the root reaches (parents in a loop) follow at the end.

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <map>
@@ -260,6 +261,39 @@ TEST(AdvScanCli, FreeSpaceLeftByADeletedPartition) {
     EXPECT_THAT(none.err, HasSubstr("--free 2: the disk has 1 stretches of free space"));
     const auto both = RunCli({"carve", image, "--free", "1", "--partition", "2"});
     EXPECT_EQ(both.code, 2);
+}
+
+// An exFAT volume formatted again with 32 KiB clusters: its boot sector is the new one, the old
+// folders vote only weakly, and the geometry the files confirm is the old one. The JSON says how
+// it was accepted, and the lost root leaves a file of a lost folder below a "Folder..." folder.
+TEST(AdvScanCli, ReformattedExFatVolumeKeepsItsOldGeometry) {
+    BRENVALE_REQUIRE_FIXTURE(manifestPath, "adv-fat/manifest.json");
+    const auto manifest = nlohmann::json::parse(std::ifstream(manifestPath));
+    nlohmann::json reformatted;
+    for (const auto& img : manifest["images"]) {
+        if (img["image"] == "exfat-qformat-c32768.img") reformatted = img;
+    }
+    ASSERT_FALSE(reformatted.is_null());
+    const std::string image = (manifestPath.parent_path() / "exfat-qformat-c32768.img").string();
+    std::vector<std::byte> boot(512);
+    std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(boot.data()), 512);
+    ASSERT_NE(1 << (std::to_integer<int>(boot[109]) & 31), reformatted["sectors_per_cluster"].get<int>());
+    const auto r = RunCli({"adv-scan", image, "--json"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    const auto& g = j["exfat_geometry"];
+    EXPECT_EQ(g["sectors_per_cluster"], reformatted["sectors_per_cluster"]);
+    EXPECT_EQ(g["heap"], reformatted["data_start"]);
+    EXPECT_EQ(g["inferred"], true);
+    EXPECT_EQ(g["accepted_by"], "files after a weak vote");
+    EXPECT_GE(g["files_confirming"].get<int>(), 2);
+    const std::string plan = "/Projects/Alpha Project/PLAN.DOC";  // below the lost /Documents
+    const bool listed = std::any_of(j["entries"].begin(), j["entries"].end(), [&](const nlohmann::json& e) {
+        const std::string path = e["path"].get<std::string>();
+        return path.rfind("/!!! Advanced Extra !!!/exFAT Root/Folder", 0) == 0 && path.size() > plan.size() &&
+               path.compare(path.size() - plan.size(), plan.size(), plan) == 0;
+    });
+    EXPECT_TRUE(listed) << r.out.substr(0, 2000);
 }
 
 }  // namespace

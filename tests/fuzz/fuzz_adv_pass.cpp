@@ -121,15 +121,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     fat.DoChangeFS(parts.lists.FDTs, parts.lists.ExFatDirs);
 
     std::sort(parts.lists.ExFatDirs.begin(), parts.lists.ExFatDirs.end());
+    // The boot candidate a made-up geometry, as a wiped exFAT volume's boot sector could give.
     const ExFatInference inferred = InferExFatGeometry(parts.lists.FatFileList, parts.lists.ExFatDirs, sectors, kSector,
                                                        [&](std::int64_t rel, std::span<std::byte> into) {
                                                            return readSectors(rel, 1, into) == into.size();
-                                                       });
+                                                       },
+                                                       ExFatGeometry{std::int32_t{1} << (mode & 15), 24 + (mode >> 4)});
+    if (inferred.Geometry.Usable() && static_cast<std::uint64_t>(inferred.Geometry.HeapOffset) >= sectors) std::abort();
     ExFatFolders folders = BuildExFatSegments(parts.lists.ExFatDirs, inferred.Geometry);
     // Without an inferred geometry, a made-up one: the tree must still be sound.
     const std::int32_t exSpc = inferred.Geometry.Usable() ? inferred.Geometry.SectorsPerClus : 1 + (mode >> 6);
     const std::int64_t heap = inferred.Geometry.Usable() ? inferred.Geometry.HeapOffset : 24;
-    BuildExFatHierarchy(parts.lists.FatFileList, exSpc, heap, folders);
+    BuildExFatHierarchy(parts.lists.FatFileList, exSpc, heap, folders, kSector, [&](std::int64_t rel, std::span<std::byte> into) {
+        return readSectors(rel, 1, into) == into.size();
+    });
     listed = 0;
     WalkExFatTree(parts.lists.FatFileList, folders, exSpc, heap,
                   [&](const brenvale::scan::TMidEntry*, std::int32_t, const std::string&, int) { ++listed; });
