@@ -14,6 +14,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "advscan/adv_tree.h"
 #include "advscan/advanced_scan.h"
 #include "advscan/exfat_tree.h"
 #include "advscan/fat_entry_access.h"
@@ -296,49 +297,9 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
     }
     // The rebuilt tree, each folder before what it holds (the list is sorted by parent, then
     // name); records that no chain from the root reaches (parents in a loop) follow at the end.
-    const auto& list = adv.Lists.NTFSFileList;
-    auto parentAt = [&](std::size_t i) { return list[i]->head.FileReferenceOfParentDir.recordNumber(); };
-    auto childrenOf = [&](std::uint64_t parent) {
-        std::size_t lo = 0, hi = list.size();
-        while (lo < hi) {
-            const std::size_t mid = lo + (hi - lo) / 2;
-            if (parentAt(mid) < parent) lo = mid + 1; else hi = mid;
-        }
-        std::size_t end = lo;
-        while (end < list.size() && parentAt(end) == parent) ++end;
-        return std::pair{lo, end};
-    };
-    struct Level {
-        std::size_t at, end;
-        std::string path;
-    };
-    std::vector<char> shown(list.size(), 0);
-    std::unordered_set<std::int64_t> opened;  // folders whose contents are listed already
-    std::vector<Level> stack;
-    for (std::uint64_t root : {std::uint64_t{0}, std::uint64_t{5}}) {
-        const auto [b, e] = childrenOf(root);
-        stack.push_back({b, e, top + advscan::kNtfsRoot});
-        while (!stack.empty()) {
-            Level& l = stack.back();
-            if (l.at == l.end) {
-                stack.pop_back();
-                continue;
-            }
-            const std::size_t i = l.at++;
-            if (shown[i]) continue;
-            shown[i] = 1;
-            const scan::tntfsfilerecord& r = *list[i];
-            std::string path = l.path + "/" + r.filename;
-            emit(r, path, static_cast<int>(stack.size()) - 1);
-            if (r.recordnumber > 5 && stack.size() < 256 && opened.insert(r.recordnumber).second) {
-                const auto [from, to] = childrenOf(static_cast<std::uint64_t>(r.recordnumber));
-                if (from < to) stack.push_back({from, to, std::move(path)});
-            }
-        }
-    }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        if (!shown[i]) emit(*list[i], top + adv.NtfsPath(*list[i]), 1);
-    }
+    advscan::WalkNtfsTree(adv, [&](const scan::tntfsfilerecord& r, const std::string& path, int depth) {
+        emit(r, top + path, depth);
+    });
     const std::size_t ntfsListed = listed;
     std::size_t orphan = 0;  // the orphan folders come in their list's order
     advscan::WalkFatTree(adv.Fat, [&](const scan::TScanEntry* e, const std::string& path, int depth) {

@@ -59,7 +59,7 @@ TEST_P(AdvRecoverImages, FilesWhoseDataSurvivedComeBackWhole) {
     // Contents as the original volume held them.
     std::map<std::string, test::ManifestRow> original;
     const std::string originalName = ntfs ? "ntfs" : img["original"].get<std::string>().substr(0, img["original"].get<std::string>().find('.'));
-    const auto originalManifest = ntfs || originalName != "sdcard"
+    const auto originalManifest = ntfs || originalName.rfind("sdcard", 0) != 0
                                       ? manifestPath.parent_path().parent_path() / (originalName + ".manifest.tsv")
                                       : manifestPath.parent_path() / "sdcard.manifest.tsv";
     for (const auto& row : test::loadManifest(originalManifest)) original.emplace(row.path, row);
@@ -148,7 +148,9 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, AdvRecoverImages,
                                            Image{"adv", "wiped.img"}, Image{"adv", "deleted.img"},
                                            Image{"adv-fat", "fat12-qformat.img"}, Image{"adv-fat", "fat16-wiped.img"},
                                            Image{"adv-fat", "fat32-qformat.img"}, Image{"adv-fat", "fat32-wiped.img"},
-                                           Image{"adv-fat", "fat32-deleted.img"}, Image{"adv-fat", "exfat-wiped.img"}),
+                                           Image{"adv-fat", "fat32-deleted.img"}, Image{"adv-fat", "exfat-wiped.img"},
+                                           Image{"adv-fat", "exfat-qformat.img"}, Image{"adv-fat", "exfat-qformat-c32768.img"},
+                                           Image{"adv-fat", "sdcard.img"}),
                          [](const auto& p) {
                              std::string name = std::string(p.param.set) + "_" + p.param.name;
                              for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
