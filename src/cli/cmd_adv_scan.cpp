@@ -12,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <unordered_set>
 
 #include "advscan/adv_tree.h"
 #include "advscan/advanced_scan.h"
