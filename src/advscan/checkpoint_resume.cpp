@@ -162,7 +162,15 @@ bool SaveAdvancedScanCheckpoint(const std::string& path, const AdvancedScan& adv
     TCheckpointData d = CheckpointFromScan(adv);
     d.Complete = complete;
     CheckpointFilter filter;
-    if (d.AdvPhase == 0 && d.FS != 3) {
+    if (d.AdvPhase == 0 && d.FS == 3) {
+        // Records past the last finished batch are read again by the resume (all of them
+        // before the first batch was finished: the walk skips only from record 1 on).
+        const std::int64_t last = d.LastRecordNum;
+        filter = [last](const scan::TScanEntry* e) {
+            return last > 0 && e->Kind() == scan::EntryKind::Ntfs &&
+                   static_cast<const scan::tntfsfilerecord*>(e)->recordnumber <= last;
+        };
+    } else if (d.AdvPhase == 0) {
         // Only entries of folders the walk finished: the resume walks the others again.
         auto done = std::make_shared<std::unordered_set<std::uint32_t>>(d.DoneClus.begin(), d.DoneClus.end());
         filter = [done](const scan::TScanEntry* e) {

@@ -156,11 +156,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                 const FatEntry slot = *DecodeFatEntry(data, off);
                 const std::optional<std::u16string> longName = longNames.Feed(slot);
                 if (slot.kind == FatEntryKind::Dot || slot.kind == FatEntryKind::LongNamePart) continue;
-                if (slot.kind == FatEntryKind::EndOfFolder) {
-                    // The folder is finished here as much as at its chain's end.
-                    if (!LabelOnly && FOnScanCheckpoint) FOnScanCheckpoint(fs, -1, c, 0);
-                    return false;
-                }
+                if (slot.kind == FatEntryKind::EndOfFolder) return false;
 
                 if (LabelOnly) {
                     if (slot.kind == FatEntryKind::Label && !slot.deleted) {

@@ -27,7 +27,7 @@ enum class StopIn { Standard, Batch, Stage };
 
 struct StopPoint {
     StopIn where;
-    int at;                   // the standard scan's nth report, the nth batch, or the nth stage
+    int at;                   // the standard scan's nth folder or record batch, the nth batch, or the nth stage
     bool lastBatch = false;   // `at` counted back from the last batch (1: the last)
 };
 
@@ -60,9 +60,10 @@ struct ScanRun {
                 s.FTerminated = true;
             }
         };
-        s.FOnScanCheckpoint = [&](std::uint8_t, std::int64_t, std::uint32_t, std::int32_t) { report(); };
+        // The standard scan announces each folder (FAT) or batch of records (NTFS) it reads.
+        s.FOnEnumDir = [&](std::uint8_t, const std::string&, std::uint32_t) { report(); };
         const int result = scan.adv.AdvScan(flag, cb);
-        s.FOnScanCheckpoint = nullptr;
+        s.FOnEnumDir = nullptr;
         return result;
     }
 
