@@ -64,6 +64,21 @@ void BM_LoadCheckpoint(benchmark::State& state) {
     std::filesystem::remove(path());
 }
 
+// The same without the file: the encoding and decoding alone.
+void BM_Encode(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(advscan::EncodeScanCheckpoint(harvest()));
+}
+
+void BM_Decode(benchmark::State& state) {
+    const auto bytes = advscan::EncodeScanCheckpoint(harvest());
+    for (auto _ : state) {
+        advscan::TCheckpointData d;
+        benchmark::DoNotOptimize(advscan::DecodeScanCheckpoint(bytes, d));
+    }
+}
+
+BENCHMARK(BM_Encode)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_Decode)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_SaveCheckpoint)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_LoadCheckpoint)->Unit(benchmark::kMillisecond)->Iterations(5);
 

@@ -154,6 +154,9 @@ void writeList(CheckpointWriter& w, const std::vector<T>& list, Write&& write) {
 
 std::vector<std::byte> EncodeScanCheckpoint(const TCheckpointData& d, const CheckpointFilter& filter) {
     CheckpointWriter w;
+    // Room for the entries at a typical name's length, so the buffer is not copied as it grows.
+    w.reserve(4096 + (d.Records.size() + d.AdvNTFSFileList.size() + d.AdvFatFileList.size()) * (kMinNtfsEntry + 48) +
+              d.AdvFDTs.size() * 8 + d.AdvDeferred.size() * 4096);
     w.bytes(std::as_bytes(std::span(kScanCheckpointMagic)));
     w.u32(kScanCheckpointVersion);
     w.u8(d.SourceType);
@@ -229,7 +232,7 @@ std::vector<std::byte> EncodeScanCheckpoint(const TCheckpointData& d, const Chec
         }
     }
     if (!w.ok()) return {};
-    return w.data();
+    return w.take();
 }
 
 int DecodeScanCheckpoint(std::span<const std::byte> bytes, TCheckpointData& out) {
