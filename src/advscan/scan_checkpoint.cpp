@@ -228,7 +228,8 @@ std::vector<std::byte> EncodeScanCheckpoint(const TCheckpointData& d, const Chec
         } else if (!d.AdvRawState.empty()) {
             w.bytes(d.AdvRawState);
         } else {
-            raw::RawScan(raw::SizeTables{}, 512).SaveState(w);
+            const raw::SizeTables sizes;  // the scan keeps a reference
+            raw::RawScan(sizes, 512).SaveState(w);
         }
     }
     if (!w.ok()) return {};
@@ -335,7 +336,8 @@ int DecodeScanCheckpoint(std::span<const std::byte> bytes, TCheckpointData& out)
         // The signature scan's state is checked by reading it into a scratch scan.
         if (r.ok()) {
             const std::size_t from = r.position();
-            raw::RawScan scratch(raw::SizeTables{}, 512);
+            const raw::SizeTables sizes;  // the scan keeps a reference
+            raw::RawScan scratch(sizes, 512);
             if (!scratch.LoadState(r)) r.fail();
             if (r.ok()) {
                 const auto state = bytes.subspan(from, r.position() - from);

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (advscan::DecodeScanCheckpoint(again, d2) != advscan::kCheckpointLoaded) std::abort();
     if (advscan::EncodeScanCheckpoint(d2) != again) std::abort();
     if (!d.AdvRawState.empty()) {
-        raw::RawScan scan(raw::SizeTables{}, 512);
+        const raw::SizeTables sizes;  // the scan keeps a reference
+        raw::RawScan scan(sizes, 512);
         storage::CheckpointReader r(d.AdvRawState);
         if (!scan.LoadState(r)) std::abort();
         // The loaded hits go on through a batch of zeros.
