@@ -17,6 +17,10 @@ constexpr std::size_t kHitBytes = 8 + 8 + 4 * 3 + 4 + 2 * 4 + 4;
 constexpr std::size_t kArchiveBytes = TArchiveFileInfo::kNamesBytes + 8;
 constexpr std::size_t kMaxText = 64 * 1024;
 constexpr std::size_t kStreamChunk = 1 << 20;
+// No disk has this many sectors or a file this many bytes; beyond them the sector arithmetic
+// of the scan would overflow.
+constexpr std::int64_t kMaxLba = std::int64_t{1} << 40;
+constexpr std::int64_t kMaxBytes = std::int64_t{1} << 50;
 
 void writeHit(storage::CheckpointWriter& w, const TFoundFile& f) {
     w.i64(f.LBA);
@@ -46,7 +50,7 @@ bool readHit(storage::CheckpointReader& r, TFoundFile& f) {
     f.Height = r.u16();
     const std::string ext = r.string(f.ExtName.size() - 1);
     f.SetExt(ext);
-    if (!r.ok() || f.LBA < 0 || f.Size < kUnknownSize) return false;
+    if (!r.ok() || f.LBA < 0 || f.LBA >= kMaxLba || f.Size < kUnknownSize || f.Size >= kMaxBytes) return false;
     if (f.MinorType == kUnclassified) return f.MajorType < kMajorTypes;
     return ValidTypePair(f.MajorType, f.MinorType);
 }
@@ -180,13 +184,14 @@ bool RawScan::LoadState(storage::CheckpointReader& r) {
     const std::uint32_t leaders = r.count(12);
     for (std::uint32_t i = 0; i < leaders && r.ok(); ++i) {
         const std::int64_t leader = r.i64();
+        if (leader < 0 || leader >= kMaxLba) r.fail();
         hits(followers_[leader]);
     }
     carryNextLba_ = r.i64();
     const std::uint32_t carried = r.count(1);
     const auto carry = r.bytes(carried);
     carry_.assign(carry.begin(), carry.end());
-    if (!r.ok() || carry_.size() > kCarryBytes || carryNextLba_ < -1) {
+    if (!r.ok() || carry_.size() > kCarryBytes || carryNextLba_ < -1 || carryNextLba_ >= kMaxLba) {
         Clear();
         return false;
     }
