@@ -76,9 +76,34 @@ void AdvancedScan::buildKnownSets() {
 int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& callbacks) {
     if (!SkipNormalScan) {
         const std::int64_t keepStart = AdvRangeStart, keepEnd = AdvRangeEnd;
-        scan_.NormalScan(2);
+        Phase = 0;
+        if (!scan_.FResumeRecords) {
+            StandardDoneClus.clear();
+            StandardLastRecord = 0;
+            StandardProgress = 0;
+        }
+        // The standard scan's own reports, kept for a checkpoint taken in this stage.
+        auto chained = scan_.FOnScanCheckpoint;
+        scan_.FOnScanCheckpoint = [&, chained](std::uint8_t fs, std::int64_t record, std::uint32_t done, std::int32_t percent) {
+            if (fs == 3) {
+                StandardLastRecord = record;
+                StandardProgress = static_cast<std::uint8_t>(std::clamp(percent, 0, 100));
+            } else {
+                StandardDoneClus.push_back(done);
+            }
+            if (chained) chained(fs, record, done, percent);
+        };
+        const std::int32_t normal = scan_.NormalScan(2);
+        scan_.FOnScanCheckpoint = chained;
+        scan_.FResumeSkipClus.reset();
+        scan_.FResumeSkipRecordNum = 0;
         AdvRangeStart = keepStart;
         AdvRangeEnd = keepEnd;
+        if (storage::DeviceAborted) return kAdvDeviceLost;
+        if (normal == scan::kScanStopped || stop) {
+            scan_.FTerminated = false;
+            return kAdvStopped;
+        }
     }
     SkipNormalScan = false;
     if (storage::DeviceAborted) return kAdvDeviceLost;
@@ -185,13 +210,15 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
     bool widthGuessed = Fat.FatType == kFatUnknown;
     if (widthGuessed) Fat.FatType = guessed;
     stage(kStageFatEnum);
-    Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+    StageFDTs = Lists.FDTs;
+    Fat.EnumFATFiles(StageFDTs, callbacks.Progress);
     if (!widthGuessed && Fat.FatType != guessed && Fat.RootSectNum && !Fat.AdvFatChainTrusted()) {
         // The boot sector is not the one the harvested folders were written under (a volume
         // formatted again with another layout): its width says nothing about their entries.
         Fat.FatType = guessed;
         widthGuessed = true;
-        Fat.EnumFATFiles(Lists.FDTs, callbacks.Progress);
+        StageFDTs = Lists.FDTs;
+        Fat.EnumFATFiles(StageFDTs, callbacks.Progress);
     }
     if (widthGuessed && Fat.FatType == kFat16 && Fat.SectorsPerClus > 0 && Fat.RootSectNum && *Fat.RootSectNum >= 0 &&
         (static_cast<std::int64_t>(sectors_) - *Fat.RootSectNum) / Fat.SectorsPerClus < kFat12MaxClusters) {
@@ -199,7 +226,7 @@ int AdvancedScan::AdvScan(const std::atomic<bool>& stop, const AdvCallbacks& cal
         Fat.FatType = kFat12;
     }
     stage(kStageFatOrphans);
-    Fat.AdvCollectOrphanFatDirs(Lists.FDTs, Lists.ExFatDirs, callbacks.Progress);
+    Fat.AdvCollectOrphanFatDirs(StageFDTs, Lists.ExFatDirs, callbacks.Progress);
     stage(kStageFatLink);
     Fat.AdvLinkFatEntries(callbacks.Progress);
     stage(kStageExFatTree);

@@ -76,9 +76,18 @@ public:
     ExFatInference ExFatInferred;        // the exFAT geometry the entry sets imply
     ExFatFolders ExFatTree;              // their folders and tree
     bool ExFatGeoDone = false;           // an inference ran: the boot sector no longer answers
+    // The FAT directory sectors as the FAT stages left them (they use some up); Lists.FDTs
+    // stays as harvested, so the stages can run again after a resume.
+    std::vector<std::int64_t> StageFDTs;
+    // What the standard-scan stage last reported: a checkpoint taken in that stage resumes it.
+    std::uint8_t StandardProgress = 0;
+    std::int64_t StandardLastRecord = 0;
+    std::vector<std::uint32_t> StandardDoneClus;  // FAT folders finished, subfolders included
     std::vector<std::string> DiagLines;  // also appended to the diagnostic log
     std::string DiagLogPath;             // "hh:mm:ss.zzz  line" appended here; empty: no file
 
+    scan::TUndelete& Scan() const { return scan_; }
+    raw::RawScan& Raw() const { return raw_; }
     std::uint64_t ObjectStart() const { return start_; }
     std::uint64_t ObjectSectors() const { return sectors_; }
     // Absolute first sector of the NTFS volume: the object's own when it is an NTFS volume,

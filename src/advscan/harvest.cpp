@@ -60,6 +60,9 @@ void HarvestLists::Clear() {
     MidEntries.clear();
     DeferredRecords.clear();
     ExtensionRecords.clear();
+    HeldBack.clear();
+    HeldBackRel = -1;
+    Placeholders.clear();
 }
 
 SectorHarvester::SectorHarvester(HarvestLists& lists, KnownSets& known, const HarvestSetup& setup)
@@ -68,6 +71,21 @@ SectorHarvester::SectorHarvester(HarvestLists& lists, KnownSets& known, const Ha
     holdBack_ = (kLongestStructure + setup_.SectorBytes - 1) / setup_.SectorBytes;
     carry_.reserve(holdBack_ * setup_.SectorBytes + kLongestStructure);
     record_.reserve(kLongestStructure);
+    if (lists_.HeldBackRel >= 0 && lists_.HeldBack.size() % setup_.SectorBytes == 0 && !lists_.HeldBack.empty()) {
+        carry_.assign(lists_.HeldBack.begin(), lists_.HeldBack.end());
+        carryRel_ = lists_.HeldBackRel;
+        carrySectors_ = lists_.HeldBack.size() / setup_.SectorBytes;
+    }
+    lists_.HeldBack.clear();
+    lists_.HeldBackRel = -1;
+}
+
+void SectorHarvester::Hold() {
+    if (carryRel_ < 0) return;
+    carry_.resize(carrySectors_ * setup_.SectorBytes);
+    lists_.HeldBack = carry_;
+    lists_.HeldBackRel = carryRel_;
+    carryRel_ = -1;
 }
 
 void SectorHarvester::Batch(std::span<const std::byte> data, std::int64_t relLba) {
@@ -177,6 +195,31 @@ std::int64_t numberOf(std::span<const std::byte> record) {
 constexpr std::uint32_t kAttrAttributeList = 0x20;
 
 }  // namespace
+
+std::int64_t HarvestRecordNumber(std::span<const std::byte> record) {
+    return numberOf(record);
+}
+
+void RefillKnownSets(const HarvestLists& lists, const std::vector<scan::TScanEntry*>& standard,
+                     const std::vector<std::uint32_t>& dirSectors, KnownSets& known) {
+    known = KnownSets{};
+    for (const scan::TScanEntry* e : standard) {
+        if (e->Kind() == scan::EntryKind::Ntfs) {
+            known.RecordNumbers.insert(static_cast<const scan::tntfsfilerecord*>(e)->recordnumber);
+        } else if (e->Kind() == scan::EntryKind::ExFat) {
+            known.Clusters.insert(static_cast<const scan::TMidEntry*>(e)->DirClusNum);
+        }
+    }
+    for (std::uint32_t s : dirSectors) known.DirSectors.insert(s);
+    for (const scan::tntfsfilerecord* r : lists.NTFSFileList) {
+        if (r->recordnumber >= 0) known.RecordNumbers.insert(r->recordnumber);
+    }
+    for (const auto& d : lists.DeferredRecords) {
+        if (const std::int64_t n = numberOf(d.Bytes); n >= 0) known.RecordNumbers.insert(n);
+    }
+    for (const scan::TMidEntry* e : lists.FatFileList) known.Clusters.insert(e->DirClusNum);
+    for (std::int64_t s : lists.ExFatDirs) known.ExFatDirSet.insert(s);
+}
 
 bool NtfsRecordSink::Add(std::span<const std::byte> record, std::int64_t rel, scan::NtfsRecordSource* source) {
     const std::int64_t number = numberOf(record);

@@ -47,6 +47,15 @@ struct HarvestLists {
     std::vector<Deferred> DeferredRecords;
     std::unordered_map<std::int64_t, std::int64_t> ExtensionRecords;
 
+    // Folders the sorting stage made up for parents no record was found for; they stand in
+    // NTFSFileList until the stage runs again, and are not part of what was harvested.
+    std::vector<const scan::tntfsfilerecord*> Placeholders;
+
+    // The last sectors of the batch read before a stop, kept to be classified with the first
+    // batch a resume reads (a record or an entry set may run on into it); -1: none held.
+    std::vector<std::byte> HeldBack;
+    std::int64_t HeldBackRel = -1;
+
     // The records the lists point at.
     scan::EntryStore<scan::tntfsfilerecord> NtfsRecords;
     scan::EntryStore<scan::TMidEntry> MidEntries;
@@ -62,6 +71,15 @@ struct KnownSets {
     std::unordered_set<std::int64_t> RecordNumbers;  // NTFS records
     std::unordered_set<std::int64_t> ExFatDirSet;    // sectors already in ExFatDirs
 };
+
+// The sets as a harvest left them, made again from what it gathered (a checkpoint stores the
+// lists, not the sets): `standard` are the standard scan's entries, `dirSectors` the folder
+// sectors its walk read (empty when they are not this object's).
+void RefillKnownSets(const HarvestLists& lists, const std::vector<scan::TScanEntry*>& standard,
+                     const std::vector<std::uint32_t>& dirSectors, KnownSets& known);
+
+// An NTFS record's own number (the header's 32-bit field), -1 when its header has none.
+std::int64_t HarvestRecordNumber(std::span<const std::byte> record);
 
 struct HarvestSetup {
     std::uint32_t SectorBytes = 512;       // the device's sector: the unit of every sector number
@@ -99,9 +117,11 @@ public:
     // One batch read at relative sector `relLba`. A batch that does not follow the last one
     // directly first finishes the sectors held back from that one.
     void Batch(std::span<const std::byte> data, std::int64_t relLba);
-    // No more batches follow (the end of the range, a stop): the sectors held back are
-    // classified with the bytes there are.
+    // No more batches follow (the end of the range): the sectors held back are classified
+    // with the bytes there are.
     void Finish();
+    // The pass stopped: the sectors held back wait in the lists for the resume.
+    void Hold();
 
     std::uint64_t RecordsTried() const { return recordsTried_; }
 

@@ -106,7 +106,11 @@ PassResult RunHarvestPass(storage::TDevice& device, const PassRequest& request, 
             break;
         }
     }
-    if (result.Outcome != PassOutcome::DeviceLost) harvester.Finish();
+    if (result.Outcome == PassOutcome::Stopped) {
+        harvester.Hold();
+    } else if (result.Outcome != PassOutcome::DeviceLost) {
+        harvester.Finish();
+    }
     std::sort(lists.ExFatDirs.begin(), lists.ExFatDirs.end());
     return result;
 }

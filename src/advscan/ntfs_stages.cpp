@@ -42,6 +42,13 @@ NtfsFolders AdvSortNtfsRecords(HarvestLists& lists, const scan::tntfsfilerecord&
                                const StageProgress& progress) {
     NtfsFolders out;
     auto& list = lists.NTFSFileList;
+    // A stage run again (a resumed scan) makes its folders afresh: a parent found since
+    // needs none.
+    if (!lists.Placeholders.empty()) {
+        const std::unordered_set<const scan::tntfsfilerecord*> made(lists.Placeholders.begin(), lists.Placeholders.end());
+        std::erase_if(list, [&](const scan::tntfsfilerecord* r) { return made.contains(r); });
+        lists.Placeholders.clear();
+    }
     SortByParentAndName(list);
     std::unordered_set<std::int64_t> numbers;
     for (std::size_t i = 0; i < list.size(); ++i) {
@@ -61,6 +68,7 @@ NtfsFolders AdvSortNtfsRecords(HarvestLists& lists, const scan::tntfsfilerecord&
         folder.filename = fmt::format("Folder{:08X}", dir);
         folder.flag = 2;
         list.push_back(&folder);
+        lists.Placeholders.push_back(&folder);
     }
     if (!out.TopDirs.empty()) SortByParentAndName(list);
     return out;

@@ -15,6 +15,7 @@
 
 #include "advscan/adv_tree.h"
 #include "advscan/advanced_scan.h"
+#include "advscan/checkpoint_resume.h"
 #include "advscan/exfat_tree.h"
 #include "advscan/fat_entry_access.h"
 #include "advscan/fat_tree.h"
@@ -45,6 +46,10 @@ struct AdvScanArgs {
     bool deletedOnly = false;
     std::optional<std::string> fatType;  // "fat16" or "fat32": the width to read FAT entries with
     std::vector<std::string> fatFiles;   // two files of the FAT tree whose places give the geometry
+    std::optional<std::string> checkpoint;  // saved at a stop (Ctrl-C); a resume starts from it
+    bool resume = false;
+    bool restart = false;
+    std::optional<std::string> results;     // the completed scan, kept in the checkpoint format
 };
 
 // The system's messages use "\r" for a new line.
@@ -70,7 +75,7 @@ const scan::TScanEntry* fatEntryAt(const advscan::FatRebuild& fat, std::string p
 void adjustFat(Context& ctx, advscan::AdvancedScan& adv, const AdvScanArgs& a) {
     advscan::FatRebuild& fat = adv.Fat;
     if (a.fatType && (*a.fatType == "fat32") != (fat.FatType == advscan::kFat32)) {
-        fat.DoChangeFS(adv.Lists.FDTs, adv.Lists.ExFatDirs);
+        fat.DoChangeFS(adv.StageFDTs, adv.Lists.ExFatDirs);
         ctx.err << lines(advscan::kChangeFsCompleted) << '\n';
     }
     if (a.fatFiles.empty()) return;
@@ -82,7 +87,7 @@ void adjustFat(Context& ctx, advscan::AdvancedScan& adv, const AdvScanArgs& a) {
             throw CliError(kExitUsage, "--fat-files: " + a.fatFiles[i] + " lies in no folder that begins with \".\" and \"..\"");
         }
     }
-    switch (fat.DoAdjust(files[0], files[1], adv.Lists.FDTs, adv.Lists.ExFatDirs)) {
+    switch (fat.DoAdjust(files[0], files[1], adv.StageFDTs, adv.Lists.ExFatDirs)) {
         case advscan::AdjustResult::Done: ctx.err << lines(advscan::kAdjustCompleted) << '\n'; return;
         case advscan::AdjustResult::NoCluster: throw CliError(kExitUsage, lines(advscan::kAdjustNoCluster));
         case advscan::AdjustResult::SameDirectory: throw CliError(kExitUsage, lines(advscan::kAdjustSameDirectory));
@@ -91,9 +96,18 @@ void adjustFat(Context& ctx, advscan::AdvancedScan& adv, const AdvScanArgs& a) {
 }
 
 std::atomic<bool> gStopAdv{false};
+std::atomic<scan::TUndelete*> gStopScan{nullptr};
 
 void stopAdv() {
     gStopAdv = true;
+    // The standard-scan stage listens to its own flag.
+    if (scan::TUndelete* s = gStopScan.load()) s->FTerminated = true;
+}
+
+// Refuses a checkpoint or results file on the area being scanned.
+void checkLocation(Context& ctx, const scan::TUndelete& scan, const std::string& path) {
+    std::string reason;
+    if (advscan::CheckpointLocationRefused(ctx.os, scan, path, reason)) throw CliError(kExitUsage, lines(reason));
 }
 
 int runAdvScan(Context& ctx, AdvScanArgs a) {
@@ -115,6 +129,16 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         adv.AdvRangeStart = static_cast<std::int64_t>(chosen.first);
         adv.AdvRangeEnd = static_cast<std::int64_t>(chosen.first + chosen.count) - 1;
         rangeSectors = chosen.count;
+    }
+
+    if (a.checkpoint) checkLocation(ctx, scan, *a.checkpoint);
+    if (a.results) checkLocation(ctx, scan, *a.results);
+    if (a.checkpoint && a.resume) {
+        advscan::TCheckpointData data;
+        std::string reason;
+        if (!advscan::ValidateCheckpoint(*a.checkpoint, &adv, data, reason)) throw CliError(kExitUsage, reason);
+        advscan::ApplyCheckpoint(data, adv);
+        ctx.err << "Resuming the advanced scan from " << *a.checkpoint << '\n';
     }
 
     const auto started = std::chrono::steady_clock::now();
@@ -142,18 +166,40 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
                                         adv.Lists.NTFSFileList.size(), raw.RawFiles.size(), left));
     };
     gStopAdv = false;
+    gStopScan = &scan;
     int result = advscan::kAdvCompleted;
     {
         platform::InterruptGuard guard(stopAdv);
         result = adv.AdvScan(gStopAdv, cb);
     }
+    gStopScan = nullptr;
     ctx.progress.finish();
+    if (a.checkpoint && result == advscan::kAdvStopped) {
+        // "Stop (Save Scan Progress)": what was gathered and where the scan stood.
+        if (advscan::SaveAdvancedScanCheckpoint(*a.checkpoint, adv)) {
+            ctx.err << "Checkpoint saved to " << *a.checkpoint << '\n';
+        } else {
+            ctx.err << "Checkpoint not saved\n";
+        }
+        if (adv.Phase == 0) {
+            ctx.err << "brenvale-cli: advanced scan stopped in its standard-scan stage\n";
+            return kExitFailed;
+        }
+    }
+    if (a.checkpoint && result == advscan::kAdvCompleted) advscan::RemoveOwnCheckpoint(*a.checkpoint, adv);
+
     const auto ended = std::chrono::steady_clock::now();
     auto seconds = [](auto from, auto to) { return std::chrono::duration<double>(to - from).count(); };
     const double passSeconds = seconds(started, stagesBegan.value_or(ended));
     const double stageSeconds = stagesBegan ? seconds(*stagesBegan, ended) : 0.0;
     if (result == advscan::kAdvCompleted) raw.FinishPending();
     if (result != advscan::kAdvDeviceLost) adjustFat(ctx, adv, a);
+    // Kept after the pending hits are settled, so the file holds the final list.
+    if (a.results && result == advscan::kAdvCompleted) {
+        if (!advscan::SaveAdvancedScanCheckpoint(*a.results, adv, true)) {
+            throw CliError(kExitFailed, "could not write the results to " + *a.results);
+        }
+    }
 
     const std::int64_t volStart = adv.AdvNtfsVolStart();
     const std::uint32_t recordLength = adv.BootRecordLength ? adv.BootRecordLength : adv.Lists.RecordLength;
@@ -375,6 +421,14 @@ void RegisterAdvScan(CLI::App& app, Context& ctx) {
     cmd->add_option("--fat-files", args->fatFiles,
                     "Two files of the FAT tree, from two folders, whose places give the cluster size and data start")
         ->expected(2);
+    cmd->add_option("--checkpoint", args->checkpoint,
+                    "Checkpoint file (.qvc): Ctrl-C stops the scan and saves its progress here");
+    auto* resume = cmd->add_flag("--resume", args->resume, "Go on from the checkpoint of this source");
+    auto* restart = cmd->add_flag("--restart", args->restart, "Ignore the checkpoint and scan from the start");
+    resume->excludes(restart);
+    resume->needs("--checkpoint");
+    restart->needs("--checkpoint");
+    cmd->add_option("--results", args->results, "Keep the completed scan in this file (checkpoint format)");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runAdvScan(ctx, *args); }); });
 }
 

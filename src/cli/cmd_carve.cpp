@@ -13,6 +13,8 @@
 #include <set>
 #include <sstream>
 
+#include "advscan/advanced_scan.h"
+#include "advscan/checkpoint_resume.h"
 #include "app/recover_command.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
@@ -25,6 +27,7 @@
 #include "raw/scan_range.h"
 #include "raw/signature_scan.h"
 #include "scan/dest_names.h"
+#include "storage/checkpoint_io.h"
 #include "storage/device.h"
 #include "storage/device_events.h"
 #include "storage/format_size.h"
@@ -43,6 +46,7 @@ struct CarveArgs {
     std::string destination;
     std::string pick;
     std::string thumbnails;
+    std::string results;  // a completed advanced scan's file: its hits, without scanning again
 };
 
 std::atomic<bool> gStopCarve{false};
@@ -189,7 +193,16 @@ int runCarve(Context& ctx, CarveArgs a) {
     };
     gStopCarve = false;
     raw::RangeResult result;
-    {
+    if (!a.results.empty()) {
+        // The hits a completed advanced scan of this object kept.
+        advscan::AdvancedScan adv(scan, raw, object.start, object.sectors);
+        advscan::TCheckpointData data;
+        std::string reason;
+        if (!advscan::ValidateCheckpoint(a.results, &adv, data, reason)) throw CliError(kExitUsage, reason);
+        if (data.AdvPhase != 2) throw CliError(kExitUsage, advscan::kResultsUnfinished);
+        storage::CheckpointReader r(data.AdvRawState);
+        if (!raw.LoadState(r)) throw CliError(kExitUsage, advscan::kCheckpointInvalidText);
+    } else {
         platform::InterruptGuard guard(stopCarve);
         result = raw::ScanRange(raw, device, object, first, count, pump, gStopCarve);
     }
@@ -358,6 +371,8 @@ void RegisterCarve(CLI::App& app, Context& ctx) {
     cmd->add_option("--to", args->destination, "Write the listed files to this folder (not on the disk being read)");
     cmd->add_option("--pick", args->pick, "With --to: only these numbers of the listing, as 1,5-9");
     cmd->add_option("--thumbnails", args->thumbnails, "Write the previews of the listed pictures to this folder");
+    cmd->add_option("--results", args->results,
+                    "List (and with --to write) the hits kept by 'adv-scan --results FILE' instead of scanning");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runCarve(ctx, *args); }); });
 
     auto* types = app.add_subcommand("types", "List the file types carving knows, with the sizes in force");

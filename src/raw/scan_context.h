@@ -107,6 +107,12 @@ public:
 
     void Clear();
 
+    // The stored tables of a saved scan (the decoders are not stored).
+    std::size_t ArchiveCount() const { return archives_.size(); }
+    std::size_t ImageCount() const { return images_.size(); }
+    std::size_t CompoundCount() const { return compounds_.size(); }
+    std::size_t StreamSlots() const { return streams_.size(); }
+
 private:
     std::deque<TArchiveFileInfo> archives_;  // a deque: growing never copies what is there
     std::deque<TRawImageInfo> images_;

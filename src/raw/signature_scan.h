@@ -17,6 +17,8 @@
 
 namespace brenvale::storage {
 class TDevice;
+class CheckpointWriter;
+class CheckpointReader;
 }
 
 namespace brenvale::raw {
@@ -42,6 +44,13 @@ public:
 
     // Disposes every hit and zeroes the counters: a fresh scan.
     void Clear();
+    // What a stopped scan goes on from in a later run: the hits with their side-table facts,
+    // the counters, the hits following a walk and the end of the last batch. A pending gzip
+    // hit's decoder is not stored: LoadState measures its stream again up to where it stood.
+    void SaveState(storage::CheckpointWriter& w) const;
+    // False, with the scan cleared, when the stored state fails a check (a type outside the
+    // catalogue, a count the bytes left cannot hold, a side-table index that names nothing).
+    bool LoadState(storage::CheckpointReader& r);
 
     std::uint32_t BytesPerSector() const { return bps_; }
     const SideTables& Side() const { return side_; }

@@ -1,6 +1,7 @@
 #include "scan/undelete.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "scan/fat_table.h"
 #include "scan/ntfs_record.h"
@@ -136,6 +137,13 @@ void TUndelete::ClearResults() {
 std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
     std::int32_t result = kScanNotScannable;
     ClearResults();
+    std::vector<TScanEntry*> restored;
+    if (FResumeRecords) {
+        const auto resume = std::move(FResumeRecords);
+        FResumeRecords = nullptr;
+        resume(*this);
+        restored = ScannedFiles;
+    }
     AdvMode = false;
     FTerminated = false;
     Processing = true;
@@ -143,6 +151,7 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
     const std::uint8_t fs = FileSystem();
     if (isFatOrExfat(fs)) {
         ScanFatVolume();
+        if (!restored.empty()) linkRestoredEntries(restored);
         result = FTerminated ? kScanStopped : kScanCompleted;
     } else if (fs == storage::kFsNtfs) {
         const auto bootBps = FPartition->BootSector.NtfsBootSect().BPB.BytesPerSector;
@@ -163,6 +172,57 @@ std::int32_t TUndelete::NormalScan(std::int32_t Mode) {
     FAdvScaned = false;
     if (Mode == 1) FTerminated = false;
     return result;
+}
+
+void TUndelete::linkRestoredEntries(const std::vector<TScanEntry*>& restored) {
+    // A finished folder's entries came back without the folder entry that holds them when
+    // that entry lies in a folder walked again: each finds its folder by first cluster.
+    std::unordered_map<std::uint32_t, TScanEntry*> folders;
+    for (TScanEntry* e : ScannedFiles) {
+        if (e->Kind() == EntryKind::Fat32) {
+            if (IsFolder(*AsMid32(e))) folders.emplace(FirstCluster(*AsMid32(e)), e);
+        } else if (e->Kind() != EntryKind::Ntfs) {
+            if (IsFolder(*AsMid(e))) folders.emplace(FirstCluster(*AsMid(e)), e);
+        }
+    }
+    for (TScanEntry* e : restored) {
+        if (e->Kind() == EntryKind::Ntfs) continue;
+        const std::uint32_t clus = e->Kind() == EntryKind::Fat32 ? AsMid32(e)->ClusNumber : AsMid(e)->ClusNumber;
+        const auto at = folders.find(clus);
+        if (at == folders.end() || at->second == e || at->second->Kind() != e->Kind()) continue;
+        if (e->Kind() == EntryKind::Fat32) {
+            if (!AsMid32(e)->Parent) AsMid32(e)->Parent = AsMid32(at->second);
+        } else if (!AsMid(e)->Parent) {
+            AsMid(e)->Parent = AsMid(at->second);
+        }
+    }
+}
+
+TScanEntry* TUndelete::AdoptEntry(const TScanEntry& entry) {
+    TScanEntry* added = nullptr;
+    switch (entry.Kind()) {
+        case EntryKind::Fat:
+        case EntryKind::ExFat: {
+            TMidEntry& e = FMidEntries.emplace_back(*AsMid(&entry));
+            e.Parent = nullptr;
+            added = &e;
+            break;
+        }
+        case EntryKind::Fat32: {
+            TMidEntry32& e = FMid32Entries.emplace_back(*AsMid32(&entry));
+            e.Parent = nullptr;
+            added = &e;
+            break;
+        }
+        case EntryKind::Ntfs: {
+            tntfsfilerecord& e = FNtfsEntries.emplace_back(*AsNtfs(&entry));
+            e.Parent = nullptr;
+            added = &e;
+            break;
+        }
+    }
+    ScannedFiles.push_back(added);
+    return added;
 }
 
 const TScanEntry* TUndelete::EntryParent(const TScanEntry* entry) const {

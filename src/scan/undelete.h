@@ -223,6 +223,12 @@ public:
     std::unordered_set<std::uint32_t> FExFatVisited;
     // NTFS: records up to this number were finished before a checkpoint.
     std::int64_t FResumeSkipRecordNum = 0;
+    // The entries a stopped standard scan had found, put back by the next NormalScan once it
+    // has cleared the old results (then dropped): what the skips above leave out.
+    std::function<void(TUndelete&)> FResumeRecords;
+    // A copy of a saved entry (FAT, FAT32, exFAT or NTFS, by its kind) owned by this object and
+    // appended to ScannedFiles; its Parent is left unset.
+    TScanEntry* AdoptEntry(const TScanEntry& entry);
     std::vector<TRunForTable> RunTable;
     std::vector<std::uint64_t> UnchainedFolders;
     tntfsfilerecord RootUnChained;
@@ -273,6 +279,7 @@ private:
     void linkNtfsParents(tntfsfilerecord* Dir, std::vector<std::int64_t>& path);
     void ReadVolumeLabel();
     void sortScannedFiles();
+    void linkRestoredEntries(const std::vector<TScanEntry*>& restored);
     void rebuildScannedDirSectors();
     void probeDevice();
     void pump();

@@ -8,10 +8,21 @@
 
 namespace brenvale::storage {
 
-// grow() makes room first, so the writers below cannot miss.
-void CheckpointWriter::u16(std::uint16_t v) { static_cast<void>(putLe16(buf_, grow(2), v)); }
-void CheckpointWriter::u32(std::uint32_t v) { static_cast<void>(putLe32(buf_, grow(4), v)); }
-void CheckpointWriter::u64(std::uint64_t v) { static_cast<void>(putLe64(buf_, grow(8), v)); }
+// grow() makes room first, so the writers below cannot miss. It runs before the buffer is
+// taken as a span: an argument list may be evaluated in either order, and a span made
+// before the buffer grew would not reach the new bytes.
+void CheckpointWriter::u16(std::uint16_t v) {
+    const std::size_t at = grow(2);
+    static_cast<void>(putLe16(buf_, at, v));
+}
+void CheckpointWriter::u32(std::uint32_t v) {
+    const std::size_t at = grow(4);
+    static_cast<void>(putLe32(buf_, at, v));
+}
+void CheckpointWriter::u64(std::uint64_t v) {
+    const std::size_t at = grow(8);
+    static_cast<void>(putLe64(buf_, at, v));
+}
 
 void CheckpointWriter::string(const std::string& s, std::size_t maxLength) {
     if (s.size() > maxLength || s.size() > std::numeric_limits<std::uint32_t>::max()) {

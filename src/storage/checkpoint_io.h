@@ -37,6 +37,9 @@ public:
     void fail() { ok_ = false; }
     bool ok() const { return ok_; }
     const std::vector<std::byte>& data() const { return buf_; }
+    // The bytes written, moved out (the writer is empty afterwards).
+    std::vector<std::byte> take() { return std::move(buf_); }
+    void reserve(std::size_t n) { buf_.reserve(n); }
 
 private:
     std::size_t grow(std::size_t n);

@@ -48,10 +48,17 @@ TEST(AdvNtfsStages, SortAndPlaceholderFolders) {
     EXPECT_EQ(folder->recordnumber, 77);
     EXPECT_EQ(folder->flag, 2);
     EXPECT_EQ(folder->head.FileReferenceOfParentDir.recordNumber(), 5u);
-    // Run again: the placeholder's number is now known, nothing is added twice.
+    // Run again (a resumed scan): the placeholder is made afresh, never twice.
     const NtfsFolders again = AdvSortNtfsRecords(l, folderTemplate, {});
-    EXPECT_TRUE(again.TopDirs.empty());
+    EXPECT_EQ(again.TopDirs, (std::vector<std::uint64_t>{77}));
     EXPECT_EQ(l.NTFSFileList.size(), 6u);
+    // The folder's own record harvested since: it takes the placeholder's place.
+    add(l, 77, 10, 5, "Docs");
+    const NtfsFolders found = AdvSortNtfsRecords(l, folderTemplate, {});
+    EXPECT_TRUE(found.TopDirs.empty());
+    names.clear();
+    for (const auto* r : l.NTFSFileList) names.push_back(r->filename);
+    EXPECT_EQ(names, (std::vector<std::string>{"Docs", "Photos", "a.jpg", "z.jpg", "a.txt", "b.txt"}));
 }
 
 TEST(AdvNtfsStages, LegacyNumbersFromTheirNeighbours) {

@@ -22,7 +22,7 @@ for tool in mkfs.fat mcopy mkfs.exfat mkntfs sfdisk sgdisk python3; do
     command -v "$tool" >/dev/null || { echo "make-corpus: $tool is missing" >&2; exit 1; }
 done
 [[ -x $CLI ]] || { echo "make-corpus: no command-line program at $CLI" >&2; exit 1; }
-mkdir -p "$CORPUS"/{fuzz_volume_scan,fuzz_partition_table,fuzz_image_load,fuzz_ntfs_record,fuzz_lznt1}
+mkdir -p "$CORPUS"/{fuzz_volume_scan,fuzz_partition_table,fuzz_image_load,fuzz_ntfs_record,fuzz_lznt1,fuzz_scan_checkpoint}
 
 # seed OUT [--prefix HEX] [--limit BYTES] IN: IN with its trailing zeros cut, at most BYTES of
 # it, after a one-byte prefix.
@@ -128,5 +128,12 @@ open(f"{out}/back-reference", "wb").write(bytes([0x05, 0xB0, 0x08]) + b"abc" + b
 open(f"{out}/two-chunks", "wb").write(bytes([0x01, 0x30]) + b"hi" + bytes([0x05, 0xB0, 0x08]) + b"abc" + bytes([0x06, 0x20, 0, 0]))
 open(f"{out}/literal-chunk", "wb").write(bytes([0xFF, 0x3F]) + bytes(range(256)) * 16 + bytes([0, 0]))
 PY
+
+# fuzz_scan_checkpoint: the saved results of advanced scans of the FAT12, exFAT and NTFS
+# volumes above (entries of each kind, harvested lists, the signature scan's state).
+"$CLI" adv-scan fat12.img --results "$CORPUS/fuzz_scan_checkpoint/fat12-results" >/dev/null
+"$CLI" adv-scan exfat.img --results "$CORPUS/fuzz_scan_checkpoint/exfat-results" >/dev/null
+"$CLI" adv-scan ntfs.img --results "$CORPUS/fuzz_scan_checkpoint/ntfs-results" >/dev/null
+"$CLI" adv-scan fat12.img --whole-disk --results "$CORPUS/fuzz_scan_checkpoint/fat12-disk-results" >/dev/null
 
 du -b "$CORPUS"/*/* | sort -k2
