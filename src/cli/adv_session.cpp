@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "advscan/checkpoint_resume.h"
 #include "cli/commands.h"
 #include "partitions/partition.h"
 #include "platform/paths.h"
@@ -19,7 +20,8 @@ void stop() { gStop = true; }
 
 }  // namespace
 
-AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector) {
+AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector,
+                         const std::string& results) {
     AdvSession s;
     s.volume = OpenVolume(ctx, source, selector);
     storage::TDevice& device = s.volume.scan->Device();
@@ -31,6 +33,11 @@ AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSe
     s.raw = std::make_unique<raw::RawScan>(ctx.config.Sizes, bps, raw::DeviceSectors(device));
     s.adv = std::make_unique<advscan::AdvancedScan>(*s.volume.scan, *s.raw, start, sectors);
     s.adv->DiagLogPath = platform::DataDirectory() + "/ntfs_adv_diag.log";
+    if (!results.empty()) {
+        std::string reason;
+        if (!advscan::LoadScanResults(results, *s.adv, reason)) throw CliError(kExitUsage, "--results " + results + ": " + reason);
+        return s;
+    }
     std::string stage;
     advscan::AdvCallbacks cb;
     cb.Stage = [&](const std::string& text) { stage = text; };

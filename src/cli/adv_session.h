@@ -18,7 +18,9 @@ struct AdvSession {
     std::unique_ptr<advscan::AdvancedScan> adv;
 };
 
-// Throws CliError when the volume cannot be opened or the scan did not complete.
-AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector);
+// Throws CliError when the volume cannot be opened or the scan did not complete. With
+// `results` (a file 'adv-scan --results' wrote for this object) the scan is read from it instead.
+AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector,
+                         const std::string& results = {});
 
 }  // namespace brenvale::cli

@@ -23,6 +23,7 @@ struct RecoverArgs {
     bool deletedOnly = false;
     bool advanced = false;
     std::vector<std::string> paths;
+    std::string results;  // a completed advanced scan kept by 'adv-scan --results'
 };
 
 std::atomic<app::RecoverCommand*> gRecovering{nullptr};
@@ -110,7 +111,7 @@ app::RecoverySummary runJobs(Context& ctx, CliUi& ui, const std::vector<app::Rec
 }
 
 int runAdvancedRecover(Context& ctx, const RecoverArgs& a) {
-    AdvSession session = RunAdvSession(ctx, a.source, a.selector);
+    AdvSession session = RunAdvSession(ctx, a.source, a.selector, a.results);
     const advscan::AdvTree tree(*session.adv);
     advscan::AdvRecovery recovery(*session.adv, *session.volume.scan);
     AdvancedTargets backend(tree, recovery);
@@ -141,9 +142,11 @@ void RegisterRecover(CLI::App& app, Context& ctx) {
     cmd->add_option("--to", args->destination, "Destination folder (not on the disk being read)")->required();
     auto* deleted = cmd->add_flag("--deleted-only", args->deletedOnly,
                                   "In folders, only deleted entries and the folders leading to them");
-    cmd->add_flag("--advanced", args->advanced,
+    auto* advanced = cmd->add_flag("--advanced", args->advanced,
                   "From the advanced scan's rebuilt tree (paths as 'adv-scan' prints them; all of it when none)")
         ->excludes(deleted);
+    cmd->add_option("--results", args->results, "With --advanced: the scan 'adv-scan --results FILE' kept, instead of scanning")
+        ->needs(advanced);
     cmd->add_option("PATH", args->paths, "Files or folders as 'scan' prints them; the whole volume when none");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runRecover(ctx, *args); }); });
 }

@@ -27,6 +27,7 @@ struct SearchArgs {
     bool noSubdirs = false;
     std::string in;
     bool advanced = false;
+    std::string results;  // a completed advanced scan kept by 'adv-scan --results'
 };
 
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM[:SS]" as the search's day number (local time).
@@ -43,7 +44,7 @@ double parseDate(const std::string& text) {
 // Over the advanced scan's rebuilt tree, live and deleted entries alike (what is deleted is not
 // known of every rebuilt entry).
 int runAdvancedSearch(Context& ctx, const SearchArgs& a, const app::SearchQuery& query) {
-    AdvSession session = RunAdvSession(ctx, a.source, a.selector);
+    AdvSession session = RunAdvSession(ctx, a.source, a.selector, a.results);
     const advscan::AdvTree tree(*session.adv);
     std::size_t from = 0;
     if (!a.in.empty()) {
@@ -156,9 +157,11 @@ void RegisterSearch(CLI::App& app, Context& ctx) {
     cmd->add_option("--size-kb", args->sizeKb, "MIN MAX in KB (1000 bytes)")->expected(2);
     cmd->add_flag("--no-subdirs", args->noSubdirs, "With --in, only that folder's own entries");
     cmd->add_option("--in", args->in, "Folder to search, as 'scan' prints it (default: the whole volume)");
-    cmd->add_flag("--advanced", args->advanced,
+    auto* advanced = cmd->add_flag("--advanced", args->advanced,
                   "In the advanced scan's rebuilt tree, live and deleted alike (--in as 'adv-scan' prints it)")
         ->excludes(deleted);
+    cmd->add_option("--results", args->results, "With --advanced: the scan 'adv-scan --results FILE' kept, instead of scanning")
+        ->needs(advanced);
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runSearch(ctx, *args); }); });
 }
 

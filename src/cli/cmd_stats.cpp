@@ -25,6 +25,7 @@ struct StatsArgs {
     bool advanced = false;
     bool deletedOnly = false;
     std::vector<std::string> paths;
+    std::string results;  // a completed advanced scan kept by 'adv-scan --results'
 };
 
 std::string normalised(std::string p) {
@@ -50,7 +51,7 @@ int print(Context& ctx, const StatsArgs& a, const app::StatTotals& t) {
 int runStats(Context& ctx, const StatsArgs& a) {
     app::StatCounter counter;
     if (a.advanced) {
-        AdvSession session = RunAdvSession(ctx, a.source, a.selector);
+        AdvSession session = RunAdvSession(ctx, a.source, a.selector, a.results);
         const advscan::AdvTree tree(*session.adv);
         if (a.paths.empty()) counter.CountAdvanced(tree, 0);
         for (const auto& p : a.paths) {
@@ -91,8 +92,10 @@ void RegisterStats(CLI::App& app, Context& ctx) {
     cmd->add_option("SOURCE", args->source, "Image file, block device, drive:N or volume:N")->required();
     AddVolumeSelector(cmd, args->selector, true);
     auto* deleted = cmd->add_flag("--deleted-only", args->deletedOnly, "Only deleted files, and folders that lead to them");
-    cmd->add_flag("--advanced", args->advanced, "In the advanced scan's rebuilt tree (paths as 'adv-scan' prints them)")
+    auto* advanced = cmd->add_flag("--advanced", args->advanced, "In the advanced scan's rebuilt tree (paths as 'adv-scan' prints them)")
         ->excludes(deleted);
+    cmd->add_option("--results", args->results, "With --advanced: the scan 'adv-scan --results FILE' kept, instead of scanning")
+        ->needs(advanced);
     cmd->add_option("PATH", args->paths, "Files or folders as 'scan' prints them; the whole volume when none");
     cmd->callback([&ctx, args] { RunCommand(ctx, [&] { return runStats(ctx, *args); }); });
 }

@@ -57,6 +57,28 @@ TEST(CliAdvRecover, TheRebuiltTreeComesBackAsListed) {
         EXPECT_FALSE(fs::exists(one.path() / "README.TXT"));
     }
     {
+        SCOPED_TRACE("from the kept results: the same files, without scanning again");
+        const TempDir kept;
+        const std::string results = kept.file("scan.qvc");
+        ASSERT_EQ(RunCli({"adv-scan", image.string(), "--whole-disk", "--results", results}).code, 0);
+        const auto again = RunCli({"recover", image.string(), "--whole-disk", "--advanced", "--results", results, "--to",
+                                   kept.file("out")});
+        ASSERT_EQ(again.code, 0) << again.err;
+        std::map<std::string, std::string> fresh, fromResults;
+        for (const auto& e : fs::recursive_directory_iterator(dest.path())) {
+            if (e.is_regular_file()) fresh[fs::relative(e.path(), dest.path()).string()] = fileSha(e.path());
+        }
+        for (const auto& e : fs::recursive_directory_iterator(kept.path() / "out")) {
+            if (e.is_regular_file()) fromResults[fs::relative(e.path(), kept.path() / "out").string()] = fileSha(e.path());
+        }
+        EXPECT_EQ(fromResults, fresh);
+        // Kept for another object: refused.
+        const auto other = RunCli({"stats", (image.parent_path() / "fat16-wiped.img").string(), "--whole-disk", "--advanced",
+                                   "--results", results});
+        EXPECT_EQ(other.code, 2);
+        EXPECT_NE(other.err.find("does not match"), std::string::npos) << other.err;
+    }
+    {
         SCOPED_TRACE("a path the tree does not hold");
         const auto bad = RunCli({"recover", image.string(), "--whole-disk", "--advanced", "--to", dest.path().string(),
                                  "/!!! Advanced Extra !!!/FAT Root/nothing"});
