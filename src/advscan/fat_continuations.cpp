@@ -30,7 +30,7 @@ constexpr std::size_t kMaxNameParts = 20;
 std::uint8_t at(const Slot& s, std::size_t i) { return std::to_integer<std::uint8_t>(s[i]); }
 
 // The checksums a short slot may have had: its own, or for a deleted one (its first byte lost)
-// that of every first byte it could have held.
+// that of every first byte a name can begin with.
 template <class F>
 void forEachShortChecksum(const Slot& shortSlot, F&& f) {
     if (at(shortSlot, 0) != kDeletedMark) {
@@ -39,8 +39,8 @@ void forEachShortChecksum(const Slot& shortSlot, F&& f) {
     }
     std::array<bool, 256> seen{};
     Slot probe = shortSlot;
-    for (int b = 0x20; b < 256; ++b) {
-        if (b == kDeletedMark) continue;
+    for (int b = 0; b < 256; ++b) {
+        if (!FatShortNameCanBegin(static_cast<std::uint8_t>(b))) continue;
         probe[0] = static_cast<std::byte>(b);
         const std::uint8_t sum = FatShortNameChecksum(probe);
         if (!seen[sum]) {

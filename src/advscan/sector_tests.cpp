@@ -221,14 +221,19 @@ std::uint8_t FatShortNameChecksum(Bytes slot) {
     return sum;
 }
 
+bool FatShortNameCanBegin(std::uint8_t b) {
+    constexpr std::string_view kNever = "\"*+,./:;<=>?[\\]|";
+    return b > 0x20 && b != kDeleted && b != 0x7F && !(b >= 'a' && b <= 'z') &&
+           kNever.find(static_cast<char>(b)) == std::string_view::npos;
+}
+
 bool FatShortNameMayHaveChecksum(Bytes slot, std::uint8_t sum) {
     if (byteAt(slot, 0) != kDeleted) return FatShortNameChecksum(slot) == sum;
     // Deleting overwrote the first byte, which the checksum covers: the rest must give `sum`
     // after some first byte a short name can begin with. (Each first byte gives another sum,
     // so this rules out only the sums of the bytes no name holds.)
-    constexpr std::string_view kNever = "\"*+,./:;<=>?[\\]|";
-    for (unsigned first = 0x21; first < 256; ++first) {
-        if (first == kDeleted || (first >= 'a' && first <= 'z') || first == 0x7F || kNever.find(static_cast<char>(first)) != std::string_view::npos) continue;
+    for (unsigned first = 0; first < 256; ++first) {
+        if (!FatShortNameCanBegin(static_cast<std::uint8_t>(first))) continue;
         auto s = static_cast<std::uint8_t>(first);
         for (std::size_t i = 1; i < 11; ++i) s = static_cast<std::uint8_t>(((s & 1) << 7) + (s >> 1) + byteAt(slot, i));
         if (s == sum) return true;

@@ -45,6 +45,9 @@ bool RealFatDates(Bytes slot);
 bool UsableFatShortName(Bytes slot);
 // The checksum long-name parts carry of the short name (the slot's first 11 bytes).
 std::uint8_t FatShortNameChecksum(Bytes slot);
+// A byte an 8.3 name can begin with (upper case, no character the format forbids; not the
+// deleted mark).
+bool FatShortNameCanBegin(std::uint8_t b);
 // The same for a slot that may be deleted: true when some first byte it could have had gives
 // `sum`.
 bool FatShortNameMayHaveChecksum(Bytes slot, std::uint8_t sum);

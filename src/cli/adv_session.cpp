@@ -20,8 +20,7 @@ void stop() { gStop = true; }
 
 }  // namespace
 
-AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector,
-                         const std::string& results) {
+AdvSession OpenAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector) {
     AdvSession s;
     s.volume = OpenVolume(ctx, source, selector);
     storage::TDevice& device = s.volume.scan->Device();
@@ -33,6 +32,12 @@ AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSe
     s.raw = std::make_unique<raw::RawScan>(ctx.config.Sizes, bps, raw::DeviceSectors(device));
     s.adv = std::make_unique<advscan::AdvancedScan>(*s.volume.scan, *s.raw, start, sectors);
     s.adv->DiagLogPath = platform::DataDirectory() + "/ntfs_adv_diag.log";
+    return s;
+}
+
+AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector,
+                         const std::string& results) {
+    AdvSession s = OpenAdvSession(ctx, source, selector);
     if (!results.empty()) {
         std::string reason;
         if (!advscan::LoadScanResults(results, *s.adv, reason)) throw CliError(kExitUsage, "--results " + results + ": " + reason);

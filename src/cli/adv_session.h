@@ -18,6 +18,10 @@ struct AdvSession {
     std::unique_ptr<advscan::AdvancedScan> adv;
 };
 
+// The object chosen (a volume, or the whole disk with --whole-disk) with its scan objects, not
+// scanned yet. Throws CliError(2) when there is no such volume or it has no sectors.
+AdvSession OpenAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector);
+
 // Throws CliError when the volume cannot be opened or the scan did not complete. With
 // `results` (a file 'adv-scan --results' wrote for this object) the scan is read from it instead.
 AdvSession RunAdvSession(Context& ctx, const std::string& source, const VolumeSelector& selector,

@@ -19,14 +19,13 @@
 #include "advscan/exfat_tree.h"
 #include "advscan/fat_entry_access.h"
 #include "advscan/fat_tree.h"
+#include "cli/adv_session.h"
 #include "cli/cli_ui.h"
 #include "cli/commands.h"
 #include "cli/context.h"
 #include "cli/table.h"
 #include "cli/volume_scan.h"
-#include "partitions/partition.h"
 #include "platform/terminal.h"
-#include "platform/paths.h"
 #include "raw/file_types.h"
 #include "raw/signature_scan.h"
 #include "scan/dos_time.h"
@@ -111,18 +110,13 @@ void checkLocation(Context& ctx, const scan::TUndelete& scan, const std::string&
 }
 
 int runAdvScan(Context& ctx, AdvScanArgs a) {
-    ScannedVolume v = OpenVolume(ctx, a.source, a.selector);
-    scan::TUndelete& scan = *v.scan;
-    storage::TDevice& device = scan.Device();
-    const std::uint32_t bps = device.BytesPerSector() ? device.BytesPerSector() : 512;
-    std::uint64_t start = static_cast<std::uint64_t>(partitions::PartitionStart(v.record));
-    std::uint64_t sectors = static_cast<std::uint64_t>(partitions::PartitionSize(v.record));
-    if (a.selector.wholeDisk) start = 0, sectors = device.Sectors();
-    if (sectors == 0) throw CliError(kExitUsage, a.source + ": the volume has no sectors");
-
-    raw::RawScan raw(ctx.config.Sizes, bps, raw::DeviceSectors(device));
-    advscan::AdvancedScan adv(scan, raw, start, sectors);
-    adv.DiagLogPath = platform::DataDirectory() + "/ntfs_adv_diag.log";
+    AdvSession session = OpenAdvSession(ctx, a.source, a.selector);
+    scan::TUndelete& scan = *session.volume.scan;
+    raw::RawScan& raw = *session.raw;
+    advscan::AdvancedScan& adv = *session.adv;
+    const std::uint32_t bps = scan.Device().BytesPerSector() ? scan.Device().BytesPerSector() : 512;
+    const std::uint64_t start = adv.ObjectStart();
+    const std::uint64_t sectors = adv.ObjectSectors();
     std::uint64_t rangeSectors = sectors;
     if (a.from || a.count) {
         const SectorSpan chosen = ChosenSectors(a.from, a.count, start, sectors);
