@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <numeric>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 
 #include "advscan/fat_entry_access.h"
 #include "advscan/fat_stages.h"
@@ -51,9 +54,9 @@ std::size_t FatRebuild::readWindowed(std::int64_t rel, std::uint32_t count, std:
         // As far as the harvested blocks ahead reach, not always the whole window: blocks far
         // apart would read most of it for nothing.
         const auto sectors = std::clamp<std::uint32_t>(std::max(count, windowAhead_), 1, kWindowSectors);
-        window_.resize(std::size_t{sectors} * sectorBytes_);
+        if (window_.size() < std::size_t{kWindowSectors} * sectorBytes_) window_.resize(std::size_t{kWindowSectors} * sectorBytes_);
         windowStart_ = rel;
-        windowSectors_ = read_(rel, sectors, window_) / sectorBytes_;
+        windowSectors_ = read_(rel, sectors, std::span(window_).first(std::size_t{sectors} * sectorBytes_)) / sectorBytes_;
     }
     // Short only where the object (or what could be read) ends.
     const std::size_t from = static_cast<std::size_t>(rel - windowStart_) * sectorBytes_;
@@ -83,20 +86,20 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
     const std::uint32_t limit = readLimit >= 1 && readLimit <= 499 ? readLimit : kDefaultReadLimit;
     std::uint32_t loaded = 0;  // sectors
     bool shortRead = false;
-    block_.clear();
+    // Sized once for the longest block (not cleared per block: nothing is read past `length`).
+    if (block_.size() < std::size_t{limit} * sectorBytes_) block_.resize(std::size_t{limit} * sectorBytes_);
+    std::size_t length = 0;
     // The directory is read as far as the walk goes, not the whole limit at once.
     auto have = [&](std::size_t slot) {
-        while ((slot + 1) * kSlot > block_.size() && loaded < limit && !shortRead) {
+        while ((slot + 1) * kSlot > length && loaded < limit && !shortRead) {
             const std::uint32_t n = std::min(kReadChunk, limit - loaded);
-            const std::size_t at = block_.size();
-            block_.resize(at + std::size_t{n} * sectorBytes_);
-            const std::size_t got = readWindowed(sector + loaded, n, std::span(block_).subspan(at));
+            const std::size_t got = readWindowed(sector + loaded, n, std::span(block_).subspan(length, std::size_t{n} * sectorBytes_));
             const std::size_t whole = got / sectorBytes_ * sectorBytes_;
-            block_.resize(at + std::min(whole, std::size_t{n} * sectorBytes_));
+            length += std::min(whole, std::size_t{n} * sectorBytes_);
             shortRead = whole < std::size_t{n} * sectorBytes_;
             loaded += n;
         }
-        return (slot + 1) * kSlot <= block_.size();
+        return (slot + 1) * kSlot <= length;
     };
     if (!have(1)) return r;
     auto slotAt = [&](std::size_t i) { return std::span<const std::byte>(block_).subspan(i * kSlot, kSlot); };
@@ -175,7 +178,7 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
         // Dates that no FAT writes end the directory; one stamped after 2050 does not (the
         // sector tests, which must tell directories from any data, stop at 2050).
         if (!RealFatDates(slot) || attr >= 0x38) break;
-        const std::optional<std::u16string> units = joiner.Feed(*decoded);
+        const std::optional<std::u16string_view> units = joiner.Feed(*decoded);
         Slot copy;
         std::copy(slot.begin(), slot.end(), copy.begin());
         if (attr & 0x08) {
@@ -192,12 +195,12 @@ FatRebuild::BlockResult FatRebuild::enumBlock(std::int64_t sector, std::uint32_t
 
         scan::TScanEntry* e = newEntry(sector + static_cast<std::int64_t>(i / perSector), static_cast<std::uint32_t>(i % perSector));
         keepSplits(i, &raw, e);
-        const std::optional<std::string> longName = units ? scan::ListedLongName(*units) : std::nullopt;
+        std::optional<std::string> longName = units ? scan::ListedLongName(*units) : std::nullopt;
         fatentry::visit(e, [&](auto& m) {
             auto& rec = fatentry::slotOf(m);
             std::memcpy(&rec, copy.data(), kSlot);
             if (longName) {
-                m.LongFileName = *longName;
+                m.LongFileName = std::move(*longName);
             } else {
                 // Lower case stored as upper, as byte 12 says (each part on its own).
                 scan::ApplyCaseBits(rec.filename, rec.fileext, std::to_integer<std::uint8_t>(copy[12]));
@@ -222,8 +225,19 @@ void FatRebuild::addSegment(std::int64_t start, std::int64_t end, std::int64_t o
 }
 
 void FatRebuild::sortByDirSect() {
-    std::stable_sort(FatFileList.begin(), FatFileList.end(),
-                     [](const scan::TScanEntry* a, const scan::TScanEntry* b) { return fatentry::dirSect(a) < fatentry::dirSect(b); });
+    // Each key read once: a sort comparing the entries themselves reaches into two of them for
+    // every comparison. The list is often in order already.
+    keyed_.clear();
+    keyed_.reserve(FatFileList.size());
+    bool sorted = true;
+    for (scan::TScanEntry* e : FatFileList) {
+        const std::int64_t key = fatentry::dirSect(e);
+        sorted = sorted && (keyed_.empty() || keyed_.back().first <= key);
+        keyed_.emplace_back(key, e);
+    }
+    if (sorted) return;
+    std::stable_sort(keyed_.begin(), keyed_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::transform(keyed_.begin(), keyed_.end(), FatFileList.begin(), [](const auto& k) { return k.second; });
 }
 
 void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::function<void(int)>& progress) {
@@ -247,6 +261,13 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
     FatMaxClus = 0;
     fatCache_.clear();
 
+    // A harvested directory sector holds a few entries: room for them up front, so the lists
+    // are not copied as they grow (more only when they outgrow it).
+    constexpr std::size_t kEntriesPerSector = 6;
+    FatFileList.reserve(fdts.size() * kEntriesPerSector);
+    readAt_.reserve(fdts.size() * kEntriesPerSector);
+    nameSlots_.reserve(fdts.size() * 2);
+    splits_.reserve(fdts.size());
     std::int64_t blockEnd = std::numeric_limits<std::int64_t>::min();
     std::int64_t lastRegEnd = -1;  // the end of the last registered directory's last block
     std::size_t ahead = 0;
@@ -330,8 +351,31 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
     if (FatOK && !follow.empty()) {
         // By the sector each block was read at: the FAT's chain says which directory a
         // cluster continues, better than the guess that a block continues the one before it.
-        std::unordered_map<std::int64_t, std::vector<scan::TScanEntry*>> bySector;
-        for (const ReadPlace& p : readAt_) bySector[p.sector].push_back(p.entry);
+        // The entries read so far, by sector: the blocks were read in ascending order, so they
+        // are in that order unless a block was read again. Indices, as readAt_ grows below.
+        const std::size_t harvested = readAt_.size();
+        std::vector<std::size_t> order;
+        auto sectorOf = [&](std::size_t k) { return readAt_[order.empty() ? k : order[k]].sector; };
+        if (!std::is_sorted(readAt_.begin(), readAt_.end(), [](const ReadPlace& a, const ReadPlace& b) { return a.sector < b.sector; })) {
+            order.resize(harvested);
+            std::iota(order.begin(), order.end(), std::size_t{0});
+            std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return readAt_[a].sector < readAt_[b].sector; });
+        }
+        auto firstAtOrAfter = [&](std::int64_t sector) {
+            std::size_t lo = 0, hi = harvested;
+            while (lo < hi) {
+                const std::size_t mid = lo + (hi - lo) / 2;
+                if (sectorOf(mid) < sector) {
+                    lo = mid + 1;
+                } else {
+                    hi = mid;
+                }
+            }
+            return lo;
+        };
+        std::unordered_set<std::int64_t> claimed;  // a cluster's entries go to the first chain through it
+        std::unordered_map<std::int64_t, std::size_t> segmentAt;
+        for (std::size_t k = 0; k < Segments.size(); ++k) segmentAt.emplace(Segments[k].Start, k);
         std::vector<std::uint32_t> chain;
         for (const auto& [d, c] : follow) {
             if (storage::DeviceAborted) break;
@@ -339,23 +383,25 @@ void FatRebuild::EnumFATFiles(std::vector<std::int64_t>& fdts, const std::functi
             for (std::size_t j = 1; j < chain.size(); ++j) {
                 const std::int64_t u = AdvClusSector(chain[j]);
                 if (u < 0 || static_cast<std::uint64_t>(u) + static_cast<std::uint64_t>(SectorsPerClus) > objectSectors_) continue;
-                const auto found = bySector.find(u);
                 const std::size_t firstRead = readAt_.size();
-                if (found != bySector.end() && !found->second.empty()) {
-                    for (scan::TScanEntry* e : found->second) {
+                std::size_t k = firstAtOrAfter(u);
+                if (k < harvested && sectorOf(k) == u && claimed.insert(u).second) {
+                    for (; k < harvested && sectorOf(k) == u; ++k) {
+                        scan::TScanEntry* e = readAt_[order.empty() ? k : order[k]].entry;
                         fatentry::setDirSect(e, d);
                         fatentry::setDirClus(e, c);
                     }
-                    found->second.clear();
                 } else {
+                    // Never read, or a cluster another chain has taken already (read again for
+                    // this directory too).
                     enumBlock(u, c, d, d, static_cast<std::uint32_t>(SectorsPerClus));
                 }
                 chained_.push_back({u, d, c, AdvClusSector(chain[j - 1]) + SectorsPerClus, firstRead, readAt_.size()});
-                const auto own = std::find_if(Segments.begin(), Segments.end(), [u](const FatDirSegment& g) { return g.Start == u; });
-                if (own != Segments.end()) {
-                    own->Owner = d;
-                    own->Clus = c;
+                if (const auto own = segmentAt.find(u); own != segmentAt.end()) {
+                    Segments[own->second].Owner = d;
+                    Segments[own->second].Clus = c;
                 } else {
+                    segmentAt.emplace(u, Segments.size());
                     Segments.push_back({u, u + SectorsPerClus - 1, d, c});
                 }
             }

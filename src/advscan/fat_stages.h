@@ -215,6 +215,7 @@ private:
     std::vector<NameSplit> splits_;
     std::vector<Slot> nameSlots_;
     std::unordered_map<std::int64_t, std::vector<std::byte>> fatCache_;  // table sectors read
+    std::vector<std::pair<std::int64_t, scan::TScanEntry*>> keyed_;       // sortByDirSect's keys
 };
 
 }  // namespace brenvale::advscan

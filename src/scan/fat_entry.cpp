@@ -1,5 +1,7 @@
 #include "scan/fat_entry.h"
 
+#include <algorithm>
+#include <array>
 #include <string_view>
 #include <utility>
 
@@ -29,17 +31,31 @@ void lowerAscii(std::array<char, N>& field) {
 
 }  // namespace
 
-std::u16string FatEntry::longNameUnits() const {
-    const auto bytes = storage::recordBytes(rec);
-    std::u16string out;
-    for (const auto& [off, n] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
-        for (int i = 0; i < n; ++i) {
-            const char16_t u = storage::le16(bytes, off + 2 * i);
+namespace {
+
+// A long-name part's units, each of its three pieces up to its first U+0000: how many.
+std::size_t partUnits(const storage::TFDT32Entry& rec, std::array<char16_t, 13>& out) {
+    const auto bytes = storage::recordBytes(rec);  // 32 bytes: every offset below lies inside
+    auto unit = [&](int off) {
+        return static_cast<char16_t>(std::to_integer<unsigned>(bytes[static_cast<std::size_t>(off)]) |
+                                     std::to_integer<unsigned>(bytes[static_cast<std::size_t>(off) + 1]) << 8);
+    };
+    std::size_t n = 0;
+    for (const auto& [off, count] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
+        for (int i = 0; i < count; ++i) {
+            const char16_t u = unit(off + 2 * i);
             if (u == 0) break;
-            out.push_back(u);
+            out[n++] = u;
         }
     }
-    return out;
+    return n;
+}
+
+}  // namespace
+
+std::u16string FatEntry::longNameUnits() const {
+    std::array<char16_t, 13> part{};
+    return std::u16string(part.data(), partUnits(rec, part));
 }
 
 std::string FatEntry::name() const { return TrimmedShortName(rec.filename); }
@@ -69,24 +85,29 @@ std::optional<FatEntry> DecodeFatEntry(std::span<const std::byte> data, std::siz
     return e;
 }
 
-std::optional<std::u16string> FatLongNameJoiner::Feed(const FatEntry& e) {
+std::optional<std::u16string_view> FatLongNameJoiner::Feed(const FatEntry& e) {
     if (e.kind == FatEntryKind::Dot) return std::nullopt;
     if (e.kind == FatEntryKind::LongNamePart) {
         const int checksum = e.longNameChecksum();
         if (checksum != checksum_) {
-            units_.clear();
+            begin_ = units_.size();
             parts_ = 0;
         }
         checksum_ = checksum;
         if (parts_ < kMaxParts) {
-            units_.insert(0, e.longNameUnits());
+            std::array<char16_t, 13> part{};
+            const std::size_t n = partUnits(e.rec, part);
+            begin_ -= n;
+            std::copy_n(part.begin(), n, units_.begin() + static_cast<std::ptrdiff_t>(begin_));
             ++parts_;
         }
         return std::nullopt;
     }
     checksum_ = -1;
     parts_ = 0;
-    return std::exchange(units_, {});
+    const std::u16string_view out(units_.data() + begin_, units_.size() - begin_);
+    begin_ = units_.size();
+    return out;
 }
 
 std::optional<std::string> ListedLongName(std::u16string_view units) {

@@ -3,6 +3,7 @@
 // slots before a short entry spell, and which entries the folder walk lists. Nothing here reads
 // a device, so the same decoding serves the folder walk and sectors found anywhere on a disk.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -63,11 +64,15 @@ public:
     static constexpr int kMaxParts = 20;
 
     // nullopt for a long-name part or a dot entry; for any other slot, the units gathered
-    // before it (empty for none), after which gathering starts over.
-    std::optional<std::u16string> Feed(const FatEntry& e);
+    // before it (empty for none), after which gathering starts over. The view lasts until the
+    // next call.
+    std::optional<std::u16string_view> Feed(const FatEntry& e);
 
 private:
-    std::u16string units_;
+    // Parts are gathered from the end of the buffer towards its start: the last part on disk is
+    // the first of the name. No allocation per slot.
+    std::array<char16_t, kMaxParts * 13> units_{};
+    std::size_t begin_ = kMaxParts * 13;
     int parts_ = 0;
     int checksum_ = -1;  // none yet: every checksum byte differs from it
 };

@@ -154,7 +154,7 @@ bool TUndelete::enumDir(E* Parent, bool Recurse, bool LabelOnly) {
                 pump();
                 if (FTerminated) return true;
                 const FatEntry slot = *DecodeFatEntry(data, off);
-                const std::optional<std::u16string> longName = longNames.Feed(slot);
+                const std::optional<std::u16string_view> longName = longNames.Feed(slot);
                 if (slot.kind == FatEntryKind::Dot || slot.kind == FatEntryKind::LongNamePart) continue;
                 if (slot.kind == FatEntryKind::EndOfFolder) return false;
 

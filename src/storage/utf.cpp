@@ -1,5 +1,7 @@
 #include "storage/utf.h"
 
+#include <algorithm>
+
 namespace brenvale::storage {
 
 namespace {
@@ -33,6 +35,17 @@ std::string Utf16ToUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
+        // Names are mostly ASCII: a run of it goes in at once.
+        std::size_t ascii = i;
+        while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+        if (ascii > i) {
+            const std::size_t at = out.size();
+            out.resize(at + (ascii - i));
+            std::transform(text.begin() + static_cast<std::ptrdiff_t>(i), text.begin() + static_cast<std::ptrdiff_t>(ascii),
+                           out.begin() + static_cast<std::ptrdiff_t>(at), [](char16_t u) { return static_cast<char>(u); });
+            i = ascii;
+            if (i == text.size()) break;
+        }
         const char16_t c = text[i];
         if (isHigh(c) && i + 1 < text.size() && isLow(text[i + 1])) {
             appendUtf8(out, 0x10000 + ((char32_t{c} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
