@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "advscan/advanced_scan.h"
@@ -29,8 +30,9 @@ inline partitions::TPartition ImageRecord(storage::TDevice& device, BootSector b
 }
 
 struct ImageScan {
-    ImageScan(const std::filesystem::path& image, BootSector boot)
-        : os((storage::DeviceAborted = false, platform::makeLinuxPlatform())),
+    // `platform`: another way to reach the image (a test's wrapper); the Linux one by default.
+    ImageScan(const std::filesystem::path& image, BootSector boot, std::unique_ptr<platform::Platform> platform = nullptr)
+        : os((storage::DeviceAborted = false, platform ? std::move(platform) : platform::makeLinuxPlatform())),
           device(*os, image.string()),
           record(ImageRecord(device, boot)),
           scan(device, record),

@@ -1,11 +1,15 @@
-// The scan checkpoint: a scan stopped anywhere (in the standard-scan stage, after a batch, at
-// its last batch, in the stages; once or twice), saved to a file and resumed in a new scan
+// The scan checkpoint: a scan stopped anywhere (in the standard-scan stage, after a batch, while
+// a batch is being read, at its last batch, in the stages; once or twice), saved to a file and resumed in a new scan
 // object ends with exactly what an uninterrupted scan ends with. The file's bytes are stable,
 // every cut-off copy is refused, and so is the checkpoint of another source.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
 #include <sstream>
 #include <filesystem>
 #include <fstream>
@@ -23,22 +27,64 @@
 namespace brenvale::advscan {
 namespace {
 
-enum class StopIn { Standard, Batch, Stage };
+enum class StopIn { Standard, Batch, Read, Stage };
 
 struct StopPoint {
     StopIn where;
-    int at;                   // the standard scan's nth folder or record batch, the nth batch, or the nth stage
+    int at;                   // the standard scan's nth folder or record batch, the nth batch (Read: the first
+                              // read at or past its nth MiB), or the nth stage
     bool lastBatch = false;   // `at` counted back from the last batch (1: the last)
+};
+
+// The image's reads, each passed to `onRead` first: a stop raised there comes while a batch is
+// being read (the pass reads the next batch while it works on the one before).
+class ReadHookPlatform : public platform::Platform {
+public:
+    explicit ReadHookPlatform(std::function<void(std::uint64_t offset)> onRead)
+        : inner_(platform::makeLinuxPlatform()), onRead_(std::move(onRead)) {}
+
+    std::vector<platform::BlockDeviceInfo> wholeDisks() override { return inner_->wholeDisks(); }
+    std::vector<platform::BlockDeviceInfo> partitions() override { return inner_->partitions(); }
+    std::vector<platform::DiskExtent> pathDiskExtents(const std::string& path) override { return inner_->pathDiskExtents(path); }
+    std::uint32_t tickCount() override { return inner_->tickCount(); }
+    platform::OpenResult openReadOnly(const std::string& path) override {
+        platform::OpenResult opened = inner_->openReadOnly(path);
+        if (opened.source) opened.source = std::make_unique<Source>(std::move(opened.source), onRead_);
+        return opened;
+    }
+
+private:
+    class Source : public platform::BlockSource {
+    public:
+        Source(std::unique_ptr<platform::BlockSource> inner, std::function<void(std::uint64_t)> onRead)
+            : inner_(std::move(inner)), onRead_(std::move(onRead)) {}
+        platform::ReadOutcome readTimed(std::span<std::byte> dst, std::uint64_t offset, platform::Millis timeout) override {
+            onRead_(offset);
+            return inner_->readTimed(dst, offset, timeout);
+        }
+        std::optional<std::uint64_t> sizeBytes() override { return inner_->sizeBytes(); }
+        std::optional<platform::DiskGeometry> geometry() override { return inner_->geometry(); }
+        std::optional<std::uint32_t> logicalSectorSize() override { return inner_->logicalSectorSize(); }
+        bool isBlockDevice() const override { return inner_->isBlockDevice(); }
+
+    private:
+        std::unique_ptr<platform::BlockSource> inner_;
+        std::function<void(std::uint64_t)> onRead_;
+    };
+
+    std::unique_ptr<platform::Platform> inner_;
+    std::function<void(std::uint64_t)> onRead_;
 };
 
 // One run of the advanced scan over an image that stops at `stop` (or runs to the end) and
 // saves its checkpoint; resumed from `checkpoint` when that is given.
 struct ScanRun {
-    explicit ScanRun(const std::filesystem::path& image) : scan(image, BootSector::FirstSector) {}
+    // A stop while a batch is read needs the reads: `readStop` (when given) is raised by them.
+    explicit ScanRun(const std::filesystem::path& image, const StopPoint* readStop = nullptr)
+        : scan(image, BootSector::FirstSector, readHook(readStop)) {}
 
     // The result of AdvScan; `batches` counts the batches the pass read.
     int Go(const StopPoint* stop, int totalBatches) {
-        std::atomic<bool> flag{false};
         bool inStages = false;
         int reports = 0, stages = 0;
         AdvCallbacks cb;
@@ -62,11 +108,23 @@ struct ScanRun {
         };
         // The standard scan announces each folder (FAT) or batch of records (NTFS) it reads.
         s.FOnEnumDir = [&](std::uint8_t, const std::string&, std::uint32_t) { report(); };
+        armed = stop && stop->where == StopIn::Read;
         const int result = scan.adv.AdvScan(flag, cb);
+        armed = false;
         s.FOnEnumDir = nullptr;
         return result;
     }
 
+    std::unique_ptr<platform::Platform> readHook(const StopPoint* readStop) {
+        if (!readStop || readStop->where != StopIn::Read) return nullptr;
+        const std::uint64_t from = std::uint64_t{static_cast<unsigned>(readStop->at)} << 20;
+        return std::make_unique<ReadHookPlatform>([this, from](std::uint64_t offset) {
+            if (armed && offset >= from) flag = true;
+        });
+    }
+
+    std::atomic<bool> flag{false};
+    std::atomic<bool> armed{false};  // only the scan's own reads stop it, not the set-up's
     ImageScan scan;
     int batches = 0;
 };
@@ -114,6 +172,7 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
         {"adv/deleted.img", 2048, {{StopIn::Standard, 1}}},
         {"adv/deleted.img", 2048, {{StopIn::Batch, 1}}},
         {"adv/deleted.img", 2048, {{StopIn::Batch, 3}, {StopIn::Batch, 7}}},
+        {"adv/deleted.img", 2048, {{StopIn::Read, 5}}},
         // Re-formatted NTFS: the old records are all harvested.
         {"adv/qformat.img", 0, {{StopIn::Batch, 12}}},
         {"adv/qformat.img", 0, {{StopIn::Batch, 1, true}}},
@@ -124,6 +183,8 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
         {"adv-fat/fat16-wiped.img", 0, {{StopIn::Batch, 5}, {StopIn::Stage, 5}}},
         // exFAT re-formatted: entry sets harvested, the geometry inferred.
         {"adv-fat/exfat-qformat.img", 0, {{StopIn::Batch, 9}}},
+        {"adv-fat/exfat-qformat.img", 0, {{StopIn::Read, 6}, {StopIn::Read, 13}}},
+        {"adv-fat/fat32-qformat.img", 0, {{StopIn::Read, 3}}},
         {"adv-fat/exfat-qformat.img", 0, {{StopIn::Stage, 6}}},  // the last stage
     };
     test::TempDir dir;
@@ -138,7 +199,7 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
         const std::string file = dir.file("scan.qvc");
         bool pending = false;  // a checkpoint waits to be resumed
         for (const StopPoint& stop : c.stops) {
-            ScanRun run(image);
+            ScanRun run(image, &stop);
             if (pending) {
                 TCheckpointData data;
                 std::string reason;
@@ -146,7 +207,9 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
                 ApplyCheckpoint(data, run.scan.adv);
             }
             ASSERT_EQ(run.Go(&stop, total), kAdvStopped);
-            EXPECT_EQ(run.scan.adv.Phase, stop.where == StopIn::Standard ? 0 : 1);
+            if (stop.where != StopIn::Read) {
+                EXPECT_EQ(run.scan.adv.Phase, stop.where == StopIn::Standard ? 0 : 1);
+            }
             ASSERT_TRUE(SaveAdvancedScanCheckpoint(file, run.scan.adv));
             pending = true;
         }
