@@ -186,6 +186,20 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
         {"adv-fat/exfat-qformat.img", 0, {{StopIn::Read, 6}, {StopIn::Read, 13}}},
         {"adv-fat/fat32-qformat.img", 0, {{StopIn::Read, 3}}},
         {"adv-fat/exfat-qformat.img", 0, {{StopIn::Stage, 6}}},  // the last stage
+        // Every other fixture of the advanced scan, stopped once or twice.
+        {"adv/lost63.img", 0, {{StopIn::Read, 7}}},
+        {"adv/qformat-1k.img", 0, {{StopIn::Read, 10}, {StopIn::Stage, 3}}},
+        {"adv/repart.img", 0, {{StopIn::Batch, 2}, {StopIn::Read, 20}}},
+        {"adv/wiped.img", 0, {{StopIn::Read, 12}}},
+        {"adv-fat/exfat-qformat-c32768.img", 0, {{StopIn::Read, 11}}},
+        {"adv-fat/exfat-wiped.img", 0, {{StopIn::Stage, 4}}},
+        {"adv-fat/fat12-qformat.img", 0, {{StopIn::Stage, 4}}},  // a floppy: two batches
+        {"adv-fat/fat12-qformat-c2048.img", 0, {{StopIn::Stage, 6}}},
+        {"adv-fat/fat16-qformat.img", 0, {{StopIn::Read, 4}}},
+        {"adv-fat/fat16-qformat-c512.img", 0, {{StopIn::Read, 15}}},
+        {"adv-fat/fat32-qformat-c2048.img", 0, {{StopIn::Read, 30}, {StopIn::Stage, 5}}},
+        {"adv-fat/fat32-wiped.img", 0, {{StopIn::Read, 2}}},
+        {"adv-fat/sdcard.img", 0, {{StopIn::Read, 40}}},
     };
     test::TempDir dir;
     for (const Case& c : cases) {
@@ -195,7 +209,7 @@ TEST(ScanCheckpoint, ResumedScansEndAsOneScanEnds) {
                      std::to_string(static_cast<int>(c.stops[0].where)) + "/" + std::to_string(c.stops[0].at));
         int total = 0;
         const std::string whole = uninterrupted(image, total);
-        ASSERT_GT(total, 3);
+        ASSERT_GE(total, 1);
         const std::string file = dir.file("scan.qvc");
         bool pending = false;  // a checkpoint waits to be resumed
         for (const StopPoint& stop : c.stops) {
