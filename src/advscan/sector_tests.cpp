@@ -1,5 +1,6 @@
 #include "advscan/sector_tests.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string_view>
@@ -53,10 +54,19 @@ FatShortName ShortNameOf(Bytes slot) {
 
 namespace {
 
+// Bytes no 8.3 name holds, as a table: the test runs on every slot of every sector.
+constexpr std::array<bool, 256> kBadShortNameByte = [] {
+    std::array<bool, 256> bad{};
+    for (const char c : std::string_view("\"'+/;<=>[\\]|")) bad[static_cast<unsigned char>(c)] = true;
+    return bad;
+}();
+
 bool usableShortName(const FatShortName& n) {
     if (n.name.empty() && n.ext.empty()) return false;
-    constexpr std::string_view kBad = "\"'+/;<=>[\\]|";
-    return n.name.find_first_of(kBad) == std::string_view::npos && n.ext.find_first_of(kBad) == std::string_view::npos;
+    auto clean = [](std::string_view s) {
+        return std::none_of(s.begin(), s.end(), [](char c) { return kBadShortNameByte[static_cast<unsigned char>(c)]; });
+    };
+    return clean(n.name) && clean(n.ext);
 }
 
 bool controlInName(Bytes slot) {
