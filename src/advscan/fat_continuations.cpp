@@ -179,14 +179,21 @@ void FatRebuild::settleContinuations() {
         return {};
     };
 
-    // Long-name parts cut off at a cluster's end, by checksum; and the cut names at each
-    // boundary.
-    std::unordered_map<std::uint8_t, std::vector<std::size_t>> endingBySum;
+    // Long-name parts cut off at a cluster's end, by what a name going on after them must
+    // match: the checksum, whether they are deleted (a name's parts all are, or none) and, for
+    // live parts, the number of the last (the next part has the number below it). And the cut
+    // names at each boundary.
+    auto endingKey = [](std::uint8_t sum, bool deleted, std::uint8_t lastNumber) {
+        return static_cast<std::uint32_t>(sum) | (deleted ? 0x100u : 0u) | (deleted ? 0u : std::uint32_t{lastNumber} << 9);
+    };
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> endingBySum;
     std::unordered_map<std::int64_t, std::size_t> endingAt, leadAt;
     for (std::size_t k = 0; k < splits_.size(); ++k) {
         const NameSplit& s = splits_[k];
-        if (s.before > 0 && aligned(s.boundary) && endingAt.emplace(s.boundary, k).second) {
-            endingBySum[at(nameSlots_[s.at], 13)].push_back(k);
+        if (s.before > 0 && s.before <= kMaxNameParts && aligned(s.boundary) && endingAt.emplace(s.boundary, k).second) {
+            const Slot& first = nameSlots_[s.at];
+            const Slot& last = nameSlots_[s.at + s.before - 1];
+            endingBySum[endingKey(at(first, 13), at(first, 0) == kDeletedMark, at(last, 0) & 0x1F)].push_back(k);
         }
         if (s.entry) leadAt.emplace(s.boundary, k);
     }
@@ -231,21 +238,27 @@ void FatRebuild::settleContinuations() {
                                                   joinedName(partsOf(static_cast<std::int64_t>(it->second), lead.split), lead.shortSlot)) {
             return here;
         }
+        // Otherwise exactly one ending anywhere: a second makes it a guess, so the search
+        // ends there (names are many where clusters are, and each lead would try them all).
         std::int64_t found = -1;
         int count = 0;
-        auto tryEnding = [&](std::size_t k) {
-            if (joinedName(partsOf(static_cast<std::int64_t>(k), lead.split), lead.shortSlot) && ++count == 1) found = splits_[k].boundary;
+        const bool deleted = at(lead.shortSlot, 0) == kDeletedMark;
+        const std::uint32_t partsHere = lead.split ? lead.split->after : 0;
+        if (partsHere >= kMaxNameParts) return -1;
+        auto tryBucket = [&](std::uint8_t sum) {
+            const auto it = endingBySum.find(endingKey(sum, deleted, static_cast<std::uint8_t>(partsHere + 1)));
+            if (it == endingBySum.end()) return;
+            for (const std::size_t k : it->second) {
+                if (count >= 2) return;
+                if (joinedName(partsOf(static_cast<std::int64_t>(k), lead.split), lead.shortSlot) && ++count == 1) {
+                    found = splits_[k].boundary;
+                }
+            }
         };
         if (lead.split && lead.split->after > 0) {
-            if (const auto it = endingBySum.find(at(nameSlots_[lead.split->at + lead.split->before], 13)); it != endingBySum.end()) {
-                for (const std::size_t k : it->second) tryEnding(k);
-            }
+            tryBucket(at(nameSlots_[lead.split->at + lead.split->before], 13));
         } else {
-            forEachShortChecksum(lead.shortSlot, [&](std::uint8_t sum) {
-                if (const auto it = endingBySum.find(sum); it != endingBySum.end()) {
-                    for (const std::size_t k : it->second) tryEnding(k);
-                }
-            });
+            forEachShortChecksum(lead.shortSlot, [&](std::uint8_t sum) { tryBucket(sum); });
         }
         return count == 1 ? found : -1;
     };

@@ -395,15 +395,23 @@ TEST(AdvFatStages, FurtherClustersWithoutAChainFindTheirFolder) {
     }
     // The root's first cluster is full; its last slot begins a long name that ends in the
     // first slots of cluster 40.
-    auto longNameAcross = [](std::uint8_t checksumInCluster40) {
+    // With `twice`, cluster 30 ends in the same first part too.
+    auto longNameAcross = [](std::uint8_t checksumInCluster40, bool twice = false) {
         SplitRoot t;
         for (std::size_t slot = 3; slot < 8 * 16 - 1; ++slot) t.d.entry(SplitRoot::kRoot + static_cast<std::int64_t>(slot / 16), slot % 16, "FILL    BIN", 0x20, 55, 1);
         const std::uint8_t sum = SplitRoot::checksum("LONGNA~1TXT");
         t.part(SplitRoot::kRoot + 7, 15, 0x42, sum, "ort.txt");
+        std::vector<std::int64_t> fdts{SplitRoot::kRoot, sectorOf(10), sectorOf(20), sectorOf(40)};
+        if (twice) {
+            for (std::size_t slot = 0; slot < 8 * 16 - 1; ++slot) t.d.entry(sectorOf(30) + static_cast<std::int64_t>(slot / 16), slot % 16, "MORE    BIN", 0x20, 59, 1);
+            t.part(sectorOf(30) + 7, 15, 0x42, sum, "ort.txt");
+            fdts.push_back(sectorOf(30));
+            std::sort(fdts.begin(), fdts.end());
+        }
         t.part(sectorOf(40), 0, 0x01, checksumInCluster40 ? checksumInCluster40 : sum, "Quarterly Rep");
         t.d.entry(sectorOf(40), 1, "LONGNA~1TXT", 0x20, 56, 1);
         t.d.entry(sectorOf(40), 2, "AFTER   TXT", 0x20, 57, 1);
-        return t.paths({SplitRoot::kRoot, sectorOf(10), sectorOf(20), sectorOf(40)});
+        return t.paths(fdts);
     };
     {
         SCOPED_TRACE("a long name cut at the cluster's end");
@@ -416,6 +424,12 @@ TEST(AdvFatStages, FurtherClustersWithoutAChainFindTheirFolder) {
         const auto paths = longNameAcross(0x11);
         EXPECT_TRUE(paths.contains("FAT Root/Folder00000194/LONGNA~1.TXT")) << ::testing::PrintToString(paths);
         EXPECT_TRUE(paths.contains("FAT Root/Folder00000194/AFTER.TXT")) << ::testing::PrintToString(paths);
+    }
+    {
+        SCOPED_TRACE("two clusters end in the name's first part: which one it continues is a guess");
+        const auto paths = longNameAcross(0, true);
+        EXPECT_TRUE(paths.contains("FAT Root/Folder00000194/LONGNA~1.TXT")) << ::testing::PrintToString(paths);
+        EXPECT_FALSE(paths.contains("FAT Root/Quarterly Report.txt")) << ::testing::PrintToString(paths);
     }
 }
 
