@@ -349,7 +349,7 @@ void SectorHarvester::harvestExFat(std::span<const std::byte> data, std::size_t 
         e.FDTEntry.updatedate = static_cast<std::uint16_t>(set.lastModifiedTimestamp >> 16);
         e.FDTEntry.accessdate = static_cast<std::uint16_t>(storage::le32(data, off + 16) >> 16);
         e.LongFileName = set.nameUtf8();
-        e.Status = scan::kStatusLive;
+        e.Status = set.inUse ? scan::kStatusLive : scan::kStatusDeleted;  // a deleted set keeps its in-use bit clear
         e.NoFatChain = set.noFatChain();
         e.DirClusNum = set.firstCluster;
         e.DirSectNum = rel;

@@ -290,6 +290,7 @@ int runAdvScan(Context& ctx, AdvScanArgs a) {
         Row row;
         row.name = e.LongFileName;
         row.folder = (e.FDTEntry.attribute & 0x10) != 0;
+        row.status = e.Status == scan::kStatusDamaged ? "damaged" : e.Status == scan::kStatusDeleted ? "deleted" : "live";
         row.size = scan::EntrySize(e);
         row.modified = dosTime(e.FDTEntry.updatedate, e.FDTEntry.updatetime);
         row.created = dosTime(e.FDTEntry.createdate, e.FDTEntry.createtime);

@@ -15,6 +15,7 @@
 
 #include "advscan/advanced_scan.h"
 #include "advscan/exfat_tree.h"
+#include "advscan/fat_entry_access.h"
 #include "advscan/fat_tree.h"
 #include "advscan/image_scan.h"
 #include "platform/linux/linux_platform.h"
@@ -42,11 +43,18 @@ TEST_P(AdvFatFixtures, DamagedVolumeGivesBackItsTree) {
         const bool exfat = img["fs"] == "exFAT";
         const std::int64_t volumeStart = img["volume_start"].get<std::int64_t>();
         std::set<std::string> paths;
+        std::map<std::string, bool> deletedAt;  // each listed entry: shown as deleted
         if (exfat) {
             WalkExFatTree(adv.Lists.FatFileList, adv.ExFatTree, adv.ExFatSPC(), adv.ExFatHeap(),
-                          [&](const scan::TMidEntry*, std::int32_t, const std::string& path, int) { paths.insert(path); });
+                          [&](const scan::TMidEntry* e, std::int32_t, const std::string& path, int) {
+                              paths.insert(path);
+                              if (e) deletedAt[path] = e->Status == scan::kStatusDeleted;
+                          });
         } else {
-            WalkFatTree(adv.Fat, [&](const scan::TScanEntry*, const std::string& path, int) { paths.insert(path); });
+            WalkFatTree(adv.Fat, [&](const scan::TScanEntry* e, const std::string& path, int) {
+                paths.insert(path);
+                if (e) deletedAt[path] = fatentry::isDeleted(e);
+            });
         }
         const std::string root = exfat ? kExFatRoot : kFatRoot;
         const auto& entries = img["entries"];
@@ -66,10 +74,19 @@ TEST_P(AdvFatFixtures, DamagedVolumeGivesBackItsTree) {
         // An empty exFAT file has no cluster to find it by.
         auto clusterless = [&](const nlohmann::json& e) { return exfat && e["type"] == "file" && e["size"] == 0; };
         std::size_t missing = 0;
+        std::map<std::string, std::string> statusOf;
+        for (const auto& e : entries) statusOf[e["path"].get<std::string>()] = e["status"].get<std::string>();
         for (const auto& e : entries) {
             if (clusterless(e)) continue;
-            const std::string path = root + e["path"].get<std::string>();
+            const std::string original = e["path"].get<std::string>(), path = root + original;
             if (!paths.contains(path) && ++missing <= 5) ADD_FAILURE() << path << " is not listed";
+            // Deleted as the original said: an entry deleted in a folder that was not (inside a
+            // deleted folder the entries themselves keep their mark of being in use).
+            const auto parent = statusOf.find(original.substr(0, original.rfind('/')));
+            const bool ownMark = e["status"] == "live" || parent == statusOf.end() || parent->second == "live";
+            if (const auto shown = deletedAt.find(path); shown != deletedAt.end() && ownMark) {
+                EXPECT_EQ(shown->second, e["status"] == "deleted") << path;
+            }
         }
         // Below a folder that lost its own entry: "Folder" and eight hexadecimal digits, then the
         // path under the lost folder.
