@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -35,18 +36,19 @@ namespace {
 
 // A long-name part's units, each of its three pieces up to its first U+0000: how many.
 std::size_t partUnits(const storage::TFDT32Entry& rec, std::array<char16_t, 13>& out) {
-    const auto bytes = storage::recordBytes(rec);  // 32 bytes: every offset below lies inside
-    auto unit = [&](int off) {
-        return static_cast<char16_t>(std::to_integer<unsigned>(bytes[static_cast<std::size_t>(off)]) |
-                                     std::to_integer<unsigned>(bytes[static_cast<std::size_t>(off) + 1]) << 8);
-    };
-    std::size_t n = 0;
-    for (const auto& [off, count] : {std::pair{1, 5}, std::pair{14, 6}, std::pair{28, 2}}) {
-        for (int i = 0; i < count; ++i) {
-            const char16_t u = unit(off + 2 * i);
+    // The units' byte offsets, and where each of the three pieces (5, 6 and 2 units) ends.
+    static constexpr std::array<std::uint8_t, 13> kOffset{1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+    static constexpr std::array<std::size_t, 3> kPieceEnd{5, 11, 13};
+    std::array<std::uint8_t, sizeof(rec)> b{};
+    std::memcpy(b.data(), &rec, sizeof(rec));
+    std::size_t n = 0, k = 0;
+    for (const std::size_t end : kPieceEnd) {
+        for (; k < end; ++k) {
+            const auto u = static_cast<char16_t>(b[kOffset[k]] | b[kOffset[k] + 1u] << 8);
             if (u == 0) break;
             out[n++] = u;
         }
+        k = end;
     }
     return n;
 }
