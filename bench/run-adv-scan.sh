@@ -13,7 +13,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${1:-$ROOT/build}
 # shellcheck source-path=SCRIPTDIR source=lib.sh
 source "$ROOT/bench/lib.sh"
-require_tools "apt-get install hyperfine testdisk time ntfs-3g" hyperfine photorec /usr/bin/time mkntfs python3
+require_tools "apt-get install hyperfine testdisk time ntfs-3g imagemagick exfat-fuse" hyperfine photorec /usr/bin/time mkntfs python3 convert mount.exfat-fuse
 build_cli "$BUILD"
 IMAGES="$BUILD/ntfs-scan-images"
 "$ROOT/bench/make-ntfs-scan-image.sh" "$IMAGES"
@@ -51,13 +51,34 @@ EOF
 
 FAT_IMAGES="$BUILD/fat-scan-images"
 "$ROOT/bench/make-fat-scan-images.sh" "$FAT_IMAGES"
+
+# Sixteen photographs among the exFAT volume's text files, four in each of four folders: the
+# geometry the folders vote for is taken only when files' first bytes confirm it, and a tree is
+# built only then. Through a loop device and a FUSE mount, in a subshell that cleans up after
+# itself.
+add_pictures() (
+    local img=$1 mnt loop dir i
+    mnt=$(mktemp -d --tmpdir brenvale-adv-pictures-XXXXXX)
+    loop=$(losetup -f --show "$img")
+    trap 'mountpoint -q "$mnt" && umount "$mnt"; losetup -d "$loop"; rmdir "$mnt"' EXIT
+    mount.exfat-fuse "$loop" "$mnt"
+    find "$mnt" -mindepth 1 -maxdepth 1 -type d | sort | head -n 4 | while IFS= read -r dir; do
+        for i in 1 2 3 4; do
+            convert -size 320x240 -seed "$i" plasma:fractal -quality 90 "$dir/photo$i.jpg"
+        done
+    done
+    umount "$mnt"
+)
 for fs in fat32 exfat; do
     img="$FAT_IMAGES/$fs-reformat.img"
     if [[ ! -f $img ]]; then
         cp --sparse=always "$FAT_IMAGES/$fs.img" "$img.part"
         case $fs in
             fat32) mkfs.vfat -F 32 -S 512 -s 8 -n REFORMAT "$img.part" >/dev/null ;;
-            exfat) mkfs.exfat -c 4K -L REFORMAT "$img.part" >/dev/null ;;
+            exfat)
+                add_pictures "$img.part"
+                mkfs.exfat -c 4K -L REFORMAT "$img.part" >/dev/null
+                ;;
         esac
         mv "$img.part" "$img"
     fi
