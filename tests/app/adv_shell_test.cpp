@@ -16,6 +16,7 @@
 
 #include "advscan/checkpoint_resume.h"
 #include "advscan/fat_stages.h"
+#include "app/adjust_files.h"
 #include "app/adv_extra.h"
 #include "app/advanced_scan_command.h"
 #include "app/kind_icons.h"
@@ -94,10 +95,11 @@ protected:
         const auto path = fixture(name);
         if (!path) return nullptr;
         EXPECT_TRUE(shell.LoadImageFile(path->string()));
+        // The image's volume (a bare volume image also shows its whole extent as "Total Disk Space").
         TreeNode* image = shell.Tree().Root()->Children.empty() ? nullptr : shell.Tree().Root()->Children.front().get();
-        for (TreeNode* n = image; n;) {
-            if (app::IsVolumeKind(n->Kind) && n->Scan) return n;
-            n = n->Children.empty() ? nullptr : n->Children.front().get();
+        if (!image) return nullptr;
+        for (const auto& c : image->Children) {
+            if (c->Kind == app::NodeKind::Volume && c->Scan) return c.get();
         }
         ADD_FAILURE() << "no volume in " << name;
         return nullptr;
@@ -427,11 +429,17 @@ TEST_F(AdvShellTest, AdjustmentChecksTheFilesAndTogglesTheWidth) {
     b.DirSectNum = 2000, b.DirClusNum = 5;
     EXPECT_FALSE(shell.DoAdjust(volume, &a, &b));
     EXPECT_EQ(LastMessage(), advscan::kAdjustNotSameFileSystem);
-    b.DirClusNum = 10;
-    b.DirSectNum = 900;
-    EXPECT_FALSE(shell.DoAdjust(volume, &a, &b));
-    EXPECT_EQ(LastMessage(), advscan::kAdjustSameDirectory);
     EXPECT_EQ(fat.SectorsPerClus, spc);
+    // The boxes refuse a file of the other's folder and one whose folder's cluster is unknown.
+    b.DirClusNum = 10;
+    EXPECT_STREQ(app::AdjustDropRefusal(&b, &a), advscan::kAdjustSameDirectory);
+    EXPECT_STREQ(app::AdjustDropRefusal(&b, nullptr), nullptr);
+    b.DirClusNum = 0;
+    EXPECT_STREQ(app::AdjustDropRefusal(&b, nullptr), advscan::kAdjustNoCluster);
+    EXPECT_EQ(app::ChangeFsTypeText(advscan::kFat32),
+              "By analyzing the data in \"FAT Extra\" folder, Brenvale guess the original file system type of current "
+              "drive is FAT32. Please press the button below if the detected file system type is wrong.");
+    EXPECT_THAT(app::ChangeFsTypeText(advscan::kFat16), HasSubstr(" is FAT12/16. "));
     EXPECT_EQ(fat.RootSectNum, data);
 
     // The other width and back again: two re-enumerations, "FAT Root" shown each time.

@@ -155,9 +155,10 @@ private slots:
         w().start({}, {});
         QVERIFY(w().openImage(QString::fromStdString(image->string())));
         volume_ = nullptr;
-        for (app::TreeNode* n = w().shell().Tree().Root(); n && !volume_;) {
-            if (app::IsVolumeKind(n->Kind) && n->Scan) volume_ = n;
-            n = n->Children.empty() ? nullptr : n->Children.front().get();
+        // The image's volume (a bare volume image also shows its whole extent as "Total Disk Space").
+        app::TreeNode* image = w().shell().Tree().Root()->Children.front().get();
+        for (const auto& c : image->Children) {
+            if (!volume_ && c->Kind == app::NodeKind::Volume && c->Scan) volume_ = c.get();
         }
         QVERIFY(volume_);
         w().resize(1200, 800);
