@@ -52,6 +52,8 @@ void AdvancedCommands::update(bool running, bool waiting) {
 
 void AdvancedCommands::finished() { scanRunning_ = false; }
 
+AdjustDialog* AdvancedCommands::adjustDialog() const { return dialog_; }
+
 void AdvancedCommands::openAdjust() {
     if (shell_.ActionInProgress() || dialog_) return;
     app::TreeNode* volume = shell_.AdjustVolume();

@@ -41,7 +41,7 @@ public:
     void scanStarting() { scanRunning_ = true; }
     // A command ended.
     void finished();
-    AdjustDialog* adjustDialog() const { return dialog_; }
+    AdjustDialog* adjustDialog() const;
 
 private:
     void openAdjust();

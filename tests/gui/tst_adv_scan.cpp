@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeView>
@@ -156,8 +157,8 @@ private slots:
         QVERIFY(w().openImage(QString::fromStdString(image->string())));
         volume_ = nullptr;
         // The image's volume (a bare volume image also shows its whole extent as "Total Disk Space").
-        app::TreeNode* image = w().shell().Tree().Root()->Children.front().get();
-        for (const auto& c : image->Children) {
+        app::TreeNode* disk = w().shell().Tree().Root()->Children.front().get();
+        for (const auto& c : disk->Children) {
             if (!volume_ && c->Kind == app::NodeKind::Volume && c->Scan) volume_ = c.get();
         }
         QVERIFY(volume_);
@@ -182,13 +183,16 @@ private slots:
             }
         }
         QSignalSpy finished(window_.get(), &gui::MainWindow::commandFinished);
-        // The event loop is watched while the scan runs.
+        // Each step of the pass takes a little while, as on a slower disk; the event loop is
+        // watched while it runs.
+        ui_->slowPumpMs = 10;
         QElapsedTimer clock;
         qint64 last = 0, longestGap = 0;
         QTimer tick;
         tick.setInterval(10);
+        // Only while the worker runs: the window then builds the tree it found, which is not the pass.
         connect(&tick, &QTimer::timeout, [&] {
-            longestGap = std::max(longestGap, clock.elapsed() - last);
+            if (w().busy()) longestGap = std::max(longestGap, clock.elapsed() - last);
             last = clock.elapsed();
         });
         startAdvancedScan();
@@ -198,6 +202,7 @@ private slots:
         QVERIFY(w().advanced()->stopSave->isEnabled());
         QVERIFY(finished.wait(120000));
         tick.stop();
+        ui_->slowPumpMs = 0;
         QVERIFY2(longestGap < 100, qPrintable(QString("the event loop stalled for %1 ms").arg(longestGap)));
         QVERIFY(!w().advanced()->stopSave->isEnabled());
         QCOMPARE(advLines().back(), std::string("Scan progress completed"));
@@ -228,9 +233,9 @@ private slots:
         QCOMPARE(ui_->summaries[0].numRecovered, 1);
         QCOMPARE(FileSha(std::filesystem::path(dest) / "Sunset.png"), manifest.at("NTFS Root/Photos/Sunset.png").second);
 
-        // Statistics of the folder, from the tree.
+        // Statistics of the folder, from the tree (clicked again after the list had the say).
+        clickNode(child(extra, "NTFS Root"));
         clickNode(child(child(extra, "NTFS Root"), "Photos"));
-        w().tree()->setFocus();
         QVERIFY(w().advanced()->statistics->isEnabled());
         w().advanced()->statistics->trigger();
         QVERIFY(!ui_->messages.empty());
@@ -240,7 +245,7 @@ private slots:
         for (const auto& [p, e] : manifest) {
             if (p.rfind("NTFS Root/Photos/", 0) == 0) bytes += e.first, ++files;
         }
-        QVERIFY(ui_->messages.back().second.contains(QString("Files: %1").arg(files)));
+        QVERIFY2(ui_->messages.back().second.contains(QString("Files: %1").arg(files)), qPrintable(ui_->messages.back().second));
         QVERIFY(ui_->messages.back().second.contains("Directories: 1"));
         QVERIFY(bytes > 0);
     }
