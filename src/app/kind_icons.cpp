@@ -32,6 +32,7 @@ Icon RowIcon(const ListRow& row) {
         case RowKind::DamagedFolder: return Icon::DamagedFolder;
         case RowKind::File: return Icon::File;
         case RowKind::DeletedFile: return Icon::DeletedFile;
+        case RowKind::AdvancedFolder: return Icon::Advanced;
     }
     return Icon::Computer;
 }

@@ -27,10 +27,12 @@ enum class RowKind : std::uint8_t {
     DamagedFolder,
     File,
     DeletedFile,
+    AdvancedFolder,  // a folder of the "!!! Advanced Extra !!!" tree
 };
 
 constexpr bool IsFolderRow(RowKind k) {
-    return k == RowKind::Folder || k == RowKind::DeletedFolder || k == RowKind::DamagedFolder;
+    return k == RowKind::Folder || k == RowKind::DeletedFolder || k == RowKind::DamagedFolder ||
+           k == RowKind::AdvancedFolder;
 }
 constexpr bool IsFileRow(RowKind k) { return k == RowKind::File || k == RowKind::DeletedFile; }
 
@@ -100,6 +102,8 @@ struct ListRow {
 
     // The scan that found the entry (its volume): what reads, describes and recovers it.
     scan::TUndelete* Scan = nullptr;
+    // Rows of the "!!! Advanced Extra !!!" tree: the node of the volume's rebuilt tree.
+    std::int64_t AdvNode = -1;
 };
 
 }  // namespace brenvale::app

@@ -3,12 +3,15 @@
 #include <fmt/format.h>
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <limits>
 
 #include "app/date_texts.h"
 #include "app/health_texts.h"
 #include "app/volume_texts.h"
 #include "storage/format_size.h"
+#include "storage/fs_types.h"
 
 namespace brenvale::app {
 
@@ -132,7 +135,9 @@ void dosEntryRows(const Record& d, Rows& rows) {
 }
 
 // Times, attributes and, for a file, the size of one entry of the scan.
-void entryRows(const scan::TUndelete& s, const scan::TScanEntry* e, bool file, Rows& rows) {
+// `size`: the file's bytes when the scan object's own records do not give them.
+void entryRows(const scan::TUndelete& s, const scan::TScanEntry* e, bool file, Rows& rows,
+               std::optional<std::uint64_t> size = std::nullopt) {
     switch (e->Kind()) {
         case scan::EntryKind::Ntfs: {
             const storage::TFileNameAttrHead h = scan::AsNtfs(e)->head;
@@ -155,8 +160,27 @@ void entryRows(const scan::TUndelete& s, const scan::TScanEntry* e, bool file, R
     }
     if (file) {
         blank(rows);
-        rows.push_back({kFieldSize, std::to_string(s.EntryDataSize(e))});
+        rows.push_back({kFieldSize, std::to_string(size ? *size : s.EntryDataSize(e))});
     }
+}
+
+Rows folderNodeRows(const TreeNode& node, TypeNames& types);
+
+// The folders the advanced tree makes up (its roots, folders no entry names) have no times of
+// their own: they show the moment they are looked at.
+Rows advancedNodeRows(const TreeNode& node, TypeNames& types) {
+    if (node.Entry) return folderNodeRows(node, types);
+    Rows rows{{kFieldName, node.Text}, {kFieldType, types.TypeNameOf(node.Text, true)}};
+    blank(rows);
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    const std::string now = ShortDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec});
+    rows.push_back({kFieldCreated, now});
+    rows.push_back({kFieldModified, now});
+    rows.push_back({kFieldAccessed, now});
+    rows.push_back({kFieldAttributes, attributeText(storage::kFatAttrDirectory, false)});
+    return rows;
 }
 
 Rows folderNodeRows(const TreeNode& node, TypeNames& types) {
@@ -179,6 +203,7 @@ std::vector<PropertyRow> NodeProperties(const TreeNode& node, TypeNames& types, 
         case NodeKind::Folder:
         case NodeKind::DeletedFolder:
         case NodeKind::DamagedFolder: return folderNodeRows(node, types);
+        case NodeKind::AdvancedExtra: return advancedNodeRows(node, types);
         default: return {};  // "Lost Partitions" and the result nodes describe nothing
     }
 }
@@ -201,13 +226,14 @@ std::vector<PropertyRow> EntryProperties(const scan::TUndelete& scan, const List
     const bool ntfs = scan.FileSystem() == storage::kFsNtfs;
     const bool standard =
         (row.Origin == RowOrigin::StandardNtfs && ntfs) || (row.Origin == RowOrigin::StandardFat && !ntfs);
+    const bool advanced = row.Origin == RowOrigin::AdvancedNtfs || row.Origin == RowOrigin::AdvancedFat;
     const scan::TScanEntry* entry = row.Data.Entry();
-    if (!entry || !standard) return {};
+    if (!entry || !(standard || advanced)) return {};
     constexpr std::size_t kTypeItem = kColType - 1;
     Rows rows{{kFieldName, row.Caption},
               {kFieldType, row.SubItems.size() > kTypeItem ? row.SubItems[kTypeItem] : std::string{}}};
     blank(rows);
-    entryRows(scan, entry, IsFileRow(row.Kind), rows);
+    entryRows(scan, entry, IsFileRow(row.Kind), rows, advanced ? std::optional(row.Size) : std::nullopt);
     return rows;
 }
 

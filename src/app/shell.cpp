@@ -58,7 +58,13 @@ void Shell::listNode(TreeNode* node) {
     if (ListsDevices(kind)) {
         showRows(DeviceList(*node), false);
     } else if (ListsFolderEntries(kind)) {
-        showRows(ListFolderEntries(*node, FTypes, DelFilterApplies(node), listProgress()), false);
+        auto rows = ListFolderEntries(*node, FTypes, DelFilterApplies(node), listProgress());
+        if (const TreeNode* extra = IsVolumeKind(kind) ? AdvFindExtraNode(*node) : nullptr) {
+            rows.insert(rows.begin(), AdvExtraRow(*extra, FTypes));
+        }
+        showRows(std::move(rows), false);
+    } else if (kind == NodeKind::AdvancedExtra) {
+        showRows(ListAdvancedRows(*node, FTypes, listProgress()), false);
     } else if (kind == NodeKind::SearchResults) {
         scan::TUndelete* s = FSearchedNode ? ScanOf(FSearchedNode) : nullptr;
         showRows(s ? ListSearchHits(*s, s->FoundFiles, FTypes, listProgress()) : std::vector<ListRow>{}, true);
@@ -223,12 +229,17 @@ TreeNode* Shell::targetNode() {
 CommandState Shell::Commands() const {
     CommandState c;
     c.Stop = FActionInProgress;
+    c.StopSave = FActionInProgress && FCurrentAdv.load() != nullptr;
     if (FActionInProgress || !FSelected) return c;
+    if (const auto k = AdvKindOfNode(FSelected)) {
+        c.Adjust = *k == AdvKind::FatFolder || *k == AdvKind::Fat32Folder || *k == AdvKind::FatRoot || *k == AdvKind::FatOrphan;
+    }
 
     const bool listFocus = FFocus == Focus::List;
     const ListRow* row = listFocus && !FSelectedRows.empty() ? &FRows[FSelectedRows.front()] : nullptr;
     // A device row stands for its node; any other row for its entry, a folder or a file.
     const TreeNode* node = row ? row->Data.Node() : FSelected;
+    c.Statistics = listFocus ? !FSelectedRows.empty() : countable(FSelected);
 
     c.Preview = row && !node && IsFileRow(row->Kind);
     // The search looks below the selected tree node, whatever the list shows.
@@ -248,7 +259,7 @@ CommandState Shell::Commands() const {
             if (p && p->ClaimedSectCount > 0 && partitions::PartitionSize(p) == 0) return c;
             c.SimpleScan = kind != NodeKind::DiskSpace;
             c.AdvancedScan = kAdvancedScanBuilt;
-            c.RawRecovery = kAdvancedScanBuilt;
+            c.RawRecovery = kRawRecoveryBuilt;
             if (const scan::TUndelete* s = node->Scan) {
                 const storage::TDevice& dev = s->Device();
                 c.PartiScan = dev.DeviceType() == storage::kDevicePhysical ||
@@ -261,7 +272,7 @@ CommandState Shell::Commands() const {
     }
     // Folders, files and the advanced views.
     c.Recover = !(listFocus && FSelectedRows.empty());
-    c.RawRecovery = kAdvancedScanBuilt;
+    c.RawRecovery = kRawRecoveryBuilt;
     return c;
 }
 

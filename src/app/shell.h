@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/adv_extra.h"
 #include "app/config.h"
 #include "app/drive_tree.h"
 #include "app/event_log.h"
@@ -50,8 +51,9 @@ inline constexpr char kImageLoadedFormat[] = "Loaded drive image \"{}\"";
 inline constexpr char kImageHoldsNothing[] =
     "\"{}\" holds no partition table and no volume this program reads. \"Search for Lost Partitions\" can look "
     "for volumes in it.";
-// The advanced scan and raw recovery are not part of this program yet; their commands stay off.
-inline constexpr bool kAdvancedScanBuilt = false;
+inline constexpr bool kAdvancedScanBuilt = true;
+// Raw recovery's window is not part of this program yet; its command stays off.
+inline constexpr bool kRawRecoveryBuilt = false;
 // "Open Directory" follows at most this many folders (a damaged tree may loop).
 inline constexpr std::size_t kMaxOpenDepth = 1000;
 
@@ -67,7 +69,9 @@ struct CommandState {
     bool Preview = false;
     bool Adjust = false;
     bool Stop = false;
+    bool StopSave = false;  // "Stop (Save Scan Progress)": an advanced scan runs
     bool Search = false;
+    bool Statistics = false;
 };
 
 enum class Focus { Tree, List };
@@ -88,6 +92,7 @@ public:
     void Start(const std::vector<storage::VolumeInfo>& volumes, const std::vector<std::uint8_t>& drives);
 
     DriveTree& Tree() { return *FTree; }
+    UserInterface& Ui() { return FUi; }
     TreeNode* Selected() const { return FSelected; }
     bool ActionInProgress() const { return FActionInProgress; }
     const std::vector<ListRow>& Rows() const { return FRows; }
@@ -148,6 +153,19 @@ public:
     // The filter box's text; the caller applies it after the filter delay.
     void SetFilterText(const std::string& text);
 
+    // The advanced scan and what works on its "!!! Advanced Extra !!!" tree (shell_advanced.cpp).
+    void acAdvScan();
+    void acResumeAdvScan();
+    void acStop1();  // "Stop (Save Scan Progress)"
+    void acStatistics();
+    // "Adjustment": the volume node whose FAT guess the dialog corrects (null when the
+    // selection is no FAT folder of the tree); the geometry from two files of it, and the
+    // other FAT width. Both rebuild "FAT Root", select it and say so. DoAdjust is false when
+    // the files were refused (the dialog then forgets them).
+    TreeNode* AdjustVolume();
+    bool DoAdjust(TreeNode* volume, const scan::TScanEntry* file1, const scan::TScanEntry* file2);
+    void DoChangeFsType(TreeNode* volume);
+
     // Called after a command changed a setting of the configuration (the window saves it).
     std::function<void()> OnConfigChanged;
 
@@ -177,6 +195,10 @@ private:
     RowLess sortComparison(int column) const;
     bool qualifiesForScanDialog(const TreeNode* node) const;
     ViewProgress listProgress();
+    void runAdvancedScan(bool resume);
+    // Builds the volume's "!!! Advanced Extra !!!" nodes again from its tree and selects `select`.
+    void rebuildAdvancedNodes(TreeNode* volume, AdvKind select);
+    bool countable(const TreeNode* node) const;
 
     platform::Platform& FOs;
     UserInterface& FUi;
@@ -203,6 +225,8 @@ private:
     std::atomic<partitions::TPhysicalDrv*> FCurrentDrive{nullptr};
     std::atomic<storage::TDevice*> FCurrentDevice{nullptr};
     std::int32_t FStopSaveMode = 0;
+    std::atomic<AdvVolume*> FCurrentAdv{nullptr};
+    std::atomic<bool> FAdvSaveAtStop{false};
     RecoverySummary FLastRecovery;
     TreeNode* FSearchedNode = nullptr;
     bool FSearchUnderLost = false;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "app/adv_recovery_backend.h"
 #include "app/create_image.h"
 #include "app/partition_scan.h"
 #include "app/search_command.h"
@@ -34,7 +35,8 @@ void Shell::RunScanMode(int choice) {
         if (c.Result != choice || !c.Enabled) continue;
         if (choice == kScanModeNormal) acNormalScan();
         if (choice == kScanModePartitions) acPartiScan();
-        // The advanced scan and its resume arrive with the advanced scan itself.
+        if (choice == kScanModeAdvanced) acAdvScan();
+        if (choice == kScanModeResume) acResumeAdvScan();
     }
 }
 
@@ -75,6 +77,8 @@ void Shell::acNormalScan() {
 
 void Shell::acStop() {
     FStopSaveMode = 0;
+    FAdvSaveAtStop = false;
+    if (auto* adv = FCurrentAdv.load()) adv->Stop = true;
     if (auto* dev = FCurrentDevice.load()) {
         dev->TerminateProgress();
     } else if (auto* drv = FCurrentDrive.load()) {
@@ -91,9 +95,10 @@ void Shell::acRecover() {
     // What to recover, taken before any dialog: the selected rows, or the selected folder. Each
     // goes to the scan object of its own volume (search hits name theirs), in list order.
     std::vector<RecoveryJob> jobs;
+    AdvRecoveryJobs advJobs;  // entries of the "!!! Advanced Extra !!!" tree
     const auto jobOf = [&](scan::TUndelete* s) -> RecoveryJob& {
         for (auto& j : jobs) {
-            if (j.scan == s) return j;
+            if (j.scan == s && !j.backend) return j;
         }
         jobs.push_back({s, {}, DelFilterApplies(node)});
         return jobs.back();
@@ -101,10 +106,22 @@ void Shell::acRecover() {
     if (FFocus == Focus::List) {
         for (std::size_t r : FSelectedRows) {
             const ListRow& row = FRows[r];
+            if (row.AdvNode >= 0) {
+                AdvVolume* v = AdvVolumeOf(row.Data.Node() ? row.Data.Node() : node);
+                if (RecoveryJob* job = v ? advJobs.JobOf(*v, jobs) : nullptr) {
+                    job->targets.push_back({row.Data.Entry(), row.Caption, IsFolderRow(row.Kind), row.AdvNode});
+                }
+                continue;
+            }
             const scan::TScanEntry* entry = row.Data.Entry();
             scan::TUndelete* s = row.Scan ? row.Scan : ScanOf(node);
             if (!entry || !s) continue;  // device rows are not entries
             jobOf(s).targets.push_back({entry, row.Caption, IsFolderRow(row.Kind)});
+        }
+    } else if (IsAdvNode(node)) {
+        AdvVolume* v = AdvVolumeOf(node);
+        if (RecoveryJob* job = v ? advJobs.JobOf(*v, jobs) : nullptr) {
+            job->targets.push_back({node->Entry, node->Text, true, node->AdvIndex});
         }
     } else if (scan::TUndelete* s = ScanOf(node)) {
         jobOf(s).targets.push_back({node->Entry, node->Text, true});

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/adv_volume.h"
 #include "app/node_kind.h"
 #include "partitions/physical_drv.h"
 #include "scan/undelete.h"
@@ -43,6 +44,10 @@ struct TreeNode {
     partitions::TPhysicalDrv* Drive = nullptr;  // drive and image nodes
     scan::TUndelete* Scan = nullptr;            // volume, partition, free-space, lost-partition nodes
     scan::TScanEntry* Entry = nullptr;          // folder nodes
+    // Volume nodes an advanced scan ran on; destroyed before the scan object it reads.
+    std::unique_ptr<AdvVolume> Adv;
+    // Nodes of the "!!! Advanced Extra !!!" subtree: the node of the volume's rebuilt tree.
+    std::int64_t AdvIndex = -1;
 
     // Declared last so children, whose scan objects read through this node's drive, go first.
     std::vector<std::unique_ptr<TreeNode>> Children;

@@ -4,6 +4,7 @@
 
 #include "advscan/adv_recover.h"
 #include "advscan/adv_tree.h"
+#include "app/adv_recovery_backend.h"
 #include "app/recover_command.h"
 #include "cli/adv_session.h"
 #include "cli/cli_ui.h"
@@ -53,22 +54,6 @@ std::vector<app::RecoveryTarget> targetsOf(scan::TUndelete& scan, const std::vec
     return out;
 }
 
-// The rebuilt tree's nodes PATHS name, as adv-scan prints them; the whole tree when none.
-class AdvancedTargets : public app::RecoveryBackend {
-public:
-    AdvancedTargets(const advscan::AdvTree& tree, advscan::AdvRecovery& recovery) : tree_(tree), recovery_(recovery) {}
-    scan::TUndelete::RecoveryTotals Count(const app::RecoveryTarget& t) override {
-        return recovery_.CountNode(tree_, static_cast<std::size_t>(t.node));
-    }
-    void Recover(const app::RecoveryTarget& t, const std::string& destination) override {
-        recovery_.RecoverNode(tree_, static_cast<std::size_t>(t.node), destination);
-    }
-
-private:
-    const advscan::AdvTree& tree_;
-    advscan::AdvRecovery& recovery_;
-};
-
 std::vector<app::RecoveryTarget> nodesOf(const advscan::AdvTree& tree, const std::vector<std::string>& paths) {
     if (paths.empty()) return {{nullptr, advscan::kAdvancedExtra, true, 0}};
     std::vector<app::RecoveryTarget> out;
@@ -114,7 +99,7 @@ int runAdvancedRecover(Context& ctx, const RecoverArgs& a) {
     AdvSession session = RunAdvSession(ctx, a.source, a.selector, a.results);
     const advscan::AdvTree tree(*session.adv);
     advscan::AdvRecovery recovery(*session.adv, *session.volume.scan);
-    AdvancedTargets backend(tree, recovery);
+    app::AdvRecoveryBackend backend(tree, recovery);
     const auto targets = nodesOf(tree, a.paths);
     const int code = report(ctx, runJobs(ctx, *session.volume.ui, {{session.volume.scan.get(), targets, false, &backend}},
                                          a.destination));

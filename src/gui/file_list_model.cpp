@@ -1,5 +1,9 @@
 #include "gui/file_list_model.h"
 
+#include <QMimeData>
+
+#include <set>
+
 #include "gui/icons.h"
 
 namespace brenvale::gui {
@@ -50,6 +54,30 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     if (role == Qt::DisplayRole) return QString::fromStdString(captions_[static_cast<std::size_t>(section)]);
     if (role == Qt::TextAlignmentRole && section == rightAligned_) return int(Qt::AlignRight | Qt::AlignVCenter);
     return {};
+}
+
+}  // namespace brenvale::gui
+
+namespace brenvale::gui {
+
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid()) f |= Qt::ItemIsDragEnabled;
+    return f;
+}
+
+QStringList FileListModel::mimeTypes() const { return {QString::fromLatin1(kListRowsMime)}; }
+
+QMimeData* FileListModel::mimeData(const QModelIndexList& indexes) const {
+    std::set<int> rows;
+    for (const QModelIndex& i : indexes) {
+        if (i.isValid()) rows.insert(i.row());
+    }
+    QByteArray text;
+    for (int r : rows) text += QByteArray::number(r) + '\n';
+    auto* data = new QMimeData;
+    data->setData(QString::fromLatin1(kListRowsMime), text);
+    return data;
 }
 
 }  // namespace brenvale::gui

@@ -11,6 +11,9 @@
 
 namespace brenvale::gui {
 
+// What a drag from the list carries: the numbers of the dragged rows, one per line.
+inline constexpr char kListRowsMime[] = "application/x-brenvale-list-rows";
+
 class FileListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -26,6 +29,10 @@ public:
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // Rows can be dragged (into the "Adjustment" dialog).
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
 
 private:
     std::vector<app::ListRow> rows_;

@@ -24,6 +24,7 @@
 
 #include "app/folder_view.h"
 #include "app/list_filter.h"
+#include "gui/adv_commands.h"
 #include "gui/file_list_model.h"
 #include "gui/health_window.h"
 #include "gui/icons.h"
@@ -109,6 +110,18 @@ void MainWindow::buildActions() {
     actShowProperties = make("Show \"Properties\"");
     actShowPreview = make("Show \"Preview\"");
     actShowEventLog = make("Show \"Event Log\"");
+    AdvancedCommands::Hooks advHooks;
+    advHooks.runLong = [this](std::function<void()> command) { runLong(std::move(command)); };
+    advHooks.sync = [this] { syncAll(); };
+    advHooks.selectedRow = [this] {
+        const auto rows = list_->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.front().row() : -1;
+    };
+    advHooks.rowAt = [this](int row) -> const app::ListRow* {
+        const auto& rows = model_->rows();
+        return row >= 0 && static_cast<std::size_t>(row) < rows.size() ? &rows[static_cast<std::size_t>(row)] : nullptr;
+    };
+    adv_ = std::make_unique<AdvancedCommands>(this, *shell_, std::move(advHooks));
     actExit = make("Exit");
     actExit->setShortcut(QKeySequence::Quit);
     actAbout = make("About Brenvale");
@@ -122,9 +135,11 @@ void MainWindow::buildMenus() {
     file->addSeparator();
     file->addAction(actExit);
     QMenu* scan = menuBar()->addMenu("&Scan");
-    scan->addActions({actScan, actSimpleScan});
+    scan->addActions({actScan, actSimpleScan, adv_->advScan, adv_->resumeAdvScan});
     scan->addSeparator();
-    scan->addAction(actStop);
+    scan->addActions({actStop, adv_->stopSave});
+    scan->addSeparator();
+    scan->addActions({adv_->statistics, adv_->adjust});
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->addActions({actPartiScan, actSearch, actOpenDirectory, actRefresh});
     tools->addSeparator();
@@ -142,7 +157,7 @@ void MainWindow::buildMenus() {
     bar->setObjectName("mainToolBar");
     bar->setMovable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    bar->addActions({actScan, actRecover, actStop});
+    bar->addActions({actScan, actRecover, actStop, adv_->stopSave});
     bar->addSeparator();
     bar->addActions({actSearch, actUp});
     bar->addSeparator();
@@ -188,6 +203,9 @@ void MainWindow::buildWidgets() {
     list_->header()->setSectionsClickable(true);
     list_->header()->setSortIndicatorShown(false);
     list_->header()->setStretchLastSection(false);
+    // Rows are dragged into the "Adjustment" dialog.
+    list_->setDragEnabled(true);
+    list_->setDragDropMode(QAbstractItemView::DragOnly);
 
     auto* listPanel = new QWidget;
     auto* listLayout = new QVBoxLayout(listPanel);

@@ -27,6 +27,7 @@ class QTreeWidgetItem;
 
 namespace brenvale::gui {
 
+class AdvancedCommands;
 class EventLogPage;
 class FileListModel;
 class PathBarWidget;
@@ -73,6 +74,8 @@ public:
     PropertiesPage* propertiesPage() const { return properties_; }
     EventLogPage* eventLogPage() const { return eventLogPage_; }
     QTreeWidgetItem* itemOf(const app::TreeNode* node) const { return index_.value(node, nullptr); }
+    // The advanced scan's commands (adv_commands.h).
+    AdvancedCommands* advanced() const { return adv_.get(); }
 
     // The commands, as the menus, tool bar and context menus trigger them.
     QAction* actScan = nullptr;
@@ -150,6 +153,7 @@ private:
     app::EventLog log_;
     std::unique_ptr<GuiUi> ui_;
     std::unique_ptr<app::Shell> shell_;
+    std::unique_ptr<AdvancedCommands> adv_;
     Worker worker_;
     // Health and TRIM evaluations of the properties page: their own thread, so a slow drive
     // never holds up a command.

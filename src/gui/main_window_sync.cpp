@@ -17,6 +17,7 @@
 
 #include "app/folder_view.h"
 #include "app/list_filter.h"
+#include "gui/adv_commands.h"
 #include "gui/file_list_model.h"
 #include "gui/health_window.h"
 #include "gui/icons.h"
@@ -206,6 +207,7 @@ void MainWindow::chooseScanMode() {
     if (busy()) return;
     // Asked here, before the worker starts, so the dialog never sits beside an enabled "Stop".
     const int choice = ui_->ChooseScanMode(shell_->ScanModes());
+    if (choice == app::kScanModeAdvanced || choice == app::kScanModeResume) adv_->scanStarting();
     if (choice != 0) runLong([this, choice] { shell_->RunScanMode(choice); });
 }
 
@@ -218,6 +220,7 @@ void MainWindow::runLong(std::function<void()> command) {
 }
 
 void MainWindow::onCommandFinished(const QString& error) {
+    adv_->finished();
     tree_->unsetCursor();
     list_->unsetCursor();
     progress_->hide();
@@ -316,6 +319,7 @@ void MainWindow::updateActions() {
     actUp->setEnabled(node && node->Parent);
     actOpenDirectory->setEnabled(node && node->Kind == app::NodeKind::SearchResults && !shell_->SelectedRows().empty());
     for (QAction* a : {actLoadImage, actRefresh, actOptions}) a->setEnabled(!running);
+    adv_->update(running, openDialogs_ != 0);
 }
 
 void MainWindow::updateProperties() {
@@ -394,7 +398,9 @@ void MainWindow::treeContextMenu(const QPoint& pos) {
     QMenu menu(this);
     menu.addActions({actScan, actSimpleScan, actPartiScan, actCreateImage});
     menu.addSeparator();
-    menu.addActions({actRecover, actSearch});
+    menu.addActions({adv_->advScan, adv_->resumeAdvScan});
+    menu.addSeparator();
+    menu.addActions({actRecover, actSearch, adv_->statistics, adv_->adjust});
     menu.exec(tree_->viewport()->mapToGlobal(pos));
 }
 
@@ -412,8 +418,10 @@ void MainWindow::listContextMenu(const QPoint& pos) {
     QMenu menu(this);
     QAction* standard = menu.addAction("Standard Scan");
     standard->setEnabled(single && c.SimpleScan);
-    menu.addAction("Advanced Scan")->setEnabled(single && c.AdvancedScan);
-    menu.addAction("Resume Adv Scan")->setEnabled(single && c.AdvancedScan);
+    QAction* advanced = menu.addAction("Advanced Scan");
+    advanced->setEnabled(single && c.AdvancedScan);
+    QAction* resume = menu.addAction("Resume Adv Scan");
+    resume->setEnabled(single && c.AdvancedScan);
     QAction* parti = menu.addAction("Scan for Partitions");
     parti->setEnabled(single && c.PartiScan);
     QMenu* select = menu.addMenu("Select");
@@ -422,7 +430,8 @@ void MainWindow::listContextMenu(const QPoint& pos) {
     menu.addSeparator();
     QAction* recover = menu.addAction("Recover");
     recover->setEnabled(c.Recover);
-    menu.addAction("Statistics")->setEnabled(false);  // counting arrives with the advanced scan's views
+    QAction* statistics = menu.addAction("Statistics");
+    statistics->setEnabled(c.Statistics);
     QAction* open = menu.addAction("Open Directory");
     open->setEnabled(actOpenDirectory->isEnabled());
 
@@ -431,6 +440,12 @@ void MainWindow::listContextMenu(const QPoint& pos) {
         runLong([this] { shell_->acNormalScan(); });
     } else if (chosen == parti) {
         runLong([this] { shell_->acPartiScan(); });
+    } else if (chosen == advanced) {
+        adv_->advScan->trigger();
+    } else if (chosen == resume) {
+        adv_->resumeAdvScan->trigger();
+    } else if (chosen == statistics) {
+        adv_->statistics->trigger();
     } else if (chosen == all) {
         list_->selectAll();
     } else if (chosen == invert) {

@@ -349,17 +349,17 @@ TEST_F(ShellTest, CommandStateFollowsTheKindOfTheSelectedItem) {
     REQUIRE_IMAGE(disk, "demo.img");
     struct Case {
         TreeNode* node;
-        bool simple, parti, image, scanButton, recover;
+        bool simple, parti, image, scanButton, recover, advanced;
     };
     TreeNode* root = shell.Tree().Root();
     const Case cases[] = {
-        {root, false, false, false, false, false},
-        {disk, false, true, true, true, false},
-        {Child(disk, "Total Disk Space"), false, true, true, true, false},
-        {Child(disk, "PHOTOS (partition 1)"), true, true, true, true, false},
-        {Child(disk, "Lost Partitions"), false, false, false, false, false},
-        {shell.Tree().SearchResultsNode(), false, false, false, false, false},
-        {shell.Tree().FileTypesNode(), false, false, false, false, false},
+        {root, false, false, false, false, false, false},
+        {disk, false, true, true, true, false, false},
+        {Child(disk, "Total Disk Space"), false, true, true, true, false, true},
+        {Child(disk, "PHOTOS (partition 1)"), true, true, true, true, false, true},
+        {Child(disk, "Lost Partitions"), false, false, false, false, false, false},
+        {shell.Tree().SearchResultsNode(), false, false, false, false, false, false},
+        {shell.Tree().FileTypesNode(), false, false, false, false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.node->Text);
@@ -371,8 +371,10 @@ TEST_F(ShellTest, CommandStateFollowsTheKindOfTheSelectedItem) {
         EXPECT_EQ(s.CreateImage, c.image);
         EXPECT_EQ(s.ScanButton, c.scanButton);
         EXPECT_EQ(s.Recover, c.recover);
-        EXPECT_FALSE(s.AdvancedScan);
+        EXPECT_EQ(s.AdvancedScan, c.advanced);
+        EXPECT_FALSE(s.RawRecovery);  // its window is not part of the program yet
         EXPECT_FALSE(s.Stop);
+        EXPECT_FALSE(s.StopSave);
     }
 }
 

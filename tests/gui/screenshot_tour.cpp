@@ -1,11 +1,15 @@
 // Takes the screenshots of docs/screenshots: the main window with the demo image loaded, the
 // scan-mode dialog of a Standard Scan run through the window, the window after the scan with
-// a deleted file's properties, a volume's properties and the event log. Meant for a real X
+// a deleted file's properties, a volume's properties, the event log, and an Advanced Scan of
+// the NTFS partition with its "!!! Advanced Extra !!!" tree and a "Statistics" box. Meant for a real X
 // server (scripts/screenshots runs it under Xvfb), so fonts and style are a desktop's.
-//   usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR
+// The advanced scan runs on QFORMAT_IMAGE, a quick-formatted copy of the demo's NTFS partition
+// (an intact volume leaves the advanced scan nothing the standard scan did not find).
+//   usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR [QFORMAT_IMAGE]
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
@@ -15,8 +19,13 @@
 
 #include <cstdio>
 
+#include <QMessageBox>
+
+#include "app/adv_extra.h"
+#include "gui/adv_commands.h"
 #include "gui/file_list_model.h"
 #include "gui/main_window.h"
+#include "gui/range_selector_dialog.h"
 #include "gui/scan_mode_dialog.h"
 #include "platform/linux/linux_platform.h"
 
@@ -61,8 +70,8 @@ void Settle(int ms = 300) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: brenvale_screenshot_tour DEMO_IMAGE OUTDIR [QFORMAT_IMAGE]\n");
         return 2;
     }
     gOut = QString::fromLocal8Bit(argv[2]);
@@ -122,5 +131,59 @@ int main(int argc, char** argv) {
     window.pages()->setCurrentIndex(gui::kPageEventLog);
     Settle(500);
     Shoot("event-log.png", window);
+
+    if (argc < 4) return gFailures == 0 ? 0 : 1;
+    // An Advanced Scan of the quick-formatted volume: the range window is accepted as proposed.
+    if (!window.openImage(QString::fromLocal8Bit(argv[3]))) return 1;
+    app::TreeNode* windows = nullptr;
+    const std::string imageName = QFileInfo(QString::fromLocal8Bit(argv[3])).fileName().toStdString();
+    for (const auto& c : window.shell().Tree().Root()->Children) {
+        if (c->Text != imageName) continue;
+        for (const auto& v : c->Children) {
+            if (!windows && v->Kind == app::NodeKind::Volume && v->Scan) windows = v.get();
+        }
+    }
+    if (!windows || !window.selectNode(windows)) return 1;
+    window.tree()->setFocus();
+    window.pages()->setCurrentIndex(gui::kPageProperties);
+    QEventLoop advScanned;
+    QObject::connect(&window, &gui::MainWindow::commandFinished, &advScanned, &QEventLoop::quit);
+    std::function<void()> acceptRange = [&] {
+        auto* dialog = qobject_cast<gui::RangeSelectorDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(50, acceptRange);
+            return;
+        }
+        dialog->okButton()->click();
+    };
+    QTimer::singleShot(50, acceptRange);
+    window.advanced()->advScan->trigger();
+    advScanned.exec();
+    app::TreeNode* extra = app::AdvFindExtraNode(*windows);
+    app::TreeNode* shown = extra ? Find(extra, "Pictures") : nullptr;
+    if (!shown || !window.selectNode(shown)) return 1;
+    for (app::TreeNode* n = shown; n; n = n->Parent) {
+        if (QTreeWidgetItem* item = window.itemOf(n)) item->setExpanded(true);
+    }
+    Settle();
+    Shoot("advanced-scan.png", window);
+
+    // "Statistics" of the rebuilt "Users" folder, shot while its box is open.
+    app::TreeNode* users = Find(extra, "Users");
+    if (!users || !window.selectNode(users)) return 1;
+    window.tree()->setFocus();
+    std::function<void()> shootBox = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            QTimer::singleShot(50, shootBox);
+            return;
+        }
+        Settle();
+        Shoot("statistics.png", window, box);
+        box->accept();
+    };
+    QTimer::singleShot(50, shootBox);
+    window.advanced()->statistics->trigger();
+    Settle();
     return gFailures == 0 ? 0 : 1;
 }
