@@ -33,6 +33,7 @@ void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::ve
     FSearchedNode = nullptr;
     if (FHealth) FHealth->Reset();
     FTree->Build(volumes, drives);
+    syncLostFiles();
     SelectNode(FTree->Root());
 }
 
@@ -40,6 +41,7 @@ void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::ve
 
 bool Shell::SelectNode(TreeNode* node) {
     if (FActionInProgress || !node) return false;
+    openLostFiles(FSelected, node);
     FSelected = node;
     FSelectedRows.clear();
     FFilter.Reset();
@@ -62,6 +64,8 @@ void Shell::listNode(TreeNode* node) {
     } else if (kind == NodeKind::SearchResults) {
         scan::TUndelete* s = FSearchedNode ? ScanOf(FSearchedNode) : nullptr;
         showRows(s ? ListSearchHits(*s, s->FoundFiles, FTypes, listProgress()) : std::vector<ListRow>{}, true);
+    } else if (kind == NodeKind::FileType && FLostFiles.Scan()) {
+        showRows(ListSearchHits(*FLostFiles.Scan(), FLostFiles.Entries(node), FTypes, listProgress()), true);
     } else {
         // The advanced views and the lost files by type come with the scans that fill them.
         showRows({}, false);
@@ -248,7 +252,7 @@ CommandState Shell::Commands() const {
             if (p && p->ClaimedSectCount > 0 && partitions::PartitionSize(p) == 0) return c;
             c.SimpleScan = kind != NodeKind::DiskSpace;
             c.AdvancedScan = kAdvancedScanBuilt;
-            c.RawRecovery = kAdvancedScanBuilt;
+            c.RawRecovery = kRawRecoveryBuilt;
             if (const scan::TUndelete* s = node->Scan) {
                 const storage::TDevice& dev = s->Device();
                 c.PartiScan = dev.DeviceType() == storage::kDevicePhysical ||
@@ -261,7 +265,7 @@ CommandState Shell::Commands() const {
     }
     // Folders, files and the advanced views.
     c.Recover = !(listFocus && FSelectedRows.empty());
-    c.RawRecovery = kAdvancedScanBuilt;
+    c.RawRecovery = kRawRecoveryBuilt;
     return c;
 }
 

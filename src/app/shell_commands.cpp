@@ -343,6 +343,7 @@ void Shell::acRefresh() {
     FSearchedNode = nullptr;
     FPath.clear();
     showRows({}, false);
+    syncLostFiles();
     SelectNode(FTree->Root());
 }
 
