@@ -127,6 +127,7 @@ void MainWindow::buildMenus() {
     scan->addAction(actStop);
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->addActions({actPartiScan, actSearch, actOpenDirectory, actRefresh});
+    setUpRawRecovery(tools);
     tools->addSeparator();
     tools->addAction(actHealth);
     tools->addSeparator();
