@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QListView>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -25,19 +26,24 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <span>
 
+#include "advscan/advanced_scan.h"
 #include "app/raw_recovery_session.h"
 #include "gui/file_type_tabs.h"
+#include "gui/main_window.h"
 #include "gui/options_dialog.h"
 #include "gui/picture_decode.h"
 #include "gui/raw_list_model.h"
 #include "gui/raw_recovery_window.h"
+#include "partitions/partition.h"
 #include "platform/linux/linux_platform.h"
 #include "raw/scan_range.h"
 #include "storage/device.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
+#include "gui/when_modal.h"
 
 using namespace brenvale;
 
@@ -114,6 +120,7 @@ private slots:
     void filtersAndSelectAllOfAType();
     void layoutIsKeptInTheConfiguration();
     void optionsTabsCheckAndStore();
+    void mainWindowOpensItAfterAnAdvancedScan();
 };
 
 void RawRecoveryWindowTest::thumbnailsAppearAndAPickedFileIsTheOriginal() {
@@ -456,6 +463,68 @@ void RawRecoveryWindowTest::optionsTabsCheckAndStore() {
     QCOMPARE(config.LostFileExtensions, (std::vector<std::string>{"wav", "a", "b", "c"}));
     QCOMPARE(config.Sizes.DefaultSize[2], 20 * raw::kMiB);
     QCOMPARE(config.Sizes.MaxSize[2], 250 * raw::kMiB);
+}
+
+// Through the main window: refused before an advanced scan of the selected volume, then opened
+// over what the advanced scan of the demo image's picture partition found; every JPEG file the
+// generator put there (live or deleted) is among the hits with its size.
+void RawRecoveryWindowTest::mainWindowOpensItAfterAnAdvancedScan() {
+    const auto image = test::fixture("demo.img");
+    const auto manifest = test::fixture("demo.p1.manifest.tsv");
+    if (!image || !manifest) QSKIP("fixture demo.img not built");
+    auto os = platform::makeLinuxPlatform();
+    app::Config config;
+    gui::MainWindow window(*os, config, nullptr);
+    window.start({}, {});
+    QVERIFY(window.openImage(QString::fromStdString(image->string())));
+    app::TreeNode* photos = nullptr;
+    for (auto& d : window.shell().Tree().Root()->Children) {
+        for (auto& v : d->Children) {
+            if (v->Text.rfind("PHOTOS", 0) == 0) photos = v.get();
+        }
+    }
+    QVERIFY(photos && photos->Scan);
+    QVERIFY(window.selectNode(photos));
+    QVERIFY(window.actRawRecovery->isEnabled());
+
+    QString refused;
+    test::whenModal<QMessageBox>([&](QMessageBox& box) {
+        refused = box.text();
+        box.accept();
+    });
+    window.actRawRecovery->trigger();
+    QVERIFY(refused.startsWith("Because Brenvale takes information needed by \"Raw Recovery\""));
+
+    scan::TUndelete& s = *photos->Scan;
+    raw::RawScan hits(config.Sizes, s.Device().BytesPerSector(), raw::DeviceSectors(s.Device()));
+    advscan::AdvancedScan adv(s, hits, static_cast<std::uint64_t>(partitions::PartitionStart(&s.Partition())),
+                              static_cast<std::uint64_t>(partitions::PartitionSize(&s.Partition())));
+    std::atomic<bool> stop{false};
+    QCOMPARE(adv.AdvScan(stop), advscan::kAdvCompleted);
+    hits.FinishPending();
+    s.FAdvScaned = true;
+    window.shell().RawScanOf = [&](const scan::TUndelete& of) { return &of == &s ? &hits : nullptr; };
+
+    std::multiset<std::int64_t> sizes;
+    bool opened = false;
+    test::whenModal<gui::RawRecoveryWindow>([&](gui::RawRecoveryWindow& w) {
+        opened = true;
+        if (QTreeWidgetItem* jpeg = itemStartingWith(w.tree(), "JPEG Graphic Files")) {
+            w.tree()->setCurrentItem(jpeg);
+            for (const auto& r : w.listModel()->rows()) sizes.insert(r.Hit->Size);
+        }
+        w.reject();
+    });
+    window.actRawRecovery->trigger();
+    QVERIFY(opened);
+    int jpegs = 0;
+    for (const auto& row : test::loadManifest(*manifest)) {
+        const bool jpg = row.path.ends_with(".JPG") || row.path.ends_with(".jpg");
+        if (row.type != "file" || !jpg) continue;
+        ++jpegs;
+        QVERIFY2(sizes.count(static_cast<std::int64_t>(row.size)) > 0, row.path.c_str());
+    }
+    QVERIFY(jpegs >= 3);
 }
 
 QTEST_MAIN(RawRecoveryWindowTest)
