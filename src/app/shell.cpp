@@ -33,6 +33,7 @@ void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::ve
     FSearchedNode = nullptr;
     if (FHealth) FHealth->Reset();
     FTree->Build(volumes, drives);
+    syncLostFiles();
     SelectNode(FTree->Root());
 }
 
@@ -40,6 +41,7 @@ void Shell::Start(const std::vector<storage::VolumeInfo>& volumes, const std::ve
 
 bool Shell::SelectNode(TreeNode* node) {
     if (FActionInProgress || !node) return false;
+    openLostFiles(FSelected, node);
     FSelected = node;
     FSelectedRows.clear();
     FFilter.Reset();
@@ -68,6 +70,8 @@ void Shell::listNode(TreeNode* node) {
     } else if (kind == NodeKind::SearchResults) {
         scan::TUndelete* s = FSearchedNode ? ScanOf(FSearchedNode) : nullptr;
         showRows(s ? ListSearchHits(*s, s->FoundFiles, FTypes, listProgress()) : std::vector<ListRow>{}, true);
+    } else if (kind == NodeKind::FileType && FLostFiles.Scan()) {
+        showRows(ListSearchHits(*FLostFiles.Scan(), FLostFiles.Entries(node), FTypes, listProgress()), true);
     } else {
         // The advanced views and the lost files by type come with the scans that fill them.
         showRows({}, false);

@@ -17,8 +17,10 @@
 #include "app/event_log.h"
 #include "app/folder_view.h"
 #include "app/list_filter.h"
+#include "app/lost_files_by_type.h"
 #include "app/path_bar.h"
 #include "app/properties.h"
+#include "app/raw_recovery_session.h"
 #include "app/recover_command.h"
 #include "app/type_names.h"
 #include "app/user_interface.h"
@@ -52,8 +54,8 @@ inline constexpr char kImageHoldsNothing[] =
     "\"{}\" holds no partition table and no volume this program reads. \"Search for Lost Partitions\" can look "
     "for volumes in it.";
 inline constexpr bool kAdvancedScanBuilt = true;
-// Raw recovery's window is not part of this program yet; its command stays off.
-inline constexpr bool kRawRecoveryBuilt = false;
+// The raw recovery window shows the hits of any advanced scan the scan object has completed.
+inline constexpr bool kRawRecoveryBuilt = true;
 // "Open Directory" follows at most this many folders (a damaged tree may loop).
 inline constexpr std::size_t kMaxOpenDepth = 1000;
 
@@ -169,6 +171,14 @@ public:
     // Called after a command changed a setting of the configuration (the window saves it).
     std::function<void()> OnConfigChanged;
 
+    // "Raw Recovery": refused (false, with a message) unless the selected node's scan object
+    // completed an advanced scan whose hits RawScanOf finds; otherwise the window opens.
+    bool acRawRecovery();
+    RawScanLookup RawScanOf;
+    // "Options" closed with OK: the children of "Lost Files by Type" follow the extensions.
+    void LostFileTypesChanged();
+    const LostFilesByType& LostFiles() const { return FLostFiles; }
+
 private:
     // Brackets a long command: the busy flag and the progress bar, undone on every path.
     struct Busy {
@@ -199,6 +209,12 @@ private:
     // Builds the volume's "!!! Advanced Extra !!!" nodes again from its tree and selects `select`.
     void rebuildAdvancedNodes(TreeNode* volume, AdvKind select);
     bool countable(const TreeNode* node) const;
+    // "Lost Files by Type": its children from the configuration; filled for the scan object
+    // of the node the user came from.
+    void syncLostFiles();
+    void openLostFiles(TreeNode* from, TreeNode* node);
+    // A scan replaces the entries of `s`: lists of "Lost Files by Type" filled from it go.
+    void forgetLostFilesOf(const scan::TUndelete& s);
 
     platform::Platform& FOs;
     UserInterface& FUi;
@@ -230,6 +246,7 @@ private:
     RecoverySummary FLastRecovery;
     TreeNode* FSearchedNode = nullptr;
     bool FSearchUnderLost = false;
+    LostFilesByType FLostFiles;
 };
 
 }  // namespace brenvale::app

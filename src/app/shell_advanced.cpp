@@ -70,6 +70,7 @@ void Shell::runAdvancedScan(bool resume) {
             command.BeforePass = [&] {
                 // The silent standard scan replaces the entries the folder nodes point into.
                 forgetBelow(node, false);
+                forgetLostFilesOf(s);
                 node->ClearChildren();
                 node->Adv = std::move(fresh);
                 replaced = true;
@@ -89,6 +90,8 @@ void Shell::runAdvancedScan(bool resume) {
             node->SetState(kStateScanStarted);
             FillFolderLevels(*node, DelFilterApplies(node), listProgress());
             if (outcome == AdvScanOutcome::Completed || outcome == AdvScanOutcome::Stopped) BuildAdvancedExtra(*node);
+            // Raw Recovery shows the hits of a scan that went through the whole object.
+            s.FAdvScaned = outcome == AdvScanOutcome::Completed;
             node->SetState(kStateFoldersBuilt);
             node->Expanded = true;
         }

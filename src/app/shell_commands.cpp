@@ -58,6 +58,7 @@ void Shell::acNormalScan() {
 
             // The old folder nodes point into the entries the scan just replaced.
             forgetBelow(node, false);
+            forgetLostFilesOf(s);
             node->ClearChildren();
             FUi.ProgressVisible(false);
             FillFolderLevels(*node, DelFilterApplies(node), listProgress());
@@ -360,6 +361,7 @@ void Shell::acRefresh() {
     FSearchedNode = nullptr;
     FPath.clear();
     showRows({}, false);
+    syncLostFiles();
     SelectNode(FTree->Root());
 }
 

@@ -24,6 +24,7 @@ struct SectorRange {
 
 struct ScanModeChoice;
 struct RecoverySummary;
+struct RawRecoverySession;
 
 // The result of the scan-method dialog (0: cancelled).
 inline constexpr int kScanModeNormal = 100;
@@ -65,6 +66,8 @@ public:
     // The four status-bar panels and whether the progress bar shows.
     virtual void ShowStatusBar(const std::array<std::string, 4>& /*panels*/) {}
     virtual void ProgressVisible(bool /*visible*/) {}
+    // The modal "Raw Recovery" window over a scan object's hits.
+    virtual void ShowRawRecovery(RawRecoverySession& /*session*/) {}
 };
 
 }  // namespace brenvale::app

@@ -7,6 +7,7 @@
 
 #include "app/shell.h"
 #include "gui/range_selector_dialog.h"
+#include "gui/raw_recovery_window.h"
 #include "gui/recovery_summary_dialog.h"
 #include "gui/scan_mode_dialog.h"
 #include "gui/search_dialog.h"
@@ -198,6 +199,10 @@ std::optional<app::SearchCriteria> GuiUi::doAskSearch() { return gui::AskSearch(
 void GuiUi::doShowRecoverySummary(const app::RecoverySummary& summary) {
     RecoverySummaryDialog dialog(summary, window_);
     dialog.exec();
+}
+
+void GuiUi::ShowRawRecovery(app::RawRecoverySession& session) {
+    onWindowThread([&] { gui::ShowRawRecovery(window_, session); });
 }
 
 }  // namespace brenvale::gui

@@ -45,6 +45,7 @@ public:
     void StatusText(const std::string& text) override;
     void ShowStatusBar(const std::array<std::string, 4>& panels) override;
     void ProgressVisible(bool visible) override;
+    void ShowRawRecovery(app::RawRecoverySession& session) override;
 
 signals:
     void progressChanged(int percent);

@@ -142,6 +142,7 @@ void MainWindow::buildMenus() {
     scan->addActions({adv_->statistics, adv_->adjust});
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->addActions({actPartiScan, actSearch, actOpenDirectory, actRefresh});
+    setUpRawRecovery(tools);
     tools->addSeparator();
     tools->addAction(actHealth);
     tools->addSeparator();

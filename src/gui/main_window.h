@@ -96,6 +96,7 @@ public:
     QAction* actShowEventLog = nullptr;
     QAction* actExit = nullptr;
     QAction* actAbout = nullptr;
+    QAction* actRawRecovery = nullptr;
 
 signals:
     // A long command has finished and the window shows its result.
@@ -145,6 +146,8 @@ private:
     void editOptions();
     void listContextMenu(const QPoint& pos);
     void treeContextMenu(const QPoint& pos);
+    // "Raw Recovery": its action, menu entry and command.
+    void setUpRawRecovery(QMenu* menu);
 
     platform::Platform& os_;
     platform::DriveCommands* drives_;

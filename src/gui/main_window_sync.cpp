@@ -313,6 +313,7 @@ void MainWindow::updateActions() {
     actCreateImage->setEnabled(c.CreateImage);
     actRecover->setEnabled(c.Recover);
     actSearch->setEnabled(c.Search);
+    actRawRecovery->setEnabled(c.RawRecovery);
     // A dialog of the command waits for the user: nothing runs that Stop could stop.
     actStop->setEnabled(running && openDialogs_ == 0);
     const app::TreeNode* node = running ? nullptr : shell_->Selected();
@@ -389,6 +390,8 @@ void MainWindow::saveEventLog() {
 void MainWindow::editOptions() {
     if (busy() || !EditOptions(this, config_)) return;
     scan::ShowOnlyDeleted = config_.ShowOnlyDeleted;
+    shell_->LostFileTypesChanged();
+    syncAll();
     if (configDoc_ && configDoc_->HasFileName()) (void)configDoc_->Save(config_);
 }
 

@@ -6,6 +6,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "gui/file_type_tabs.h"
+
 namespace brenvale::gui {
 
 OptionsDialog::OptionsDialog(const app::Config& config, QWidget* parent) : QDialog(parent) {
@@ -13,6 +15,11 @@ OptionsDialog::OptionsDialog(const app::Config& config, QWidget* parent) : QDial
     setModal(true);
 
     FTabs = new QTabWidget(this);
+    FFileTypes = std::make_unique<app::FileTypeOptions>(config);
+    FFileTypesTab = new FileTypesTab(*FFileTypes, FTabs);
+    FSizesTab = new RawSizesTab(*FFileTypes, FTabs);
+    FTabs->addTab(FFileTypesTab, QStringLiteral("File Types"));
+    FTabs->addTab(FSizesTab, QStringLiteral("Raw Recovery"));
     auto* misc = new QWidget(FTabs);
     FShowOnlyDeleted = new QCheckBox(
         QStringLiteral("Show only deleted items after Scan (takes effect after the next scan)."), misc);
@@ -38,12 +45,13 @@ OptionsDialog::OptionsDialog(const app::Config& config, QWidget* parent) : QDial
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(FTabs);
     layout->addWidget(buttons);
-    resize(480, 220);
+    resize(560, 420);
 }
 
 void OptionsDialog::store(app::Config& config) const {
     config.ShowOnlyDeleted = FShowOnlyDeleted->isChecked();
     config.AdjustmentQuery = FAdjustment->isChecked();
+    FFileTypes->Store(config);
 }
 
 bool EditOptions(QWidget* parent, app::Config& config) {

@@ -3,13 +3,19 @@
 
 #include <QDialog>
 
+#include <memory>
+
 #include "app/config.h"
+#include "app/file_type_options.h"
 
 class QCheckBox;
 class QPushButton;
 class QTabWidget;
 
 namespace brenvale::gui {
+
+class FileTypesTab;
+class RawSizesTab;
 
 class OptionsDialog : public QDialog {
     Q_OBJECT
@@ -24,9 +30,15 @@ public:
     QCheckBox* adjustmentBox() const { return FAdjustment; }
     QPushButton* okButton() const { return FOk; }
     QPushButton* cancelButton() const { return FCancel; }
+    FileTypesTab* fileTypesTab() const { return FFileTypesTab; }
+    RawSizesTab* rawSizesTab() const { return FSizesTab; }
 
 private:
     QTabWidget* FTabs = nullptr;
+    // The working copy of the file-type settings the first two tabs edit.
+    std::unique_ptr<app::FileTypeOptions> FFileTypes;
+    FileTypesTab* FFileTypesTab = nullptr;
+    RawSizesTab* FSizesTab = nullptr;
     QCheckBox* FShowOnlyDeleted = nullptr;
     QCheckBox* FAdjustment = nullptr;
     QPushButton* FOk = nullptr;

@@ -20,6 +20,7 @@
 #include "app/adv_extra.h"
 #include "app/advanced_scan_command.h"
 #include "app/kind_icons.h"
+#include "app/raw_recovery_model.h"
 #include "app/scripted_ui.h"
 #include "app/shell.h"
 #include "app/standard_scan.h"
@@ -359,6 +360,11 @@ TEST_F(AdvShellTest, StopWithSaveWritesACheckpointAndResumeCompletesTheScan) {
     // What was harvested before the stop is shown already.
     EXPECT_TRUE(app::AdvFindExtraNode(*volume));
     EXPECT_FALSE(shell.Commands().StopSave);
+    // Raw Recovery waits for a scan that went through the whole volume.
+    ASSERT_TRUE(shell.SelectNode(volume));
+    EXPECT_FALSE(shell.acRawRecovery());
+    EXPECT_EQ(LastMessage(), app::kRawNeedsAdvancedScan);
+    EXPECT_TRUE(ui.rawWindows.empty());
 
     // Resume from it: the scan completes and its checkpoint is gone.
     const std::size_t before = Lines().size();
@@ -367,6 +373,12 @@ TEST_F(AdvShellTest, StopWithSaveWritesACheckpointAndResumeCompletesTheScan) {
     EXPECT_THAT(ui.openFilters, Contains(app::kCheckpointFilter));
     EXPECT_THAT(Lines(before), ElementsAre(::testing::StartsWith("Starting scan"), "Resume from checkpoint", "Scan progress completed"));
     EXPECT_FALSE(std::filesystem::exists(checkpoint));
+    // Now it opens over the hits of the same pass.
+    ASSERT_TRUE(shell.SelectNode(volume));
+    EXPECT_TRUE(shell.acRawRecovery());
+    ASSERT_EQ(ui.rawWindows.size(), 1u);
+    ASSERT_TRUE(volume->Adv && volume->Adv->Raw);
+    EXPECT_EQ(ui.rawWindows[0], volume->Adv->Raw->RawFiles.size());
     TreeNode* extra = app::AdvFindExtraNode(*volume);
     ASSERT_TRUE(extra);
     for (const auto& [p, e] : manifest) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/raw_recovery_session.h"
 #include "app/recover_command.h"
 #include "app/shell.h"
 #include "app/user_interface.h"
@@ -79,6 +80,9 @@ public:
         statusTexts.push_back(text);
         if (onStatus) onStatus(text);
     }
+    // Each "Raw Recovery" window opened: the number of hits it was given.
+    std::vector<std::size_t> rawWindows;
+    void ShowRawRecovery(app::RawRecoverySession& session) override { rawWindows.push_back(session.Raw.RawFiles.size()); }
     void Pump() override {
         if (onPump) onPump();
     }

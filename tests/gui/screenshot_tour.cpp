@@ -1,7 +1,8 @@
 // Takes the screenshots of docs/screenshots: the main window with the demo image loaded, the
 // scan-mode dialog of a Standard Scan run through the window, the window after the scan with
-// a deleted file's properties, a volume's properties, the event log, and an Advanced Scan of
-// the NTFS partition with its "!!! Advanced Extra !!!" tree and a "Statistics" box. Meant for a real X
+// a deleted file's properties, a volume's properties, the event log, "Raw Recovery" with the
+// thumbnails of the pictures found by their content, and an Advanced Scan of the NTFS partition
+// with its "!!! Advanced Extra !!!" tree and a "Statistics" box. Meant for a real X
 // server (scripts/screenshots runs it under Xvfb), so fonts and style are a desktop's.
 // The advanced scan runs on QFORMAT_IMAGE, a quick-formatted copy of the demo's NTFS partition
 // (an intact volume leaves the advanced scan nothing the standard scan did not find).
@@ -17,6 +18,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <cstdio>
 
 #include <QMessageBox>
@@ -26,8 +28,12 @@
 #include "gui/file_list_model.h"
 #include "gui/main_window.h"
 #include "gui/range_selector_dialog.h"
+#include "gui/raw_recovery_window.h"
 #include "gui/scan_mode_dialog.h"
+#include "partitions/partition.h"
 #include "platform/linux/linux_platform.h"
+#include "raw/scan_range.h"
+#include "storage/device.h"
 
 using namespace brenvale;
 
@@ -131,6 +137,35 @@ int main(int argc, char** argv) {
     window.pages()->setCurrentIndex(gui::kPageEventLog);
     Settle(500);
     Shoot("event-log.png", window);
+
+    // "Raw Recovery" over what the signature scan finds in the partition: the pictures with
+    // their thumbnails, the first one previewed.
+    scan::TUndelete& photoScan = *photos->Scan;
+    storage::TDevice& device = photoScan.Device();
+    raw::RawScan hits(config.Sizes, device.BytesPerSector(), raw::DeviceSectors(device));
+    const auto start = static_cast<std::uint64_t>(partitions::PartitionStart(&photoScan.Partition()));
+    const auto sectors = static_cast<std::uint64_t>(partitions::PartitionSize(&photoScan.Partition()));
+    std::atomic<bool> stop{false};
+    raw::ScanRange(hits, device, {start, sectors}, start, sectors, {}, stop);
+    hits.FinishPending();
+    app::RawRecoverySession session{photoScan, hits, config, window.eventLog(), *os, {}};
+    gui::RawRecoveryWindow raw(session, &window);
+    raw.resize(1200, 760);
+    raw.move(0, 0);
+    raw.show();
+    Settle();
+    for (QTreeWidgetItemIterator it(raw.tree()); *it; ++it) {
+        if (!(*it)->text(0).startsWith("JPEG")) continue;
+        QEventLoop thumbs;
+        QObject::connect(&raw, &gui::RawRecoveryWindow::thumbnailsFinished, &thumbs, &QEventLoop::quit);
+        QTimer::singleShot(20000, &thumbs, &QEventLoop::quit);
+        raw.tree()->setCurrentItem(*it);
+        if (raw.thumbnailsDone() < raw.thumbnailsTotal()) thumbs.exec();
+        raw.selectRows({0});
+        Settle(800);
+        break;
+    }
+    Shoot("raw-recovery.png", raw);
 
     if (argc < 4) return gFailures == 0 ? 0 : 1;
     // An Advanced Scan of the quick-formatted volume: the range window is accepted as proposed.

@@ -766,8 +766,11 @@ void DialogsTest::optionsShowsMiscTab() {
     config.AdjustmentQuery = false;
     gui::OptionsDialog dlg(config);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Options"));
-    QCOMPARE(dlg.tabs()->count(), 1);
-    QCOMPARE(dlg.tabs()->tabText(0), QStringLiteral("Misc"));
+    QCOMPARE(dlg.tabs()->count(), 3);
+    QCOMPARE(dlg.tabs()->tabText(0), QStringLiteral("File Types"));
+    QCOMPARE(dlg.tabs()->tabText(1), QStringLiteral("Raw Recovery"));
+    QCOMPARE(dlg.tabs()->tabText(2), QStringLiteral("Misc"));
+    dlg.tabs()->setCurrentIndex(2);
     QCOMPARE(dlg.showOnlyDeletedBox()->text(),
              QStringLiteral("Show only deleted items after Scan (takes effect after the next scan)."));
     QCOMPARE(dlg.adjustmentBox()->text(), QStringLiteral("Show \"Adjustment\" dialog after Advanced Scan."));
