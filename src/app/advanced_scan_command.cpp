@@ -139,7 +139,10 @@ AdvScanOutcome AdvancedScanCommand::scan(AdvVolume& v, const std::atomic<bool>& 
 
 bool AdvancedScanCommand::chooseCheckpointFile(const AdvVolume& v) {
     for (;;) {
-        const auto chosen = FUi.ChooseSaveFile(kSaveCheckpointTitle, kCheckpointFilter, kCheckpointExt);
+        // Proposed: the program's data folder and a name that says which volume was scanned.
+        const std::string suggested =
+            (std::filesystem::path(platform::DataDirectory()) / advscan::CheckpointFileName(&v.Adv->Scan())).string();
+        const auto chosen = FUi.ChooseSaveFile(kSaveCheckpointTitle, kCheckpointFilter, kCheckpointExt, suggested);
         if (!chosen) return false;
         std::string reason;
         if (!advscan::CheckpointLocationRefused(FOs, v.Adv->Scan(), *chosen, reason)) {

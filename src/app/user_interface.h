@@ -53,8 +53,9 @@ public:
     virtual std::optional<std::string> ChooseOpenFile(const std::string& /*title*/, const std::string& /*filter*/) {
         return std::nullopt;
     }
+    // `suggested`: the folder and name the dialog proposes (empty: none).
     virtual std::optional<std::string> ChooseSaveFile(const std::string& /*title*/, const std::string& /*filter*/,
-                                                      const std::string& /*defaultExt*/) {
+                                                      const std::string& /*defaultExt*/, const std::string& /*suggested*/ = {}) {
         return std::nullopt;
     }
     // "Select Scan Mode": one of the kScanMode values, or 0.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
 
@@ -82,9 +83,10 @@ std::optional<std::string> GuiUi::ChooseOpenFile(const std::string& title, const
 }
 
 std::optional<std::string> GuiUi::ChooseSaveFile(const std::string& title, const std::string& filter,
-                                                 const std::string& defaultExt) {
+                                                 const std::string& defaultExt, const std::string& suggested) {
     const QString t = QString::fromStdString(title), f = QtFileFilter(filter), e = QString::fromStdString(defaultExt);
-    return onWindowThread([&] { return doChooseSaveFile(t, f, e); });
+    const QString s = QString::fromStdString(suggested);
+    return onWindowThread([&] { return doChooseSaveFile(t, f, e, s); });
 }
 
 int GuiUi::ChooseScanMode(const std::vector<app::ScanModeChoice>& choices) {
@@ -182,10 +184,15 @@ std::optional<std::string> GuiUi::doChooseOpenFile(const QString& title, const Q
 }
 
 std::optional<std::string> GuiUi::doChooseSaveFile(const QString& title, const QString& filter,
-                                                   const QString& defaultExt) {
+                                                   const QString& defaultExt, const QString& suggested) {
     QFileDialog dialog(window_, title, {}, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultExt);
+    if (!suggested.isEmpty()) {
+        const QFileInfo proposed(suggested);
+        dialog.setDirectory(proposed.absolutePath());
+        dialog.selectFile(proposed.fileName());
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().front().toStdString();
 }

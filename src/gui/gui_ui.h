@@ -36,7 +36,7 @@ public:
     std::optional<std::string> ChooseFolder(const std::string& title, const std::string& initialDir) override;
     std::optional<std::string> ChooseOpenFile(const std::string& title, const std::string& filter) override;
     std::optional<std::string> ChooseSaveFile(const std::string& title, const std::string& filter,
-                                              const std::string& defaultExt) override;
+                                              const std::string& defaultExt, const std::string& suggested = {}) override;
     int ChooseScanMode(const std::vector<app::ScanModeChoice>& choices) override;
     std::optional<app::SearchCriteria> AskSearch() override;
     void ShowRecoverySummary(const app::RecoverySummary& summary) override;
@@ -65,7 +65,7 @@ protected:
     virtual std::optional<std::string> doChooseFolder(const QString& title, const QString& initialDir);
     virtual std::optional<std::string> doChooseOpenFile(const QString& title, const QString& filter);
     virtual std::optional<std::string> doChooseSaveFile(const QString& title, const QString& filter,
-                                                        const QString& defaultExt);
+                                                        const QString& defaultExt, const QString& suggested);
     virtual int doChooseScanMode(const std::vector<app::ScanModeChoice>& choices);
     virtual std::optional<app::SearchCriteria> doAskSearch();
     virtual void doShowRecoverySummary(const app::RecoverySummary& summary);

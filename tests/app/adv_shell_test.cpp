@@ -25,7 +25,9 @@
 #include "app/shell.h"
 #include "app/standard_scan.h"
 #include "app/statistics.h"
+#include "app/tree_helpers.h"
 #include "platform/linux/linux_platform.h"
+#include "platform/paths.h"
 #include "storage/device_events.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
@@ -38,27 +40,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-TreeNode* Child(TreeNode* node, const std::string& text) {
-    if (!node) return nullptr;
-    for (const auto& c : node->Children) {
-        if (c->Text == text) return c.get();
-    }
-    ADD_FAILURE() << "no child \"" << text << "\" under \"" << node->Text << "\"";
-    return nullptr;
-}
-
-std::vector<std::string> Texts(const TreeNode* node) {
-    std::vector<std::string> out;
-    for (const auto& c : node->Children) out.push_back(c->Text);
-    return out;
-}
-
-std::string FileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 // An image's entries from its set's manifest.json, by path ("NTFS Root/Photos/Sunset.png").
 struct Entry {
@@ -357,6 +338,11 @@ TEST_F(AdvShellTest, StopWithSaveWritesACheckpointAndResumeCompletesTheScan) {
                                      "Checkpoint saved", "Scan progress finished with return code \"User Terminated\""));
     EXPECT_TRUE(std::filesystem::exists(checkpoint));
     EXPECT_EQ(config.CheckpointPath, checkpoint.string());
+    // The dialog proposed the data folder and a name that tells the volume.
+    ASSERT_EQ(ui.saveSuggestions.size(), 1u);
+    const std::filesystem::path proposed(ui.saveSuggestions[0]);
+    EXPECT_EQ(proposed.parent_path(), std::filesystem::path(platform::DataDirectory()));
+    EXPECT_EQ(proposed.filename(), advscan::CheckpointFileName(volume->Scan));
     // What was harvested before the stop is shown already.
     EXPECT_TRUE(app::AdvFindExtraNode(*volume));
     EXPECT_FALSE(shell.Commands().StopSave);

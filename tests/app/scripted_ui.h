@@ -32,6 +32,7 @@ public:
 
     // Answers of the dialogs, taken in order; an empty queue cancels.
     std::deque<std::string> folders, openFiles, saveFiles;
+    std::vector<std::string> saveSuggestions;  // what each save dialog proposed
     std::vector<std::string> folderInitialDirs;   // where each folder picker opened
     std::vector<std::string> openFilters;         // the filter of each open dialog
     int scanMode = 0;
@@ -48,7 +49,9 @@ public:
         openFilters.push_back(filter);
         return take(openFiles);
     }
-    std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&, const std::string&) override {
+    std::optional<std::string> ChooseSaveFile(const std::string&, const std::string&, const std::string&,
+                                              const std::string& suggested) override {
+        saveSuggestions.push_back(suggested);
         return take(saveFiles);
     }
     int ChooseScanMode(const std::vector<app::ScanModeChoice>& choices) override {

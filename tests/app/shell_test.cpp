@@ -18,13 +18,14 @@
 #include "app/scripted_ui.h"
 #include "app/shell.h"
 #include "app/standard_scan.h"
+#include "app/tree_helpers.h"
 #include "partitions/disk_builder.h"
 #include "platform/fake/fake_platform.h"
 #include "platform/linux/linux_platform.h"
 #include "platform/paths.h"
-#include "storage/format_size.h"
 #include "storage/device_events.h"
 #include "storage/device_test_util.h"
+#include "storage/format_size.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -36,27 +37,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
-
-TreeNode* Child(TreeNode* node, const std::string& text) {
-    if (!node) return nullptr;
-    for (const auto& c : node->Children) {
-        if (c->Text == text) return c.get();
-    }
-    ADD_FAILURE() << "no child \"" << text << "\" under \"" << node->Text << "\"";
-    return nullptr;
-}
-
-std::vector<std::string> Texts(const TreeNode* node) {
-    std::vector<std::string> out;
-    for (const auto& c : node->Children) out.push_back(c->Text);
-    return out;
-}
-
-std::string FileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 class ShellTest : public ::testing::Test {
 protected:

@@ -56,7 +56,7 @@ public:
 
 protected:
     std::optional<std::string> doChooseFolder(const QString&, const QString&) override { return take(folders); }
-    std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&) override {
+    std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&, const QString&) override {
         return take(saveFiles);
     }
     std::optional<std::string> doChooseOpenFile(const QString&, const QString&) override { return take(openFiles); }

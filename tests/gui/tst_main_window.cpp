@@ -63,7 +63,7 @@ protected:
         return take(folders);
     }
     std::optional<app::SearchCriteria> doAskSearch() override { return search; }
-    std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&) override {
+    std::optional<std::string> doChooseSaveFile(const QString&, const QString&, const QString&, const QString&) override {
         return take(saveFiles);
     }
     void doShowRecoverySummary(const app::RecoverySummary& s) override {
