@@ -22,17 +22,13 @@
 #include "advscan/adv_tree.h"
 #include "advscan/image_scan.h"
 #include "app/statistics.h"
+#include "support/file_digest.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
 namespace brenvale::advscan {
 namespace {
 
-std::string fileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return test::sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 struct Image {
     const char* set;   // the fixture folder
@@ -130,7 +126,7 @@ TEST_P(AdvRecoverImages, FilesWhoseDataSurvivedComeBackWhole) {
     for (const Want& w : wants) {
         const auto file = dest.path() / w.listed.substr(1);
         ASSERT_TRUE(std::filesystem::exists(file)) << file;
-        EXPECT_EQ(fileSha(file), w.sha256) << w.listed;
+        EXPECT_EQ(test::fileSha256Hex(file), w.sha256) << w.listed;
         struct stat st {};
         ASSERT_EQ(::stat(file.c_str(), &st), 0) << file;
         const std::int64_t seconds = st.st_mtime;

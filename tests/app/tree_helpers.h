@@ -5,14 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "app/tree_node.h"
-#include "support/fixtures.h"
+#include "support/file_digest.h"
 
 namespace brenvale::test {
 
@@ -32,10 +29,6 @@ inline std::vector<std::string> Texts(const app::TreeNode* node) {
     return out;
 }
 
-inline std::string FileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return sha256Hex(std::as_bytes(std::span(bytes)));
-}
+inline std::string FileSha(const std::filesystem::path& p) { return fileSha256Hex(p); }
 
 }  // namespace brenvale::test

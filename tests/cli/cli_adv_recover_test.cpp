@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/run_cli.h"
+#include "support/file_digest.h"
 #include "support/fixtures.h"
 #include "support/temp_dir.h"
 
@@ -20,11 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string fileSha(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 TEST(CliAdvRecover, TheRebuiltTreeComesBackAsListed) {
     BRENVALE_REQUIRE_FIXTURE(image, "adv-fat/fat32-wiped.img");
@@ -42,7 +38,7 @@ TEST(CliAdvRecover, TheRebuiltTreeComesBackAsListed) {
         if (row.type != "file" || row.status != "live" || row.size == 0 || row.path == "/Fragmented Log.txt") continue;
         const fs::path file = root / row.path.substr(1);
         ASSERT_TRUE(fs::exists(file)) << file;
-        EXPECT_EQ(fileSha(file), row.sha256) << row.path;
+        EXPECT_EQ(test::fileSha256Hex(file), row.sha256) << row.path;
         ++compared;
     }
     EXPECT_GT(compared, 10u);
@@ -66,10 +62,10 @@ TEST(CliAdvRecover, TheRebuiltTreeComesBackAsListed) {
         ASSERT_EQ(again.code, 0) << again.err;
         std::map<std::string, std::string> fresh, fromResults;
         for (const auto& e : fs::recursive_directory_iterator(dest.path())) {
-            if (e.is_regular_file()) fresh[fs::relative(e.path(), dest.path()).string()] = fileSha(e.path());
+            if (e.is_regular_file()) fresh[fs::relative(e.path(), dest.path()).string()] = test::fileSha256Hex(e.path());
         }
         for (const auto& e : fs::recursive_directory_iterator(kept.path() / "out")) {
-            if (e.is_regular_file()) fromResults[fs::relative(e.path(), kept.path() / "out").string()] = fileSha(e.path());
+            if (e.is_regular_file()) fromResults[fs::relative(e.path(), kept.path() / "out").string()] = test::fileSha256Hex(e.path());
         }
         EXPECT_EQ(fromResults, fresh);
         // Kept for another object: refused.

@@ -32,6 +32,7 @@
 #include "gui/scan_mode_dialog.h"
 #include "gui/when_modal.h"
 #include "platform/linux/linux_platform.h"
+#include "support/file_digest.h"
 #include "support/fixtures.h"
 
 using namespace brenvale;
@@ -74,11 +75,6 @@ private:
     }
 };
 
-std::string FileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return test::sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 }  // namespace
 
@@ -231,7 +227,7 @@ private slots:
         QVERIFY(finished.wait(60000));
         QCOMPARE(ui_->summaries.size(), std::size_t{1});
         QCOMPARE(ui_->summaries[0].numRecovered, 1);
-        QCOMPARE(FileSha(std::filesystem::path(dest) / "Sunset.png"), manifest.at("NTFS Root/Photos/Sunset.png").second);
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest) / "Sunset.png"), manifest.at("NTFS Root/Photos/Sunset.png").second);
 
         // Statistics of the folder, from the tree (clicked again after the list had the say).
         clickNode(child(extra, "NTFS Root"));

@@ -32,6 +32,7 @@
 #include "gui/scan_mode_dialog.h"
 #include "gui/when_modal.h"
 #include "platform/linux/linux_platform.h"
+#include "support/file_digest.h"
 #include "support/fixtures.h"
 
 using namespace brenvale;
@@ -92,11 +93,6 @@ QTreeWidgetItem* FindItem(QTreeWidgetItem* item, const QString& text) {
     return nullptr;
 }
 
-std::string FileSha(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return test::sha256Hex(std::as_bytes(std::span(bytes)));
-}
 
 }  // namespace
 
@@ -258,7 +254,7 @@ private slots:
         QCOMPARE(ui_->summaries[0].numRecovered, 1);
         std::map<std::string, std::string> shas;
         for (const auto& r : test::loadManifest(*test::fixture("demo.p1.manifest.tsv"))) shas[r.path] = r.sha256;
-        QCOMPARE(FileSha(std::filesystem::path(dest) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
 
         // Up twice, then the deleted folder with both its files.
         w().actUp->trigger();
@@ -269,7 +265,7 @@ private slots:
         ui_->folders = {dest2};
         runAndWait(w().actRecover);
         QCOMPARE(ui_->summaries.back().numRecovered, 2);
-        QCOMPARE(FileSha(std::filesystem::path(dest2) / "Old Backups" / "Profile Picture.jpg"),
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest2) / "Old Backups" / "Profile Picture.jpg"),
                  shas["/Old Backups/Profile Picture.jpg"]);
 
         // The event log is saved with its header and one line per entry.
@@ -370,8 +366,8 @@ private slots:
         QCOMPARE(ui_->summaries[0].numRecovered, 3);
         std::map<std::string, std::string> shas;
         for (const auto& r : test::loadManifest(*test::fixture("demo.p1.manifest.tsv"))) shas[r.path] = r.sha256;
-        QCOMPARE(FileSha(std::filesystem::path(dest) / "_MG_0005.JPG"), shas["/DCIM/100MEDIA/IMG_0005.JPG"]);
-        QCOMPARE(FileSha(std::filesystem::path(dest) / "Profile Picture.jpg"), shas["/Old Backups/Profile Picture.jpg"]);
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest) / "_MG_0005.JPG"), shas["/DCIM/100MEDIA/IMG_0005.JPG"]);
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest) / "Profile Picture.jpg"), shas["/Old Backups/Profile Picture.jpg"]);
 
         // The context menu's "Recover" on one hit.
         clickRow(row("_MG_0003.JPG"));
@@ -391,7 +387,7 @@ private slots:
         QVERIFY(finished.wait(60000));
         QCOMPARE(ui_->summaries.size(), std::size_t{2});
         QCOMPARE(ui_->summaries[1].numRecovered, 1);
-        QCOMPARE(FileSha(std::filesystem::path(dest2) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
+        QCOMPARE(test::fileSha256Hex(std::filesystem::path(dest2) / "_MG_0003.JPG"), shas["/DCIM/100MEDIA/IMG_0003.JPG"]);
     }
 
     // Keyboard only: Enter offers the scan choice on an unscanned volume and starts the focused

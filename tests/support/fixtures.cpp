@@ -1,8 +1,10 @@
 #include "support/fixtures.h"
+#include "support/file_digest.h"
 
 #include <array>
 #include <charconv>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 #include <system_error>
@@ -230,6 +232,12 @@ std::vector<LayoutRow> loadLayout(const std::filesystem::path& path) {
         rows.push_back(std::move(row));
     }
     return rows;
+}
+
+std::string fileSha256Hex(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return sha256Hex(std::as_bytes(std::span(bytes)));
 }
 
 }  // namespace brenvale::test
